@@ -1,0 +1,78 @@
+/*
+ * Encoder plug-ins: a library in plugins/out exports `RegisterCompressModule`, returning the
+ * encoder table below (38 pointer-sized slots; slot N lies at N * sizeof(void *)).
+ *
+ * Order of calls in a conversion (all on the command thread):
+ *   Init; SetOption(0); StringToParams or GetDefaultParams; Open(output, params, format,
+ *   &wantStandard); GetBlockSize; Encode(block)... ; EncodeLast(rest, bytes); Close;
+ *   NeedsMorePasses (nonzero: the input is decoded and encoded again); FreeParams; Quit.
+ * Encode receives exactly GetBlockSize() bytes of interleaved PCM in the format that Open
+ * left in *format. Open may change *format, or set *wantStandard to 1 to ask for
+ * 44100 Hz, 16-bit, 2-channel PCM. Open returns 0 on success, else a message code.
+ * The encoder may call FixFreqCallback(sourceRate, wantedRate) from Open when it would
+ * change the input's sample rate; the core may then call SetParamValue(params, 1, rate).
+ * A params handle is created by StringToParams/GetDefaultParams/GetGuiParams and released
+ * by FreeParams.
+ */
+#ifndef KERNOVA_ENCODER_H
+#define KERNOVA_ENCODER_H
+
+#include <stdint.h>
+#include "kernova/winamp.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ENCODER_TABLE_MIN_VERSION 16
+#define ENCODER_PARAM_SAMPLE_RATE 1
+#define ENCODER_PARAM_BUFFER_SIZE 1024
+
+typedef struct EncoderTable {
+    intptr_t version;                 /* 0: at least 16 */
+    const char *description;          /* 1: "name - what it is" */
+    const char *extension;            /* 2: output file extension, no dot, as given */
+    const char *extensionDescription; /* 3 */
+    uintptr_t moduleId;               /* 4: compared by LoadPlugIn_GUI */
+    void *unused5;
+    void *unused6;
+    HINSTANCE hInstance; /* 7: written by the core: the library handle */
+    int *pPriority;      /* 8: the core stores the job's CPU priority 0..5 here */
+    void (*Init)(void);  /* 9 */
+    void (*Quit)(void);  /* 10 */
+    void (*GuiInit)(intptr_t value);                        /* 11 */
+    void (*SetGuiParams)(intptr_t target, void *params);    /* 12 */
+    void (*GetGuiParams)(intptr_t source, void **params);   /* 13 */
+    void (*GuiNotify)(intptr_t a, intptr_t b);              /* 14 */
+    int (*ShowAdvancedSettings)(intptr_t value);            /* 15 */
+    void *unused16;
+    void *unused17;
+    void (*GetDefaultParams)(void **params); /* 18 */
+    void *unused19;
+    void *unused20;
+    void (*FreeParams)(void **params);                    /* 21 */
+    void (*GetShortDesc)(void *params, char **buffer);    /* 22 */
+    void (*ParamsToString)(void *params, char **buffer);  /* 23: *buffer holds 1024 zeroed bytes */
+    int (*StringToParams)(const char *text, void **params, int *showParams); /* 24: nonzero = ok */
+    int (*Open)(const char *outputName, void *params, WAVEFORMATEX *format, int *wantStandard); /* 25 */
+    int (*GetBlockSize)(void);                            /* 26: bytes per Encode call */
+    int (*Encode)(const void *block);                     /* 27: 0 = success */
+    void (*EncodeLast)(const void *buffer, int bytes);    /* 28: the last, partial block */
+    void (*Close)(void);                                  /* 29 */
+    const char *(*GetHelpText)(void);                     /* 30 */
+    void *unused31;
+    void *unused32;
+    int (*GetTestParams)(const char ***pair, int index);  /* 33: 1 = set exists; pair[0] params, pair[1] file */
+    void (*SetOption)(int option);                        /* 34 */
+    void (*FixFreqCallback)(int sourceRate, int wantedRate); /* 35: written by the core */
+    void (*SetParamValue)(void *params, int which, int value); /* 36: which 1 = sample rate */
+    int (*NeedsMorePasses)(void);                         /* 37: nonzero = decode once more */
+} EncoderTable;
+
+typedef EncoderTable *(*RegisterCompressModuleFunc)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,48 @@
+/*
+ * The core library's exports and the host callback table.
+ *
+ * A host loads libkernova, calls GetKernova_DLL, fills the five callbacks, then calls
+ * InitKernova_DLL, any number of DoCommand_DLL (AbortCommand_DLL may come from another thread
+ * while one runs), and last DeInitKernova_DLL. Message codes and their arguments are listed
+ * in message_codes.h; the texts shown for them are the host's.
+ */
+#ifndef KERNOVA_HOST_H
+#define KERNOVA_HOST_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Callbacks are called on the thread that runs the command, without a null test. The
+ * argument is a text owned by the core (valid during the call) or 0.
+ */
+typedef struct HostCallbacks {
+    void (*onMessage)(int code, intptr_t arg); /* written by the host */
+    void (*onError)(int code, intptr_t arg);   /* written by the host */
+    void (*onPosition)(int value);             /* written by the host */
+    void (*onLength)(int value);               /* written by the host */
+    void *reserved1;
+    void *reserved2;
+    void (*onUnknownKey)(void); /* written by the host */
+    void *reserved3;
+    int lastResult; /* written by the core: result code of the last job */
+    int abortFlag;  /* 1 = stop after the current job; set by AbortCommand_DLL, cleared by the host */
+} HostCallbacks;
+
+typedef int (*InitKernova_DLLFunc)(void);
+typedef HostCallbacks *(*GetKernova_DLLFunc)(void);
+typedef int (*DoCommand_DLLFunc)(const char *commandLine);
+typedef void (*AbortCommand_DLLFunc)(void);
+typedef void (*DeInitKernova_DLLFunc)(void);
+
+/* Longest command line DoCommand_DLL accepts, in characters. */
+#define KERNOVA_MAX_COMMAND_LINE 4095
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,75 @@
+/*
+ * Message codes the core sends through onMessage/onError, and the job results.
+ * The argument of each is described beside it; "text" means a text owned by the core.
+ */
+#ifndef KERNOVA_MESSAGE_CODES_H
+#define KERNOVA_MESSAGE_CODES_H
+
+enum KernovaMessageCode {
+    KN_MSG_KEY_HELP = 0,             /* onMessage: help text of a key */
+    KN_ERR_NO_DECODER = 1,           /* onError: input name */
+    KN_ERR_ENCODER_NOT_FOUND = 2,    /* onError: encoder name */
+    KN_ERR_DECODER_LOAD = 3,         /* onError: decoder library file */
+    KN_ERR_ENCODER_LOAD = 4,         /* onError: encoder module name, "DirectSound" when playing */
+    KN_ERR_ENCODER_PARAMS = 5,       /* onError: encoder parameter text */
+    KN_ERR_NO_LENGTH = 6,            /* onError: input name */
+    KN_ERR_ENCODE = 9,               /* onError: output name */
+    KN_ERR_ENCODER_INVALID = 10,     /* onError: encoder name */
+    KN_RESULT_CONVERTER_START = 12,  /* job result */
+    KN_ERR_NO_SOURCE = 13,           /* onError: 0 */
+    KN_MSG_CPU_PRIORITY = 14,        /* onMessage: level name */
+    KN_MSG_SOURCE_DELETED = 15,      /* onMessage: input name */
+    KN_ERR_OUTPUT_COLLISION = 16,    /* onError: the output name that two jobs of one command share */
+    KN_ERR_OUTPUT_IS_INPUT = 17,     /* onError: output name that names the input file itself */
+    /* Our plug-ins' own codes: the WAV decoder's GetLastErrorCode, an encoder's Open result. */
+    KN_ERR_WAVE_DAMAGED = 18,        /* onError: 0; not a WAV file or damaged header */
+    KN_ERR_WAVE_ENCODING = 19,       /* onError: 0; unsupported WAV encoding (float, ADPCM, ...) */
+    KN_ERR_WAVE_FORMAT_CHANGE = 20,  /* onError: output name; the rate or channels need mixing */
+    KN_ERR_OUTPUT_CREATE = 21,       /* onError: output name; the output file cannot be created */
+    KN_MSG_MODULE_DESCRIPTION = 61,  /* onMessage: description */
+    KN_MSG_DECODER_PARAMS = 62,      /* onMessage: decoder parameter text */
+    KN_ERR_DECODER_PARAMS = 63,      /* onError: decoder parameter text */
+    KN_MSG_NO_TAGS = 64,             /* onMessage: 0 */
+    KN_MSG_TAGS_COPIED = 65,         /* onMessage: 0 */
+    KN_MSG_BAD_COPYID = 66,          /* onMessage: 0 */
+    KN_MSG_MODULE_FILE = 67,         /* onMessage: module file base name */
+    KN_MSG_MODULE_EXTENSION = 68,    /* onMessage: extension entry */
+    KN_MSG_EXTENSION_DESCRIPTION = 69, /* onMessage: entry description */
+    KN_MSG_TAG_ORIG = 70,
+    KN_MSG_TAG_URL = 71,
+    KN_MSG_TAG_TRACK = 72,
+    KN_MSG_TAG_COMMENT = 73,
+    KN_MSG_TAG_GENRE = 74,
+    KN_MSG_TAG_YEAR = 75,
+    KN_MSG_TAG_ARTIST = 76,
+    KN_MSG_TAG_ALBUM = 77,
+    KN_MSG_TAG_TITLE = 78,
+    KN_MSG_TAG_V2_BLOCK = 79,
+    KN_MSG_TAG_V1_BLOCK = 80,
+    KN_ERR_FIXFREQ_CHANGED = 81,     /* onError: 0; 203 follows */
+    KN_ERR_FIXFREQ_FAMILY = 82,      /* onError: "%d -> %d" */
+    KN_MSG_SETID_FILE = 83,          /* onMessage: file name */
+    KN_ERR_SETID_WRITE = 84,         /* onError: 0 */
+    KN_MSG_SETID_WRITTEN = 85,       /* onMessage: 0 */
+    KN_ERR_SETID_NO_TAGS = 86,       /* onError: 0 */
+    KN_ERR_SETID_REJECTED = 87,      /* onError: 0 */
+    KN_MSG_ENCODER_HELP_FAILED = 88, /* onMessage: encoder name */
+    KN_ERR_NO_AUTO_ENCODER = 89,     /* onError: output name */
+    KN_ERR_SHOW_PARAMS = 92,         /* onError: 0; 203 follows */
+    KN_RESULT_NOT_EXECUTABLE = 93,
+    KN_RESULT_STOPPED = 94,
+    KN_RESULT_FAILED = 95,
+    KN_RESULT_DONE = 97,
+    KN_ERR_WRITE_JOBS = 98,          /* onError: 0 */
+    KN_RESULT_NO_RECORD = 99,
+    KN_ERR_TAG_LIBRARY_LOAD = 101,   /* onError: library path */
+    KN_ERR_TAG_LIBRARY_EXPORT = 102, /* onError: library path */
+    KN_MSG_INPUT = 201,              /* onMessage: input name */
+    KN_MSG_OUTPUT = 202,             /* onMessage: output name */
+    KN_MSG_ENCODER_PARAMS = 203,     /* onMessage: parameter text or "default settings" */
+    KN_MSG_ENCODER = 204,            /* onMessage: encoder name */
+    KN_MSG_NEXT_PASS = 205,          /* onMessage: 0 */
+    KN_MSG_DECODER = 206,            /* onMessage: -DEC name or "default" */
+};
+
+#endif

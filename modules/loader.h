@@ -1,0 +1,38 @@
+// Loading, checking, wiring and releasing of decoders, encoders and the playback output
+// plug-in; the current modules; the hidden window.
+#pragma once
+
+#include "kernova/decoder.h"
+#include "kernova/encoder.h"
+#include "kernova/winamp.h"
+
+extern In_Module *currentInModule;
+extern InputModuleEx *currentInModuleEx;
+extern EncoderTable *currentOutModule;
+extern Out_Module *currentWinampOutModule;
+extern Out_Module coreOutModule;
+extern HWND shadowWindow;
+
+int LoadInModule(const char *fileName);
+void UnloadInModule();
+int LoadOutModule(const char *name);
+void UnloadOutModule();
+int LoadWinampOutModule(const char *name);
+void UnloadWinampOutModule();
+
+int FindInModuleFile(const char *name, char **fullName);
+int FindOutModuleFile(const char *name, char **fullName);
+int FindWinampOutModuleFile(const char *name, char **fullName);
+
+HWND CreateShadowWindow();
+intptr_t ShadowWindowProc(HWND window, unsigned int msg, uintptr_t wParam, intptr_t lParam);
+
+// The end-of-stream handler of the decode driver; the hidden window calls it on
+// WM_USER+2 and WM_USER+3. The decode driver installs it; null means nothing to do.
+using StopThreadStarter = void (*)();
+extern StopThreadStarter startStopThread;
+
+// The core's sample-rate handler written into every loaded encoder's FixFreqCallback.
+// The format subsystem installs the real one; until then it is a no-op.
+using FixFreqHandlerFunc = void (*)(int sourceRate, int wantedRate);
+extern FixFreqHandlerFunc fixFreqHandler;

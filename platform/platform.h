@@ -1,0 +1,214 @@
+// The platform layer: every operating-system service the core, the host and the tests use.
+// One implementation per system (platform/posix for the native build); nothing outside
+// platform/ includes a system header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kernova/winamp.h"
+
+namespace platform {
+
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+constexpr const char *kLibrarySuffix = ".dll";
+#else
+constexpr char kPathSeparator = '/';
+constexpr const char *kLibrarySuffix = ".so";
+#endif
+
+// ---- Files and folders ----
+
+// Full path of the running program (the host executable, not a library); empty on failure.
+std::string GetExecutablePath();
+// The current working folder, without a trailing separator; empty on failure.
+std::string GetCurrentFolder();
+// Creates one folder level; false when it fails (e.g. it exists).
+bool CreateFolder(const char *path);
+bool DeleteFile(const char *path);
+bool FileExists(const char *path);
+// Same file after resolving names and links (both must exist).
+bool IsSameFile(const char *a, const char *b);
+
+struct FindEntry {
+    std::string name; // entry name without folder
+    bool isFolder = false;
+    bool isHidden = false; // the name begins with '.'
+};
+
+// Lists the entries of the folder part of `pattern` whose names match its file part, the way
+// the Windows file search does: '*' and '?' wildcards, ASCII letters compared without regard
+// to case, "*.*" matches every name. "." and ".." are never returned. Entries come sorted by
+// name (byte order), so results are reproducible. Returns false when nothing matched or the
+// folder cannot be read.
+bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries);
+// The matching rule of FindFiles, exposed for tests.
+bool MatchesMask(const char *name, const char *mask);
+
+// An exclusive advisory lock on a file (created when missing, contents untouched), held until
+// UnlockFile; LockFile waits while another process holds it. Null on failure.
+using FileLockHandle = void *;
+FileLockHandle LockFile(const char *path);
+void UnlockFile(FileLockHandle lock);
+
+// ---- Libraries ----
+
+using LibraryHandle = void *;
+LibraryHandle LoadLibrary(const char *path); // null on failure
+void *GetExport(LibraryHandle library, const char *name);
+void FreeLibrary(LibraryHandle library);
+// Text of the last library loading failure, for debugging.
+std::string LastLibraryError();
+
+// ---- Windows and messages ----
+// A hidden window is an object whose first member is the `post` function (see winamp.h).
+// Its messages are queued and dispatched to its window procedure on the thread that pumps.
+
+using WindowProc = intptr_t (*)(HWND window, unsigned int msg, uintptr_t wParam, intptr_t lParam);
+
+// Registers a window class by name once; false when it cannot be registered.
+bool RegisterWindowClass(const char *className, WindowProc proc);
+// Creates a hidden window of a registered class, owned by the calling thread; null on failure.
+HWND CreateHiddenWindow(const char *className, const char *title);
+// Destroys a window: it gets WM_DESTROY and its queued messages are dropped.
+void DestroyWindow(HWND window);
+// The stand-in for the desktop window: posting to it does nothing and returns 1.
+HWND GetDesktopWindow();
+// Calls the window procedure directly on the calling thread.
+intptr_t SendMessage(HWND window, unsigned int msg, uintptr_t wParam, intptr_t lParam);
+intptr_t DefWindowProc(HWND window, unsigned int msg, uintptr_t wParam, intptr_t lParam);
+// Takes one queued message of any window of the calling thread, translates and dispatches it.
+// Returns false when no message was waiting.
+bool PumpOneMessage();
+
+// ---- Threads, events, time ----
+
+using ThreadHandle = void *;
+using ThreadFunction = unsigned long (*)(void *argument);
+ThreadHandle CreateThread(ThreadFunction function, void *argument); // null on failure
+// Waits for the thread to end and releases it.
+void JoinThread(ThreadHandle thread);
+
+using EventHandle = void *;
+// A named event (names are informative here); manual reset when manualReset is true.
+EventHandle CreateEvent(const char *name, bool manualReset, bool initialState);
+void SetEvent(EventHandle event);
+void ResetEvent(EventHandle event);
+// Waits up to timeoutMs (negative: forever); true when the event was set.
+bool WaitEvent(EventHandle event, int timeoutMs);
+void CloseEvent(EventHandle event);
+
+uint32_t GetTickCount(); // milliseconds since an arbitrary start
+void Sleep(int milliseconds);
+
+// ---- Terminal ----
+
+// True when the file descriptor (0 stdin, 1 stdout, 2 stderr) is a terminal.
+bool IsTerminal(int fd);
+// Calls handler on every Ctrl-C (SIGINT) instead of ending the program. The handler runs as
+// a signal handler: it may only touch lock-free atomics and call async-signal-safe functions.
+void SetInterruptHandler(void (*handler)());
+
+// ---- Audio format layer ----
+// Stands in for the Windows Audio Compression Manager (ACM): the same calls, flags and result
+// codes in this namespace, so that the Windows build can forward them to msacm32. Drivers come
+// in a fixed order: the drivers that the process added (in the order added), then the built-in
+// PCM driver. The PCM driver lists PCM (tag 1) at 8000, 11025, 16000, 22050, 32000, 44100,
+// 48000, 88200, 96000, 176400 and 192000 Hz, 8, 16, 24 and 32 bits, 1 to 8 channels (rate,
+// then bits, then channels ascending) and converts any format it lists into any other. No
+// audio passes through a stream: opening one proves that the conversion exists. Every call is
+// thread-safe; callbacks run on the calling thread with no lock held.
+
+using MMRESULT = uint32_t;
+constexpr MMRESULT MMSYSERR_NOERROR = 0;
+constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
+constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
+constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+constexpr MMRESULT ACMERR_NOTPOSSIBLE = 512;
+constexpr MMRESULT ACMERR_BUSY = 513; // the driver still has open handles or streams
+
+constexpr uint32_t ACM_METRIC_MAX_SIZE_FORMAT = 50;
+constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CODEC = 0x00000001;
+constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CONVERTER = 0x00000002;
+// No wave devices exist here, so every listed format counts as one an input device takes:
+// the flag is accepted and narrows nothing.
+constexpr uint32_t ACM_FORMATENUMF_INPUT = 0x00800000;
+constexpr uint32_t ACM_FORMATSUGGESTF_WFORMATTAG = 0x00010000; // the target's tag is fixed
+constexpr uint32_t ACM_STREAMOPENF_QUERY = 0x00000001;         // only ask, open nothing
+constexpr uint32_t ACM_STREAMOPENF_NONREALTIME = 0x00000004;
+constexpr int ACMFORMATDETAILS_FORMAT_CHARS = 128;
+
+struct AcmDriverId;
+struct AcmDriver;
+struct AcmStream;
+using HACMDRIVERID = AcmDriverId *; // a driver as the enumeration names it
+using HACMDRIVER = AcmDriver *;     // an opened driver
+using HACMSTREAM = AcmStream *;
+using HACMOBJ = const void *; // any of the three handles, or null for every driver
+
+// One format of a driver, as acmFormatEnum hands it to its callback.
+struct ACMFORMATDETAILS {
+    uint32_t cbStruct;      // set by the caller: sizeof(ACMFORMATDETAILS)
+    uint32_t dwFormatIndex; // written: position within this enumeration, from 0
+    uint32_t dwFormatTag;   // set by the caller: the tag to list, 0 for every tag; then written
+    uint32_t fdwSupport;    // written: the driver's ACMDRIVERDETAILS_SUPPORTF_ flags
+    WAVEFORMATEX *pwfx;     // set by the caller: receives each format with its extra bytes
+    uint32_t cbwfx;         // set by the caller: bytes at pwfx, at least the largest format
+    char szFormat[ACMFORMATDETAILS_FORMAT_CHARS]; // written: e.g. "44.100 kHz, 16 Bit, Stereo"
+};
+
+// Enumeration callbacks return nonzero to go on, 0 to stop (the call still succeeds).
+using ACMDRIVERENUMCB = int (*)(HACMDRIVERID hadid, uintptr_t dwInstance, uint32_t fdwSupport);
+using ACMFORMATENUMCB = int (*)(HACMDRIVERID hadid, ACMFORMATDETAILS *pafd, uintptr_t dwInstance,
+                                uint32_t fdwSupport);
+
+// Calls back once per driver, in driver order; fdwEnum must be 0.
+MMRESULT acmDriverEnum(ACMDRIVERENUMCB fnCallback, uintptr_t dwInstance, uint32_t fdwEnum);
+// ACMERR_NOTPOSSIBLE when the driver refuses to open; fdwOpen must be 0.
+MMRESULT acmDriverOpen(HACMDRIVER *phad, HACMDRIVERID hadid, uint32_t fdwOpen);
+// ACMERR_BUSY while streams opened through the handle are open.
+MMRESULT acmDriverClose(HACMDRIVER had, uint32_t fdwClose);
+// ACM_METRIC_MAX_SIZE_FORMAT only: writes a uint32_t, the size of the largest format record of
+// the driver (driver id or opened driver) or of every driver (null).
+MMRESULT acmMetrics(HACMOBJ hao, uint32_t uMetric, void *pMetric);
+// Lists the formats of an opened driver whose tag is pafd->dwFormatTag (0: all); fdwEnum is 0
+// or ACM_FORMATENUMF_INPUT. After a callback that returned 0, pwfx holds the format it saw.
+MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB fnCallback,
+                       uintptr_t dwInstance, uint32_t fdwEnum);
+// Writes into pwfxDst (cbwfxDst bytes) a format that pwfxSrc converts to; with
+// ACM_FORMATSUGGESTF_WFORMATTAG its tag is pwfxDst->wFormatTag. Asks had, or every driver in
+// order when had is null. ACMERR_NOTPOSSIBLE when no driver knows one.
+MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX *pwfxSrc, WAVEFORMATEX *pwfxDst,
+                          uint32_t cbwfxDst, uint32_t fdwSuggest);
+// Opens a conversion from pwfxSrc to pwfxDst through had, or through the first driver in order
+// that converts it when had is null. No filters (pwfltr must be null), no callbacks (dwCallback
+// and dwInstance are ignored). fdwOpen: ACM_STREAMOPENF_QUERY, ACM_STREAMOPENF_NONREALTIME.
+// ACMERR_NOTPOSSIBLE when no driver converts the pair.
+MMRESULT acmStreamOpen(HACMSTREAM *phas, HACMDRIVER had, const WAVEFORMATEX *pwfxSrc,
+                       const WAVEFORMATEX *pwfxDst, const void *pwfltr, uintptr_t dwCallback,
+                       uintptr_t dwInstance, uint32_t fdwOpen);
+MMRESULT acmStreamClose(HACMSTREAM has, uint32_t fdwClose);
+
+// A driver that the process adds itself (the ACM's local function driver), described by the
+// answers of its functions. Every function is required.
+struct AcmDriverProcs {
+    uint32_t support;       // ACMDRIVERDETAILS_SUPPORTF_ flags shown to enumeration callbacks
+    uint32_t maxFormatSize; // bytes of the driver's largest format record, at least 18
+    bool (*open)();         // false: the driver refuses to open
+    // Writes format number `index` (at most maxFormatSize bytes); false past the last one.
+    bool (*getFormat)(uint32_t index, WAVEFORMATEX *format);
+    // Writes a format that `source` converts to, of tag `tag` (0: any); false when none.
+    bool (*suggest)(const WAVEFORMATEX *source, uint16_t tag, WAVEFORMATEX *target);
+    bool (*canConvert)(const WAVEFORMATEX *source, const WAVEFORMATEX *target);
+};
+// Adds a driver before the built-in one (after those added earlier); procs must stay valid
+// until acmDriverRemove. fdwAdd must be 0.
+MMRESULT acmDriverAdd(HACMDRIVERID *phadid, const AcmDriverProcs *procs, uint32_t fdwAdd);
+// Removes an added driver; ACMERR_BUSY while it is open, MMSYSERR_NOTSUPPORTED for the
+// built-in driver.
+MMRESULT acmDriverRemove(HACMDRIVERID hadid, uint32_t fdwRemove);
+
+} // namespace platform

@@ -1,0 +1,52 @@
+// End-to-end test harness: a throw-away install folder with the built program, the core, the
+// tag plug-in and the probe host, plus whatever test plug-ins a test puts in.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class Sandbox {
+public:
+    // Copies bin/kernova, bin/libkernova.so, bin/plugins/idtagger.so and the probe into
+    // <root>/app; <root>/work is the current folder of the runs.
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+
+    std::string root; // the temporary folder
+    std::string app;  // folder of the program (plugins/ below it)
+    std::string work; // current folder of the runs
+
+    // Copies the test plug-in <name>.so (from the test plug-in folder) into app/<folder>/<asName>.
+    void AddTestPlugin(const std::string &name, const std::string &folder, const std::string &asName);
+    // Copies a plug-in of the real build (bin/<relative>) into app/<relative>.
+    void AddBuiltPlugin(const std::string &relative);
+    // Writes a file (folders created); a relative path is taken below `work`.
+    void WriteFile(const std::string &path, const std::string &content);
+    std::string ReadFile(const std::string &path) const;
+    bool Exists(const std::string &path) const;
+    std::string Path(const std::string &relative) const; // work/<relative>
+
+    // Environment variables for the runs (test plug-ins read their switches from there).
+    std::map<std::string, std::string> env;
+
+    // Runs app/kernova with the arguments, in `work` (or cwd when given).
+    RunResult Run(const std::vector<std::string> &args, const std::string &cwd = "") const;
+    // Runs the probe host: each argument is one command line (or a probe option).
+    RunResult Probe(const std::vector<std::string> &args, const std::string &cwd = "") const;
+
+private:
+    RunResult Exec(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &cwd) const;
+};
+
+// Lines of a text, without their line ends.
+std::vector<std::string> SplitLines(const std::string &text);
