@@ -1,0 +1,149 @@
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// '*' matches any run of characters, '?' exactly one; letters compare without case.
+// Backtracking only to the last star keeps the cost at most name length times mask length.
+bool MatchesGlob(const char *name, const char *mask, size_t maskLength) {
+    size_t n = 0, m = 0;
+    size_t starMask = std::string::npos, starName = 0;
+    size_t nameLength = std::strlen(name);
+    while (n < nameLength) {
+        if (m < maskLength && mask[m] == '*') {
+            starMask = m++;
+            starName = n;
+        } else if (m < maskLength &&
+                   (mask[m] == '?' || LowerAscii(mask[m]) == LowerAscii(name[n]))) {
+            ++m;
+            ++n;
+        } else if (starMask != std::string::npos) {
+            m = starMask + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (m < maskLength && mask[m] == '*')
+        ++m;
+    return m == maskLength;
+}
+
+bool IsDotEntry(const std::string &name) {
+    return name == "." || name == "..";
+}
+
+bool HasWildcard(const std::string &mask) {
+    return mask.find_first_of("*?") != std::string::npos;
+}
+
+FindEntry MakeEntry(const std::string &name, const std::string &path) {
+    FindEntry entry;
+    entry.name = name;
+    struct stat info;
+    entry.isFolder = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    entry.isHidden = name[0] == '.';
+    return entry;
+}
+
+// The exact name is found even in a folder that may be searched but not listed.
+bool FindExactName(const std::string &pattern, const std::string &name,
+                   std::vector<FindEntry> &entries) {
+    if (IsDotEntry(name) || !FileExists(pattern.c_str()))
+        return false;
+    entries.push_back(MakeEntry(name, pattern));
+    return true;
+}
+
+bool ListMatchingNames(const std::string &folder, const std::string &prefix,
+                       const std::string &mask, std::vector<FindEntry> &entries) {
+    DIR *dir = opendir(folder.c_str());
+    if (dir == nullptr)
+        return false;
+    while (dirent *item = readdir(dir)) {
+        std::string name = item->d_name;
+        if (!IsDotEntry(name) && MatchesMask(name.c_str(), mask.c_str()))
+            entries.push_back(MakeEntry(name, prefix + name));
+    }
+    closedir(dir);
+    std::sort(entries.begin(), entries.end(),
+              [](const FindEntry &a, const FindEntry &b) { return a.name < b.name; });
+    return !entries.empty();
+}
+
+} // namespace
+
+std::string GetExecutablePath() {
+    char buffer[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof buffer)
+        return std::string();
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
+std::string GetCurrentFolder() {
+    char *folder = getcwd(nullptr, 0);
+    if (folder == nullptr)
+        return std::string();
+    std::string result = folder;
+    std::free(folder);
+    return result;
+}
+
+bool CreateFolder(const char *path) {
+    return path != nullptr && mkdir(path, 0777) == 0;
+}
+
+bool DeleteFile(const char *path) {
+    return path != nullptr && unlink(path) == 0;
+}
+
+bool FileExists(const char *path) {
+    struct stat info;
+    return path != nullptr && stat(path, &info) == 0;
+}
+
+bool IsSameFile(const char *a, const char *b) {
+    struct stat infoA, infoB;
+    if (a == nullptr || b == nullptr || stat(a, &infoA) != 0 || stat(b, &infoB) != 0)
+        return false;
+    return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+}
+
+bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries) {
+    entries.clear();
+    size_t p = pattern.rfind(kPathSeparator);
+    std::string prefix = p == std::string::npos ? std::string() : pattern.substr(0, p + 1);
+    std::string mask = pattern.substr(prefix.size());
+    if (mask.empty())
+        return false;
+    if (!HasWildcard(mask) && FindExactName(pattern, mask, entries))
+        return true;
+    return ListMatchingNames(prefix.empty() ? "." : prefix, prefix, mask, entries);
+}
+
+bool MatchesMask(const char *name, const char *mask) {
+    if (name == nullptr || mask == nullptr)
+        return false;
+    size_t maskLength = std::strlen(mask);
+    if (MatchesGlob(name, mask, maskLength))
+        return true;
+    // A final ".*" also matches a name without that dot, so "*.*" matches every name.
+    return maskLength >= 2 && std::strcmp(mask + maskLength - 2, ".*") == 0 &&
+           MatchesGlob(name, mask, maskLength - 2);
+}
+
+} // namespace platform
