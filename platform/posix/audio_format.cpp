@@ -1,0 +1,428 @@
+// The audio format layer of the native build: driver list, handles and the built-in PCM
+// driver. Handles are checked against the live ones, so a stale or foreign handle gives
+// MMSYSERR_INVALHANDLE instead of a crash.
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace platform {
+
+struct AcmDriverId {
+    const AcmDriverProcs *procs;
+    int users; // opened handles, open streams and running calls: no removal meanwhile
+};
+
+struct AcmDriver {
+    AcmDriverId *id;
+    int streams;
+};
+
+struct AcmStream {
+    AcmDriverId *id;
+    AcmDriver *driver; // null when the stream chose its driver itself
+};
+
+namespace {
+
+constexpr uint32_t kFormatSize = sizeof(WAVEFORMATEX);
+constexpr std::array<uint32_t, 11> kPcmRates = {8000,  11025, 16000, 22050,  32000, 44100,
+                                                48000, 88200, 96000, 176400, 192000};
+constexpr std::array<uint16_t, 4> kPcmBits = {8, 16, 24, 32};
+constexpr uint16_t kPcmMaxChannels = 8;
+constexpr uint32_t kPcmFormatCount =
+    static_cast<uint32_t>(kPcmRates.size() * kPcmBits.size()) * kPcmMaxChannels;
+
+bool IsListedRate(uint32_t rate) {
+    for (uint32_t listed : kPcmRates)
+        if (listed == rate)
+            return true;
+    return false;
+}
+
+bool IsListedBits(uint16_t bits) {
+    for (uint16_t listed : kPcmBits)
+        if (listed == bits)
+            return true;
+    return false;
+}
+
+bool IsListedPcm(const WAVEFORMATEX *format) {
+    if (format->wFormatTag != WAVE_FORMAT_PCM || format->nChannels < 1 ||
+        format->nChannels > kPcmMaxChannels || !IsListedBits(format->wBitsPerSample) ||
+        !IsListedRate(format->nSamplesPerSec))
+        return false;
+    uint32_t blockAlign = format->nChannels * (format->wBitsPerSample / 8u);
+    return format->nBlockAlign == blockAlign &&
+           format->nAvgBytesPerSec == blockAlign * format->nSamplesPerSec;
+}
+
+void FillPcm(WAVEFORMATEX *format, uint32_t rate, uint16_t bits, uint16_t channels) {
+    format->wFormatTag = WAVE_FORMAT_PCM;
+    format->nChannels = channels;
+    format->nSamplesPerSec = rate;
+    format->nBlockAlign = static_cast<uint16_t>(channels * (bits / 8));
+    format->nAvgBytesPerSec = format->nBlockAlign * rate;
+    format->wBitsPerSample = bits;
+    format->cbSize = 0;
+}
+
+bool PcmOpen() {
+    return true;
+}
+
+bool PcmGetFormat(uint32_t index, WAVEFORMATEX *format) {
+    if (index >= kPcmFormatCount)
+        return false;
+    uint32_t perRate = static_cast<uint32_t>(kPcmBits.size()) * kPcmMaxChannels;
+    uint16_t bits = kPcmBits[(index % perRate) / kPcmMaxChannels];
+    auto channels = static_cast<uint16_t>(index % kPcmMaxChannels + 1);
+    FillPcm(format, kPcmRates[index / perRate], bits, channels);
+    return true;
+}
+
+bool PcmSuggest(const WAVEFORMATEX *source, uint16_t tag, WAVEFORMATEX *target) {
+    if ((tag != 0 && tag != WAVE_FORMAT_PCM) || !IsListedPcm(source))
+        return false;
+    FillPcm(target, source->nSamplesPerSec, source->wBitsPerSample, source->nChannels);
+    return true;
+}
+
+bool PcmCanConvert(const WAVEFORMATEX *source, const WAVEFORMATEX *target) {
+    return IsListedPcm(source) && IsListedPcm(target);
+}
+
+constexpr AcmDriverProcs kPcmDriver = {ACMDRIVERDETAILS_SUPPORTF_CONVERTER,
+                                       kFormatSize,
+                                       PcmOpen,
+                                       PcmGetFormat,
+                                       PcmSuggest,
+                                       PcmCanConvert};
+
+// Everything below is guarded by `mutex`; driver procs and callbacks run without it.
+std::mutex mutex;
+AcmDriverId builtinDriver = {&kPcmDriver, 0};
+std::vector<std::unique_ptr<AcmDriverId>> addedDrivers;
+std::map<const void *, std::unique_ptr<AcmDriver>> openDrivers;
+std::map<const void *, std::unique_ptr<AcmStream>> openStreams;
+
+std::vector<AcmDriverId *> ListDrivers() {
+    std::vector<AcmDriverId *> drivers;
+    for (auto &added : addedDrivers)
+        drivers.push_back(added.get());
+    drivers.push_back(&builtinDriver);
+    return drivers;
+}
+
+bool IsDriverId(const void *handle) {
+    if (handle == &builtinDriver)
+        return true;
+    for (auto &added : addedDrivers)
+        if (added.get() == handle)
+            return true;
+    return false;
+}
+
+AcmDriver *FindOpenDriver(const void *handle) {
+    auto found = openDrivers.find(handle);
+    return found == openDrivers.end() ? nullptr : found->second.get();
+}
+
+uint32_t MaxFormatSize(const AcmDriverId *id) {
+    return id->procs->maxFormatSize;
+}
+
+uint32_t FormatBytes(const WAVEFORMATEX *format) {
+    return kFormatSize + format->cbSize;
+}
+
+void DescribeFormat(const WAVEFORMATEX *format, char *text) {
+    char channels[32];
+    if (format->nChannels == 1)
+        std::snprintf(channels, sizeof channels, "Mono");
+    else if (format->nChannels == 2)
+        std::snprintf(channels, sizeof channels, "Stereo");
+    else
+        std::snprintf(channels, sizeof channels, "%u Channels", format->nChannels);
+    unsigned rate = format->nSamplesPerSec;
+    if (format->wBitsPerSample != 0)
+        std::snprintf(text, ACMFORMATDETAILS_FORMAT_CHARS, "%u.%03u kHz, %u Bit, %s", rate / 1000,
+                      rate % 1000, format->wBitsPerSample, channels);
+    else
+        std::snprintf(text, ACMFORMATDETAILS_FORMAT_CHARS, "%u.%03u kHz, %s", rate / 1000,
+                      rate % 1000, channels);
+}
+
+// The drivers a call works with: the one behind `had`, or all of them in order. They cannot be
+// removed until the call ends.
+class HeldDrivers {
+  public:
+    explicit HeldDrivers(HACMDRIVER had) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (had == nullptr) {
+            ids = ListDrivers();
+        } else if (AcmDriver *driver = FindOpenDriver(had)) {
+            ids = {driver->id};
+        } else {
+            valid = false;
+            return;
+        }
+        for (AcmDriverId *id : ids)
+            id->users++;
+    }
+    ~HeldDrivers() {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (AcmDriverId *id : ids)
+            id->users--;
+    }
+    HeldDrivers(const HeldDrivers &) = delete;
+    HeldDrivers &operator=(const HeldDrivers &) = delete;
+
+    std::vector<AcmDriverId *> ids;
+    bool valid = true;
+};
+
+} // namespace
+
+MMRESULT acmDriverEnum(ACMDRIVERENUMCB fnCallback, uintptr_t dwInstance, uint32_t fdwEnum) {
+    if (fnCallback == nullptr)
+        return MMSYSERR_INVALPARAM;
+    if (fdwEnum != 0)
+        return MMSYSERR_INVALFLAG;
+    std::vector<AcmDriverId *> drivers;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        drivers = ListDrivers();
+    }
+    for (AcmDriverId *id : drivers) {
+        uint32_t support;
+        {
+            // A callback may have removed a later driver.
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!IsDriverId(id))
+                continue;
+            support = id->procs->support;
+        }
+        if (!fnCallback(id, dwInstance, support))
+            break;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT acmDriverOpen(HACMDRIVER *phad, HACMDRIVERID hadid, uint32_t fdwOpen) {
+    if (phad == nullptr)
+        return MMSYSERR_INVALPARAM;
+    if (fdwOpen != 0)
+        return MMSYSERR_INVALFLAG;
+    const AcmDriverProcs *procs;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!IsDriverId(hadid))
+            return MMSYSERR_INVALHANDLE;
+        procs = hadid->procs;
+        hadid->users++; // keeps the driver while its open() runs
+    }
+    bool opened = procs->open();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!opened) {
+        hadid->users--;
+        return ACMERR_NOTPOSSIBLE;
+    }
+    auto driver = std::make_unique<AcmDriver>(AcmDriver{hadid, 0});
+    *phad = driver.get();
+    openDrivers.emplace(driver.get(), std::move(driver));
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT acmDriverClose(HACMDRIVER had, uint32_t fdwClose) {
+    if (fdwClose != 0)
+        return MMSYSERR_INVALFLAG;
+    std::lock_guard<std::mutex> lock(mutex);
+    AcmDriver *driver = FindOpenDriver(had);
+    if (driver == nullptr)
+        return MMSYSERR_INVALHANDLE;
+    if (driver->streams > 0)
+        return ACMERR_BUSY;
+    driver->id->users--;
+    openDrivers.erase(had);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT acmMetrics(HACMOBJ hao, uint32_t uMetric, void *pMetric) {
+    if (pMetric == nullptr)
+        return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<AcmDriverId *> drivers;
+    if (hao == nullptr)
+        drivers = ListDrivers();
+    else if (IsDriverId(hao))
+        drivers = {const_cast<AcmDriverId *>(static_cast<const AcmDriverId *>(hao))};
+    else if (AcmDriver *driver = FindOpenDriver(hao))
+        drivers = {driver->id};
+    else if (openStreams.count(hao) != 0)
+        return MMSYSERR_NOTSUPPORTED;
+    else
+        return MMSYSERR_INVALHANDLE;
+    if (uMetric != ACM_METRIC_MAX_SIZE_FORMAT)
+        return MMSYSERR_NOTSUPPORTED;
+    uint32_t largest = 0;
+    for (AcmDriverId *id : drivers)
+        largest = std::max(largest, MaxFormatSize(id));
+    std::memcpy(pMetric, &largest, sizeof largest);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB fnCallback,
+                       uintptr_t dwInstance, uint32_t fdwEnum) {
+    if (pafd == nullptr || fnCallback == nullptr || pafd->cbStruct < sizeof(ACMFORMATDETAILS) ||
+        pafd->pwfx == nullptr)
+        return MMSYSERR_INVALPARAM;
+    if (fdwEnum != 0 && fdwEnum != ACM_FORMATENUMF_INPUT)
+        return MMSYSERR_INVALFLAG;
+    AcmDriverId *id;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        AcmDriver *driver = FindOpenDriver(had);
+        if (driver == nullptr)
+            return MMSYSERR_INVALHANDLE;
+        id = driver->id;
+    }
+    const AcmDriverProcs *procs = id->procs;
+    if (pafd->cbwfx < std::max(procs->maxFormatSize, kFormatSize))
+        return MMSYSERR_INVALPARAM;
+    // Each format is written aside first, so that pwfx only ever holds a listed one.
+    std::vector<unsigned char> scratch(std::max(procs->maxFormatSize, kFormatSize));
+    auto *format = reinterpret_cast<WAVEFORMATEX *>(scratch.data());
+    uint32_t wantedTag = pafd->dwFormatTag;
+    uint32_t listed = 0;
+    for (uint32_t index = 0;; index++) {
+        std::fill(scratch.begin(), scratch.end(), 0);
+        if (!procs->getFormat(index, format))
+            break;
+        if (wantedTag != 0 && format->wFormatTag != wantedTag)
+            continue;
+        if (FormatBytes(format) > scratch.size())
+            return ACMERR_NOTPOSSIBLE; // the driver broke its own size limit
+        std::memcpy(pafd->pwfx, format, FormatBytes(format));
+        pafd->dwFormatIndex = listed++;
+        pafd->dwFormatTag = format->wFormatTag;
+        pafd->fdwSupport = procs->support;
+        DescribeFormat(format, pafd->szFormat);
+        if (!fnCallback(id, pafd, dwInstance, procs->support))
+            break;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX *pwfxSrc, WAVEFORMATEX *pwfxDst,
+                          uint32_t cbwfxDst, uint32_t fdwSuggest) {
+    if (pwfxSrc == nullptr || pwfxDst == nullptr || cbwfxDst < kFormatSize)
+        return MMSYSERR_INVALPARAM;
+    if (fdwSuggest != 0 && fdwSuggest != ACM_FORMATSUGGESTF_WFORMATTAG)
+        return MMSYSERR_INVALFLAG;
+    uint16_t tag = fdwSuggest == ACM_FORMATSUGGESTF_WFORMATTAG ? pwfxDst->wFormatTag : 0;
+    HeldDrivers drivers(had);
+    if (!drivers.valid)
+        return MMSYSERR_INVALHANDLE;
+    for (AcmDriverId *id : drivers.ids) {
+        const AcmDriverProcs *procs = id->procs;
+        if (had == nullptr && !procs->open())
+            continue;
+        std::vector<unsigned char> scratch(std::max(procs->maxFormatSize, kFormatSize));
+        auto *format = reinterpret_cast<WAVEFORMATEX *>(scratch.data());
+        if (!procs->suggest(pwfxSrc, tag, format) || FormatBytes(format) > scratch.size() ||
+            FormatBytes(format) > cbwfxDst)
+            continue;
+        std::memcpy(pwfxDst, format, FormatBytes(format));
+        return MMSYSERR_NOERROR;
+    }
+    return ACMERR_NOTPOSSIBLE;
+}
+
+MMRESULT acmStreamOpen(HACMSTREAM *phas, HACMDRIVER had, const WAVEFORMATEX *pwfxSrc,
+                       const WAVEFORMATEX *pwfxDst, const void *pwfltr, uintptr_t, uintptr_t,
+                       uint32_t fdwOpen) {
+    bool query = (fdwOpen & ACM_STREAMOPENF_QUERY) != 0;
+    if (pwfxSrc == nullptr || pwfxDst == nullptr || (phas == nullptr && !query))
+        return MMSYSERR_INVALPARAM;
+    if ((fdwOpen & ~(ACM_STREAMOPENF_QUERY | ACM_STREAMOPENF_NONREALTIME)) != 0)
+        return MMSYSERR_INVALFLAG;
+    if (pwfltr != nullptr)
+        return MMSYSERR_NOTSUPPORTED;
+    HeldDrivers drivers(had);
+    if (!drivers.valid)
+        return MMSYSERR_INVALHANDLE;
+    for (AcmDriverId *id : drivers.ids) {
+        if (had == nullptr && !id->procs->open())
+            continue;
+        if (!id->procs->canConvert(pwfxSrc, pwfxDst))
+            continue;
+        if (query)
+            return MMSYSERR_NOERROR;
+        std::lock_guard<std::mutex> lock(mutex);
+        AcmDriver *driver = had == nullptr ? nullptr : FindOpenDriver(had);
+        if (had != nullptr && driver == nullptr)
+            return MMSYSERR_INVALHANDLE; // closed by another thread meanwhile
+        auto stream = std::make_unique<AcmStream>(AcmStream{id, driver});
+        id->users++;
+        if (driver != nullptr)
+            driver->streams++;
+        *phas = stream.get();
+        openStreams.emplace(stream.get(), std::move(stream));
+        return MMSYSERR_NOERROR;
+    }
+    return ACMERR_NOTPOSSIBLE;
+}
+
+MMRESULT acmStreamClose(HACMSTREAM has, uint32_t fdwClose) {
+    if (fdwClose != 0)
+        return MMSYSERR_INVALFLAG;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = openStreams.find(has);
+    if (found == openStreams.end())
+        return MMSYSERR_INVALHANDLE;
+    AcmStream *stream = found->second.get();
+    stream->id->users--;
+    if (stream->driver != nullptr)
+        stream->driver->streams--;
+    openStreams.erase(found);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT acmDriverAdd(HACMDRIVERID *phadid, const AcmDriverProcs *procs, uint32_t fdwAdd) {
+    if (phadid == nullptr || procs == nullptr || procs->open == nullptr ||
+        procs->getFormat == nullptr || procs->suggest == nullptr || procs->canConvert == nullptr ||
+        procs->maxFormatSize < kFormatSize)
+        return MMSYSERR_INVALPARAM;
+    if (fdwAdd != 0)
+        return MMSYSERR_INVALFLAG;
+    std::lock_guard<std::mutex> lock(mutex);
+    addedDrivers.push_back(std::make_unique<AcmDriverId>(AcmDriverId{procs, 0}));
+    *phadid = addedDrivers.back().get();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT acmDriverRemove(HACMDRIVERID hadid, uint32_t fdwRemove) {
+    if (fdwRemove != 0)
+        return MMSYSERR_INVALFLAG;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (hadid == &builtinDriver)
+        return MMSYSERR_NOTSUPPORTED;
+    for (auto it = addedDrivers.begin(); it != addedDrivers.end(); ++it) {
+        if (it->get() != hadid)
+            continue;
+        if (hadid->users > 0)
+            return ACMERR_BUSY;
+        addedDrivers.erase(it);
+        return MMSYSERR_NOERROR;
+    }
+    return MMSYSERR_INVALHANDLE;
+}
+
+} // namespace platform

@@ -1,0 +1,1059 @@
+// The WAV decoder and encoder plug-ins, loaded from the build and driven the way the core drives
+// them: the decoder plays into an output module of this test that hands the PCM to the encoder
+// in blocks of its block size (ignoring writes of 4 bytes or fewer, as the core's writer does),
+// and posts its end of stream to a stand-in of the hidden window.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kernova/decoder.h"
+#include "kernova/encoder.h"
+#include "kernova/message_codes.h"
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- The plug-ins ----
+
+struct Plugins {
+    In_Module *decoder = nullptr;
+    InputModuleEx *decoderEx = nullptr;
+    EncoderTable *encoder = nullptr;
+};
+
+// Loaded once for the whole run, as the core keeps a loaded module for a job.
+const Plugins &Loaded() {
+    static Plugins plugins = [] {
+        Plugins loaded;
+        platform::LibraryHandle in = platform::LoadLibrary(KN_BIN_DIR "/plugins/in/wave.so");
+        platform::LibraryHandle out = platform::LoadLibrary(KN_BIN_DIR "/plugins/out/wave.so");
+        if (in == nullptr || out == nullptr)
+            return loaded;
+        auto decoder =
+            reinterpret_cast<QZconvInputModAddrFunc>(platform::GetExport(in, "QZconvInputModAddr"));
+        auto decoderEx = reinterpret_cast<QZconvInputModAddrExFunc>(
+            platform::GetExport(in, "QZconvInputModAddrEx"));
+        auto encoder = reinterpret_cast<RegisterCompressModuleFunc>(
+            platform::GetExport(out, "RegisterCompressModule"));
+        loaded.decoder = decoder ? decoder() : nullptr;
+        loaded.decoderEx = decoderEx ? decoderEx() : nullptr;
+        loaded.encoder = encoder ? encoder() : nullptr;
+        return loaded;
+    }();
+    return plugins;
+}
+
+// ---- Bytes and samples ----
+
+class Bytes {
+  public:
+    Bytes &Tag(const char *tag) {
+        data.append(tag, 4);
+        return *this;
+    }
+    Bytes &U16(uint32_t v) { return Le(v, 2); }
+    Bytes &U32(uint64_t v) { return Le(v, 4); }
+    Bytes &U64(uint64_t v) { return Le(v, 8); }
+    Bytes &Raw(const std::string &bytes) {
+        data += bytes;
+        return *this;
+    }
+    std::string data;
+
+  private:
+    Bytes &Le(uint64_t v, int count) {
+        for (int i = 0; i < count; i++)
+            data.push_back(static_cast<char>(v >> (8 * i)));
+        return *this;
+    }
+};
+
+struct WavSpec {
+    uint32_t rate = 44100;
+    uint16_t channels = 2;
+    uint16_t bits = 16;
+    size_t frames = 1000;
+
+    size_t FrameBytes() const { return channels * bits / 8u; }
+};
+
+int64_t LargestValue(uint16_t bits) {
+    return (int64_t(1) << (bits - 1)) - 1;
+}
+
+// Sines of a different pitch per channel plus noise, with both extremes at the start.
+std::vector<int64_t> MakeValues(const WavSpec &spec, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> noise(-0.25, 0.25);
+    std::vector<int64_t> values(spec.frames * spec.channels);
+    int64_t largest = LargestValue(spec.bits);
+    for (size_t frame = 0; frame < spec.frames; frame++) {
+        for (size_t channel = 0; channel < spec.channels; channel++) {
+            double pitch = 220.0 + 110.0 * channel;
+            double x = 0.7 * std::sin(2 * M_PI * pitch * frame / spec.rate) + noise(random);
+            values[frame * spec.channels + channel] =
+                std::llround(std::clamp(x, -1.0, 1.0) * largest);
+        }
+    }
+    if (values.size() >= 2) {
+        values[0] = largest;
+        values[1] = -largest - 1;
+    }
+    return values;
+}
+
+std::string EncodeValues(const std::vector<int64_t> &values, uint16_t bits) {
+    std::string bytes;
+    for (int64_t v : values) {
+        if (bits == 8) {
+            bytes.push_back(static_cast<char>(v + 128));
+            continue;
+        }
+        for (int i = 0; i < bits / 8; i++)
+            bytes.push_back(static_cast<char>(static_cast<uint64_t>(v) >> (8 * i)));
+    }
+    return bytes;
+}
+
+std::string MakeSamples(const WavSpec &spec, uint32_t seed = 1) {
+    return EncodeValues(MakeValues(spec, seed), spec.bits);
+}
+
+// ---- WAV files made by the test ----
+
+const std::string kPcmGuidTail("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+
+struct Layout {
+    uint16_t tag = 0; // 0: plain PCM up to 2 channels and 16 bits, WAVE_FORMAT_EXTENSIBLE above
+    uint16_t subFormat = 1;
+    uint16_t fmtBits = 0; // 0: the samples' depth
+    int fmtChannels = -1; // -1: the samples' channels
+    int blockAlignDelta = 0;
+    uint32_t fmtSize = 0; // 0: 16 plain, 40 extensible
+    bool junk = false;    // an odd-sized chunk before "fmt " and another before "data"
+    bool dataFirst = false;
+    bool openSizes = false; // RIFF and data sizes 0xFFFFFFFF
+    bool rf64 = false;      // RF64 with a ds64 chunk and a chunk after the data
+    size_t cutBytes = 0;    // bytes cut from the end of the file
+};
+
+std::string FormatChunk(const WavSpec &spec, const Layout &layout) {
+    bool extensible =
+        layout.tag == 0xFFFE || (layout.tag == 0 && (spec.channels > 2 || spec.bits > 16));
+    uint16_t tag = extensible ? 0xFFFE : (layout.tag ? layout.tag : 1);
+    uint16_t bits = layout.fmtBits ? layout.fmtBits : spec.bits;
+    auto channels =
+        static_cast<uint16_t>(layout.fmtChannels >= 0 ? layout.fmtChannels : spec.channels);
+    uint32_t blockAlign = static_cast<uint32_t>(channels * (bits / 8) + layout.blockAlignDelta);
+    Bytes body;
+    body.U16(tag)
+        .U16(channels)
+        .U32(spec.rate)
+        .U32(blockAlign * spec.rate)
+        .U16(blockAlign)
+        .U16(bits);
+    if (extensible)
+        body.U16(22).U16(bits).U32(0).U16(layout.subFormat).Raw(kPcmGuidTail);
+    else if (layout.fmtSize > 16)
+        body.U16(0);
+    uint32_t size = layout.fmtSize ? layout.fmtSize : static_cast<uint32_t>(body.data.size());
+    body.data.resize(size);
+    return Bytes().Tag("fmt ").U32(size).Raw(body.data).data;
+}
+
+std::string MakeWav(const WavSpec &spec, const std::string &samples, const Layout &layout = {}) {
+    std::string format = FormatChunk(spec, layout);
+    std::string junk = layout.junk ? Bytes().Tag("LIST").U32(5).Raw(std::string("INFOx\0", 6)).data
+                                   : std::string();
+    std::string pad = samples.size() % 2 ? std::string(1, '\0') : std::string();
+    uint32_t dataSize =
+        layout.openSizes || layout.rf64 ? 0xFFFFFFFF : static_cast<uint32_t>(samples.size());
+    std::string data = Bytes().Tag("data").U32(dataSize).Raw(samples).Raw(pad).data;
+    std::string trailer = layout.rf64 ? Bytes().Tag("LIST").U32(4).Tag("INFO").data : "";
+    std::string ds64;
+    if (layout.rf64)
+        ds64 = Bytes().Tag("ds64").U32(28).U64(0).U64(samples.size()).U64(spec.frames).U32(0).data;
+    std::string chunks =
+        layout.dataFirst ? ds64 + data + format : ds64 + junk + format + junk + data + trailer;
+    uint32_t riffSize =
+        layout.openSizes || layout.rf64 ? 0xFFFFFFFF : static_cast<uint32_t>(chunks.size() + 4);
+    std::string file =
+        Bytes().Tag(layout.rf64 ? "RF64" : "RIFF").U32(riffSize).Tag("WAVE").Raw(chunks).data;
+    file.resize(file.size() - std::min(layout.cutBytes, file.size()));
+    return file;
+}
+
+void WriteFile(const fs::path &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const fs::path &path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+uint32_t Le(const std::string &bytes, size_t at, int count) {
+    uint32_t v = 0;
+    for (int i = 0; i < count; i++)
+        v |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + i])) << (8 * i);
+    return v;
+}
+
+// A written file, checked strictly: RIFF size, "fmt " then "data" as the last chunk.
+struct ParsedWav {
+    std::string problem; // empty when well-formed
+    uint16_t tag = 0, channels = 0, bits = 0, validBits = 0;
+    uint32_t rate = 0, mask = 0, fmtSize = 0;
+    std::string data;
+};
+
+ParsedWav Problem(const char *text) {
+    ParsedWav wav;
+    wav.problem = text;
+    return wav;
+}
+
+ParsedWav ParseWav(const fs::path &path) {
+    ParsedWav wav;
+    std::string bytes = ReadFile(path);
+    if (bytes.size() < 44 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0)
+        return Problem("no RIFF/WAVE header");
+    if (Le(bytes, 4, 4) != bytes.size() - 8)
+        return Problem("RIFF size is not the file size - 8");
+    if (bytes.compare(12, 4, "fmt ") != 0)
+        return Problem("first chunk is not fmt");
+    wav.fmtSize = Le(bytes, 16, 4);
+    wav.tag = static_cast<uint16_t>(Le(bytes, 20, 2));
+    wav.channels = static_cast<uint16_t>(Le(bytes, 22, 2));
+    wav.rate = Le(bytes, 24, 4);
+    wav.bits = static_cast<uint16_t>(Le(bytes, 34, 2));
+    uint32_t blockAlign = Le(bytes, 32, 2);
+    if (blockAlign != wav.channels * wav.bits / 8u || Le(bytes, 28, 4) != blockAlign * wav.rate)
+        return Problem("inconsistent block align or byte rate");
+    if (wav.tag == 0xFFFE) {
+        if (wav.fmtSize != 40 || Le(bytes, 36, 2) != 22 || Le(bytes, 44, 2) != 1 ||
+            bytes.compare(46, 14, kPcmGuidTail) != 0)
+            return Problem("bad WAVE_FORMAT_EXTENSIBLE fields");
+        wav.validBits = static_cast<uint16_t>(Le(bytes, 38, 2));
+        wav.mask = Le(bytes, 40, 4);
+    } else if (wav.tag != 1 || wav.fmtSize != 16) {
+        return Problem("bad PCM fmt chunk");
+    }
+    size_t data = 20 + wav.fmtSize;
+    if (bytes.compare(data, 4, "data") != 0)
+        return Problem("second chunk is not data");
+    uint32_t dataSize = Le(bytes, data + 4, 4);
+    if (data + 8 + dataSize + dataSize % 2 != bytes.size())
+        return Problem("data size does not reach the end of the file");
+    wav.data = bytes.substr(data + 8, dataSize);
+    return wav;
+}
+
+// Where two sample byte strings part, for a readable failure.
+std::string FirstDifference(const std::string &expected, const std::string &actual) {
+    if (expected == actual)
+        return "";
+    size_t at = 0;
+    while (at < expected.size() && at < actual.size() && expected[at] == actual[at])
+        at++;
+    return "sizes " + std::to_string(expected.size()) + "/" + std::to_string(actual.size()) +
+           ", first difference at byte " + std::to_string(at);
+}
+
+// ---- The core's side: hidden window and output writer stand-ins ----
+
+int Post(HWND self, unsigned int msg, uintptr_t, intptr_t);
+
+struct HostWindow {
+    int (*post)(HWND, unsigned int, uintptr_t, intptr_t) = Post;
+    std::atomic<int> endOfStream{0};
+    std::atomic<int> otherMessages{0};
+};
+
+int Post(HWND self, unsigned int msg, uintptr_t, intptr_t) {
+    auto *window = reinterpret_cast<HostWindow *>(self);
+    (msg == WM_WA_MPEG_EOF ? window->endOfStream : window->otherMessages)++;
+    return 1;
+}
+
+// The output writer: buffers the decoder's PCM and encodes it in blocks of GetBlockSize bytes.
+// Written by the decoding thread; the test reads it after Stop has joined that thread.
+struct EncoderSink {
+    EncoderTable *encoder = nullptr;
+    void *params = nullptr;
+    std::string outputName;
+    int canWriteLimit = -1;   // >= 0: CanWrite never answers more
+    int canWriteRefusals = 0; // CanWrite first answers 0 this many times
+    std::vector<char> block;
+    size_t fill = 0;
+    int canWriteBase = 0;
+    bool opened = false;
+    int openResult = 0;
+    int opens = 0;
+    int closes = 0;
+    int ignoredWrites = 0;
+    size_t bytesOffered = 0;
+    std::atomic<bool> openFailed{false};
+
+    void Reset(EncoderTable *table, const std::string &name) {
+        encoder = table;
+        outputName = name;
+        canWriteLimit = -1;
+        canWriteRefusals = 0;
+        fill = 0;
+        canWriteBase = 0;
+        opened = false;
+        openResult = opens = closes = ignoredWrites = 0;
+        bytesOffered = 0;
+        openFailed = false;
+    }
+};
+
+EncoderSink sink;
+
+int SinkOpen(int rate, int channels, int bits, int, int) {
+    sink.opens++;
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = static_cast<uint16_t>(channels);
+    format.nSamplesPerSec = static_cast<uint32_t>(rate);
+    format.nBlockAlign = static_cast<uint16_t>(bits / 8 * channels);
+    format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+    format.wBitsPerSample = static_cast<uint16_t>(bits);
+    int wantStandard = 0;
+    int result = sink.encoder->Open(sink.outputName.c_str(), sink.params, &format, &wantStandard);
+    if (result != 0) {
+        sink.openResult = result;
+        sink.openFailed = true;
+        return -1;
+    }
+    sink.block.assign(static_cast<size_t>(sink.encoder->GetBlockSize()), 0);
+    sink.fill = 0;
+    sink.canWriteBase = static_cast<int>(sink.block.size());
+    sink.opened = true;
+    return 0;
+}
+
+int SinkWrite(char *buffer, int length) {
+    if (length <= 4) {
+        sink.ignoredWrites++;
+        return 0;
+    }
+    sink.canWriteBase = 0;
+    sink.bytesOffered += static_cast<size_t>(length);
+    for (int done = 0; done < length;) {
+        size_t now = std::min(sink.block.size() - sink.fill, static_cast<size_t>(length - done));
+        std::memcpy(sink.block.data() + sink.fill, buffer + done, now);
+        sink.fill += now;
+        done += static_cast<int>(now);
+        if (sink.fill < sink.block.size())
+            continue;
+        sink.fill = 0;
+        if (sink.encoder->Encode(sink.block.data()) != 0)
+            return -1;
+    }
+    sink.canWriteBase = 8192;
+    return 0;
+}
+
+int SinkCanWrite() {
+    if (sink.canWriteRefusals > 0) {
+        sink.canWriteRefusals--;
+        return 0;
+    }
+    int room = 2 * sink.canWriteBase;
+    return sink.canWriteLimit >= 0 ? std::min(room, sink.canWriteLimit) : room;
+}
+
+void SinkClose() {
+    sink.closes++;
+    if (!sink.opened)
+        return;
+    if (sink.fill > 0)
+        sink.encoder->EncodeLast(sink.block.data(), static_cast<int>(sink.fill));
+    sink.encoder->Close();
+    sink.opened = false;
+}
+
+Out_Module hostOutput = {16,      nullptr, 65536,    nullptr,   nullptr,   nullptr,      nullptr,
+                         nullptr, nullptr, SinkOpen, SinkClose, SinkWrite, SinkCanWrite, nullptr,
+                         nullptr, nullptr, nullptr,  nullptr,   nullptr,   nullptr};
+
+bool WaitFor(const std::function<bool()> &done, std::chrono::seconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+struct DecodeRun {
+    int playResult = 0;
+    int errorCode = 0;
+    int endOfStream = 0;
+    int lengthMs = 0;
+    int outputTimeMs = 0;
+};
+
+void PrepareParams(const char *params) {
+    const Plugins &plugins = Loaded();
+    int showParams = 0;
+    if (params == nullptr)
+        plugins.encoder->GetDefaultParams(&sink.params);
+    else
+        ASSERT_EQ(plugins.encoder->StringToParams(params, &sink.params, &showParams), 1) << params;
+}
+
+// Converts `input` into `output` with the encoder parameters (null: the defaults). `tune`
+// changes the writer stand-in before the decode starts.
+DecodeRun Transcode(const fs::path &input, const fs::path &output, const char *params = nullptr,
+                    const std::function<void()> &tune = nullptr) {
+    const Plugins &plugins = Loaded();
+    sink.Reset(plugins.encoder, output.string());
+    PrepareParams(params);
+    if (tune)
+        tune();
+    HostWindow window;
+    plugins.decoder->hMainWindow = reinterpret_cast<HWND>(&window);
+    plugins.decoder->outMod = &hostOutput;
+    DecodeRun run;
+    run.playResult = plugins.decoder->Play(input.c_str());
+    if (run.playResult == 0) {
+        EXPECT_TRUE(WaitFor([&] { return window.endOfStream > 0 || sink.openFailed; },
+                            std::chrono::seconds(60)));
+        run.lengthMs = plugins.decoder->GetLength();
+        std::thread([&] { plugins.decoder->Stop(); }).join(); // the core's stop thread
+        run.outputTimeMs = plugins.decoder->GetOutputTime();
+    }
+    run.errorCode = plugins.decoder->IsPaused(); // GetLastErrorCode for version 0x1000
+    run.endOfStream = window.endOfStream;
+    EXPECT_EQ(window.otherMessages, 0);
+    plugins.encoder->FreeParams(&sink.params);
+    return run;
+}
+
+class WavePlugins : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(Loaded().decoder, nullptr) << platform::LastLibraryError();
+        ASSERT_NE(Loaded().decoderEx, nullptr);
+        ASSERT_NE(Loaded().encoder, nullptr) << platform::LastLibraryError();
+        std::random_device seed;
+        folder = fs::temp_directory_path() / ("kn_wave_" + std::to_string(seed()));
+        fs::create_directories(folder);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+
+    fs::path Write(const std::string &name, const std::string &bytes) {
+        fs::path path = folder / name;
+        WriteFile(path, bytes);
+        return path;
+    }
+
+    fs::path folder;
+};
+
+// ---- Round trips ----
+
+struct RoundTripCase {
+    uint16_t bits;
+    uint16_t channels;
+    uint32_t rate;
+};
+
+class WaveRoundTrip : public WavePlugins, public ::testing::WithParamInterface<RoundTripCase> {};
+
+TEST_P(WaveRoundTrip, SamplesComeBackBitIdentical) {
+    const RoundTripCase &c = GetParam();
+    WavSpec spec{c.rate, c.channels, c.bits, size_t{3 * 4096 + 7} + c.bits + c.channels};
+    std::string samples = MakeSamples(spec, c.bits * 100 + c.channels);
+    fs::path input = Write("in.wav", MakeWav(spec, samples));
+    DecodeRun run = Transcode(input, folder / "out.wav");
+    ASSERT_EQ(run.playResult, 0);
+    EXPECT_EQ(run.endOfStream, 1);
+    EXPECT_EQ(sink.ignoredWrites, 0);
+    ParsedWav out = ParseWav(folder / "out.wav");
+    ASSERT_EQ(out.problem, "");
+    EXPECT_EQ(out.rate, c.rate);
+    EXPECT_EQ(out.channels, c.channels);
+    EXPECT_EQ(out.bits, c.bits);
+    bool extensible = c.channels > 2 || c.bits > 16;
+    EXPECT_EQ(out.tag, extensible ? 0xFFFE : 1);
+    if (extensible) {
+        EXPECT_EQ(out.validBits, c.bits);
+        EXPECT_EQ(out.mask, c.channels == 6 ? 0x3Fu : c.channels == 2 ? 0x3u : 0x4u);
+    }
+    EXPECT_EQ(FirstDifference(samples, out.data), "");
+    int expectedMs = static_cast<int>((spec.frames * 1000 + c.rate - 1) / c.rate);
+    EXPECT_EQ(run.lengthMs, expectedMs);
+    EXPECT_EQ(run.outputTimeMs, static_cast<int>(spec.frames * 1000 / c.rate));
+}
+
+std::vector<RoundTripCase> AllRoundTrips() {
+    std::vector<RoundTripCase> cases;
+    for (uint16_t bits : {8, 16, 24, 32})
+        for (uint16_t channels : {1, 2, 6})
+            for (uint32_t rate : {44100u, 96000u})
+                cases.push_back({bits, channels, rate});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, WaveRoundTrip, ::testing::ValuesIn(AllRoundTrips()),
+                         [](const auto &info) {
+                             return "b" + std::to_string(info.param.bits) + "_c" +
+                                    std::to_string(info.param.channels) + "_" +
+                                    std::to_string(info.param.rate);
+                         });
+
+TEST_F(WavePlugins, InputLayoutsDecodeWhatTheFileHolds) {
+    struct Case {
+        const char *name;
+        WavSpec spec;
+        Layout layout;
+        size_t expectedFrames;
+    } cases[] = {
+        {"extensible 16-bit stereo", {44100, 2, 16, 5000}, {.tag = 0xFFFE}, 5000},
+        {"plain PCM tag for 24-bit 6 channels", {48000, 6, 24, 5000}, {.tag = 1}, 5000},
+        {"odd-sized unknown chunks", {22050, 1, 8, 4001}, {.junk = true}, 4001},
+        {"18-byte fmt chunk", {32000, 2, 16, 3000}, {.fmtSize = 18}, 3000},
+        {"cut in the middle of a frame", {44100, 2, 24, 6000}, {.cutBytes = 1001}, 6000 - 167},
+        {"open sizes of a streamed file", {44100, 2, 16, 4500}, {.openSizes = true}, 4500},
+        {"RF64 with a chunk after the data", {96000, 2, 32, 4000}, {.rf64 = true}, 4000},
+        {"one frame past whole blocks", {44100, 2, 16, 2 * 4096 + 1}, {}, 2 * 4096 + 1},
+        {"five bytes of 8-bit mono", {8000, 1, 8, 5}, {}, 5},
+    };
+    for (const Case &c : cases) {
+        std::string samples = MakeSamples(c.spec);
+        fs::path input = Write("in.wav", MakeWav(c.spec, samples, c.layout));
+        DecodeRun run = Transcode(input, folder / "out.wav");
+        ASSERT_EQ(run.playResult, 0) << c.name;
+        EXPECT_EQ(run.endOfStream, 1) << c.name;
+        EXPECT_EQ(sink.ignoredWrites, 0) << c.name;
+        ParsedWav out = ParseWav(folder / "out.wav");
+        ASSERT_EQ(out.problem, "") << c.name;
+        std::string expected = samples.substr(0, c.expectedFrames * c.spec.FrameBytes());
+        EXPECT_EQ(FirstDifference(expected, out.data), "") << c.name;
+    }
+}
+
+TEST_F(WavePlugins, DecoderWaitsForAnOutputThatTakesLittleAtATime) {
+    struct Case {
+        const char *name;
+        int limit;
+        int refusals;
+    } cases[] = {{"room for 3 frames", 12, 0}, {"no room at first", -1, 40}};
+    WavSpec spec{44100, 2, 16, 3001};
+    std::string samples = MakeSamples(spec);
+    fs::path input = Write("in.wav", MakeWav(spec, samples));
+    for (const Case &c : cases) {
+        DecodeRun run = Transcode(input, folder / "out.wav", nullptr, [&] {
+            sink.canWriteLimit = c.limit;
+            sink.canWriteRefusals = c.refusals;
+        });
+        EXPECT_EQ(run.endOfStream, 1) << c.name;
+        EXPECT_EQ(sink.ignoredWrites, 0) << c.name;
+        EXPECT_EQ(FirstDifference(samples, ParseWav(folder / "out.wav").data), "") << c.name;
+    }
+}
+
+TEST_F(WavePlugins, StopEndsADecodeThatCannotWrite) {
+    WavSpec spec{44100, 2, 16, 441000};
+    fs::path input = Write("in.wav", MakeWav(spec, MakeSamples(spec)));
+    const Plugins &plugins = Loaded();
+    sink.Reset(plugins.encoder, (folder / "out.wav").string());
+    PrepareParams(nullptr);
+    sink.canWriteLimit = 0;
+    HostWindow window;
+    plugins.decoder->hMainWindow = reinterpret_cast<HWND>(&window);
+    plugins.decoder->outMod = &hostOutput;
+    ASSERT_EQ(plugins.decoder->Play(input.c_str()), 0);
+    EXPECT_EQ(plugins.decoder->GetLength(), 10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    auto start = std::chrono::steady_clock::now();
+    plugins.decoder->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    plugins.encoder->FreeParams(&sink.params);
+    EXPECT_EQ(window.endOfStream, 0);
+    EXPECT_EQ(sink.opens, 1);
+    EXPECT_EQ(sink.closes, 1);
+    EXPECT_EQ(sink.bytesOffered, 0u);
+    EXPECT_EQ(plugins.decoder->GetOutputTime(), 0);
+    ParsedWav out = ParseWav(folder / "out.wav");
+    EXPECT_EQ(out.problem, "");
+    EXPECT_TRUE(out.data.empty());
+}
+
+// ---- Refusals ----
+
+TEST_F(WavePlugins, DecoderRefusesWhatItCannotRead) {
+    WavSpec cd{44100, 2, 16, 100};
+    std::string samples = MakeSamples(cd);
+    std::string garbage(3000, '\0');
+    std::mt19937 random(7);
+    for (char &byte : garbage)
+        byte = static_cast<char>(random());
+    struct Case {
+        const char *name;
+        std::string bytes;
+        int code;
+    } cases[] = {
+        {"garbage", garbage, KN_ERR_WAVE_DAMAGED},
+        {"empty file", "", KN_ERR_WAVE_DAMAGED},
+        {"RIFF header only", MakeWav(cd, samples).substr(0, 12), KN_ERR_WAVE_DAMAGED},
+        {"header cut inside fmt", MakeWav(cd, samples).substr(0, 30), KN_ERR_WAVE_DAMAGED},
+        {"fmt chunk of 14 bytes", MakeWav(cd, samples, {.fmtSize = 14}), KN_ERR_WAVE_DAMAGED},
+        {"data before fmt", MakeWav(cd, samples, {.dataFirst = true}), KN_ERR_WAVE_DAMAGED},
+        {"wrong block align", MakeWav(cd, samples, {.blockAlignDelta = 1}), KN_ERR_WAVE_DAMAGED},
+        {"no channels", MakeWav(cd, samples, {.fmtChannels = 0}), KN_ERR_WAVE_DAMAGED},
+        {"float", MakeWav(cd, samples, {.tag = 3, .fmtBits = 32}), KN_ERR_WAVE_ENCODING},
+        {"extensible float", MakeWav(cd, samples, {.tag = 0xFFFE, .subFormat = 3}),
+         KN_ERR_WAVE_ENCODING},
+        {"ADPCM", MakeWav(cd, samples, {.tag = 2}), KN_ERR_WAVE_ENCODING},
+        {"A-law", MakeWav(cd, samples, {.tag = 6, .fmtBits = 8}), KN_ERR_WAVE_ENCODING},
+        {"12-bit PCM", MakeWav(cd, samples, {.fmtBits = 12, .blockAlignDelta = 0}),
+         KN_ERR_WAVE_ENCODING},
+        {"9 channels", MakeWav(cd, samples, {.fmtChannels = 9}), KN_ERR_WAVE_ENCODING},
+    };
+    const Plugins &plugins = Loaded();
+    for (const Case &c : cases) {
+        fs::path input = Write("bad.wav", c.bytes);
+        DecodeRun run = Transcode(input, folder / "out.wav");
+        EXPECT_NE(run.playResult, 0) << c.name;
+        EXPECT_EQ(run.errorCode, c.code) << c.name;
+        EXPECT_EQ(sink.opens, 0) << c.name;
+        int length = 0;
+        plugins.decoder->GetFileInfo(input.c_str(), nullptr, &length);
+        EXPECT_EQ(length, 0) << c.name;
+        EXPECT_EQ(plugins.decoder->IsPaused(), c.code) << c.name;
+    }
+    EXPECT_NE(plugins.decoder->Play((folder / "missing.wav").c_str()), 0);
+    EXPECT_EQ(plugins.decoder->IsPaused(), KN_ERR_WAVE_DAMAGED);
+    fs::path good = Write("good.wav", MakeWav(cd, samples));
+    EXPECT_EQ(Transcode(good, folder / "out.wav").errorCode, 0);
+}
+
+TEST_F(WavePlugins, FileInfoReadsTheLengthFromTheHeader) {
+    struct Case {
+        const char *name;
+        WavSpec spec;
+        int lengthMs;
+        int code;
+    } cases[] = {
+        {"one second", {44100, 2, 16, 44100}, 1000, 0},
+        {"a single frame lasts 1 ms", {44100, 2, 16, 1}, 1, 0},
+        {"no data", {44100, 2, 16, 0}, 0, 0},
+        {"rounded up", {96000, 6, 24, 3 * 96000 + 1}, 3001, 0},
+    };
+    const Plugins &plugins = Loaded();
+    for (const Case &c : cases) {
+        fs::path input = Write("My Song.wav", MakeWav(c.spec, MakeSamples(c.spec)));
+        char title[500] = "unchanged";
+        int length = 0;
+        plugins.decoder->GetFileInfo(input.c_str(), title, &length);
+        EXPECT_EQ(length, c.lengthMs) << c.name;
+        EXPECT_STREQ(title, "My Song") << c.name;
+        EXPECT_EQ(plugins.decoder->IsPaused(), c.code) << c.name;
+    }
+}
+
+TEST_F(WavePlugins, DecoderTablesAnswerAsTheCoreExpects) {
+    const Plugins &plugins = Loaded();
+    In_Module *decoder = plugins.decoder;
+    EXPECT_EQ(decoder->version, 0x1000);
+    EXPECT_EQ(decoder->UsesOutputPlug, 1);
+    EXPECT_EQ(std::string(decoder->description).substr(0, 7), "wave - ");
+    EXPECT_EQ(std::string(decoder->FileExtensions, 16), std::string("WAV\0Wave files\0\0", 16));
+    struct Case {
+        const char *text;
+        int accepted;
+    } cases[] = {{"", 1}, {"   \t", 1}, {"x", 0}, {"m:ds a:150", 0}};
+    for (const Case &c : cases)
+        EXPECT_EQ(plugins.decoderEx->SetParamString(c.text), c.accepted) << c.text;
+    char description[256];
+    std::memset(description, 'x', sizeof description);
+    plugins.decoderEx->GetParamDescription(description);
+    size_t length = strnlen(description, sizeof description);
+    EXPECT_GT(length, 0u);
+    EXPECT_LT(length, sizeof description);
+}
+
+// ---- The encoder ----
+
+std::string ParamsText(void *params) {
+    char text[ENCODER_PARAM_BUFFER_SIZE] = {};
+    char *buffer = text;
+    Loaded().encoder->ParamsToString(params, &buffer);
+    return text;
+}
+
+TEST_F(WavePlugins, EncoderParametersParseAndPrintCanonically) {
+    struct Case {
+        const char *text;
+        int accepted;
+        const char *canonical;
+    } cases[] = {
+        {"", 1, ""},
+        {"b:16", 1, "b:16"},
+        {"  B:24\tc:2  ", 1, "b:24 c:2"},
+        {"f:48000 b:8", 1, "b:8 f:48000"},
+        {"c:1 f:1000", 1, "c:1 f:1000"},
+        {"f:768000", 1, "f:768000"},
+        {"b:12", 0, nullptr},
+        {"b:016x", 0, nullptr},
+        {"c:3", 0, nullptr},
+        {"f:999", 0, nullptr},
+        {"f:768001", 0, nullptr},
+        {"f:-44100", 0, nullptr},
+        {"x:1", 0, nullptr},
+        {"b:16 b:24", 0, nullptr},
+        {"b16", 0, nullptr},
+        {"b:", 0, nullptr},
+        {"b:99999999999", 0, nullptr},
+        {"hello", 0, nullptr},
+    };
+    EncoderTable *encoder = Loaded().encoder;
+    for (const Case &c : cases) {
+        void *params = nullptr;
+        int show = 0;
+        EXPECT_EQ(encoder->StringToParams(c.text, &params, &show), c.accepted) << c.text;
+        if (c.accepted) {
+            EXPECT_EQ(ParamsText(params), c.canonical) << c.text;
+        } else {
+            EXPECT_EQ(params, nullptr) << c.text;
+        }
+        encoder->FreeParams(&params);
+        EXPECT_EQ(params, nullptr);
+    }
+}
+
+TEST_F(WavePlugins, RefusedTextKeepsThePreviousParameters) {
+    EncoderTable *encoder = Loaded().encoder;
+    void *params = nullptr;
+    int show = 0;
+    ASSERT_EQ(encoder->StringToParams("b:24", &params, &show), 1);
+    EXPECT_EQ(encoder->StringToParams("b:24 q:1", &params, &show), 0);
+    EXPECT_EQ(ParamsText(params), "b:24");
+    EXPECT_EQ(encoder->StringToParams(nullptr, &params, &show), 0);
+    encoder->FreeParams(&params);
+    encoder->GetDefaultParams(&params);
+    EXPECT_EQ(ParamsText(params), "");
+    encoder->FreeParams(&params);
+}
+
+TEST_F(WavePlugins, EncoderDescribesItself) {
+    EncoderTable *encoder = Loaded().encoder;
+    EXPECT_GE(encoder->version, 16);
+    EXPECT_STREQ(encoder->description, "wave - PCM WAV writer");
+    EXPECT_STREQ(encoder->extension, "wav");
+    EXPECT_STREQ(encoder->extensionDescription, "Wave files");
+    EXPECT_NE(encoder->pPriority, nullptr);
+    EXPECT_EQ(encoder->NeedsMorePasses(), 0);
+    std::string help = encoder->GetHelpText();
+    for (const char *key : {"b:<bits>", "c:<1|2>", "f:<rate>"})
+        EXPECT_NE(help.find(key), std::string::npos) << key;
+    struct Case {
+        const char *text;
+        const char *shortDesc;
+    } cases[] = {{"", "PCM WAV, as the input"},
+                 {"b:24 c:2 f:48000", "PCM WAV, 24 bit, stereo, 48000 Hz"},
+                 {"c:1", "PCM WAV, mono"}};
+    for (const Case &c : cases) {
+        void *params = nullptr;
+        int show = 0;
+        encoder->StringToParams(c.text, &params, &show);
+        char text[256] = {};
+        char *buffer = text;
+        encoder->GetShortDesc(params, &buffer);
+        EXPECT_STREQ(text, c.shortDesc) << c.text;
+        encoder->FreeParams(&params);
+    }
+}
+
+TEST_F(WavePlugins, EncoderOffersThreeTestSets) {
+    EncoderTable *encoder = Loaded().encoder;
+    const char *expected[][2] = {{"b:16", "test16.wav"}, {"b:24", "test24"}, {"b:8", "test8.wav"}};
+    for (int index = 0; index < 3; index++) {
+        const char **pair = nullptr;
+        ASSERT_EQ(encoder->GetTestParams(&pair, index), 1) << index;
+        EXPECT_STREQ(pair[0], expected[index][0]);
+        EXPECT_STREQ(pair[1], expected[index][1]);
+        void *params = nullptr;
+        int show = 0;
+        EXPECT_EQ(encoder->StringToParams(pair[0], &params, &show), 1) << pair[0];
+        encoder->FreeParams(&params);
+    }
+    const char **pair = nullptr;
+    EXPECT_EQ(encoder->GetTestParams(&pair, 3), 0);
+    EXPECT_EQ(encoder->GetTestParams(&pair, -1), 0);
+}
+
+// The expected result of a depth change: exact upwards, low bits dropped (rounded down) downwards.
+int64_t Rescale(int64_t v, uint16_t from, uint16_t to) {
+    if (to >= from)
+        return v * (int64_t(1) << (to - from));
+    return static_cast<int64_t>(
+        std::floor(static_cast<double>(v) / double(int64_t(1) << (from - to))));
+}
+
+TEST_F(WavePlugins, EncoderChangesDepthAndCopiesMonoToStereo) {
+    struct Case {
+        const char *params;
+        WavSpec input;
+        uint16_t bits;
+        uint16_t channels;
+    } cases[] = {
+        {"b:24", {44100, 2, 16, 5001}, 24, 2},        {"b:8", {44100, 2, 16, 5001}, 8, 2},
+        {"b:32", {22050, 1, 8, 5001}, 32, 1},         {"b:16", {48000, 6, 32, 5001}, 16, 6},
+        {"b:16", {48000, 2, 24, 5001}, 16, 2},        {"c:2", {44100, 1, 16, 5001}, 16, 2},
+        {"b:24 c:2", {8000, 1, 8, 5001}, 24, 2},      {"c:1", {44100, 1, 24, 5001}, 24, 1},
+        {"c:2 f:44100", {44100, 2, 16, 5001}, 16, 2},
+    };
+    for (const Case &c : cases) {
+        std::vector<int64_t> values = MakeValues(c.input, 3);
+        fs::path input = Write("in.wav", MakeWav(c.input, EncodeValues(values, c.input.bits)));
+        DecodeRun run = Transcode(input, folder / "out.wav", c.params);
+        ASSERT_EQ(run.endOfStream, 1) << c.params;
+        ParsedWav out = ParseWav(folder / "out.wav");
+        ASSERT_EQ(out.problem, "") << c.params;
+        EXPECT_EQ(out.bits, c.bits) << c.params;
+        EXPECT_EQ(out.channels, c.channels) << c.params;
+        std::vector<int64_t> expected;
+        for (size_t frame = 0; frame < c.input.frames; frame++)
+            for (uint16_t channel = 0; channel < c.channels; channel++)
+                expected.push_back(
+                    Rescale(values[frame * c.input.channels +
+                                   std::min<uint16_t>(channel, c.input.channels - 1)],
+                            c.input.bits, c.bits));
+        EXPECT_EQ(FirstDifference(EncodeValues(expected, c.bits), out.data), "") << c.params;
+    }
+}
+
+TEST_F(WavePlugins, EncoderRefusesChangesItCannotMakeExactly) {
+    struct Case {
+        const char *params;
+        WavSpec input;
+    } cases[] = {
+        {"c:1", {44100, 2, 16, 100}},
+        {"c:2", {44100, 6, 16, 100}},
+        {"f:48000", {44100, 2, 16, 100}},
+        {"f:22050", {44100, 2, 16, 100}},
+    };
+    for (const Case &c : cases) {
+        fs::path input = Write("in.wav", MakeWav(c.input, MakeSamples(c.input)));
+        fs::path output = folder / "refused.wav";
+        DecodeRun run = Transcode(input, output, c.params);
+        EXPECT_EQ(sink.openResult, KN_ERR_WAVE_FORMAT_CHANGE) << c.params;
+        EXPECT_EQ(run.endOfStream, 0) << c.params;
+        EXPECT_FALSE(fs::exists(output)) << c.params;
+    }
+}
+
+// The core's -FIXFREQ answer, as a test double.
+struct FixFreqCall {
+    int calls = 0;
+    int sourceRate = 0;
+    int wantedRate = 0;
+    bool keepSource = false;
+    void *params = nullptr;
+} fixFreq;
+
+void RecordFixFreq(int sourceRate, int wantedRate) {
+    fixFreq.calls++;
+    fixFreq.sourceRate = sourceRate;
+    fixFreq.wantedRate = wantedRate;
+    if (fixFreq.keepSource)
+        Loaded().encoder->SetParamValue(fixFreq.params, ENCODER_PARAM_SAMPLE_RATE, sourceRate);
+}
+
+TEST_F(WavePlugins, RateRequestGoesThroughTheFixFreqCallback) {
+    struct Case {
+        const char *name;
+        const char *params;
+        bool keepSource;
+        int calls;
+        int openResult;
+    } cases[] = {
+        {"handler keeps the input's rate", "f:48000", true, 1, 0},
+        {"handler only reports", "f:48000", false, 1, KN_ERR_WAVE_FORMAT_CHANGE},
+        {"rate already the input's", "f:44100", false, 0, 0},
+    };
+    EncoderTable *encoder = Loaded().encoder;
+    encoder->FixFreqCallback = RecordFixFreq;
+    WAVEFORMATEX cd = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    for (const Case &c : cases) {
+        fixFreq = FixFreqCall{};
+        fixFreq.keepSource = c.keepSource;
+        int show = 0;
+        ASSERT_EQ(encoder->StringToParams(c.params, &fixFreq.params, &show), 1);
+        WAVEFORMATEX format = cd;
+        int wantStandard = 0;
+        fs::path output = folder / "rate.wav";
+        EXPECT_EQ(encoder->Open(output.c_str(), fixFreq.params, &format, &wantStandard),
+                  c.openResult)
+            << c.name;
+        EXPECT_EQ(fixFreq.calls, c.calls) << c.name;
+        if (c.calls > 0) {
+            EXPECT_EQ(fixFreq.sourceRate, 44100) << c.name;
+            EXPECT_EQ(fixFreq.wantedRate, 48000) << c.name;
+        }
+        EXPECT_EQ(std::memcmp(&format, &cd, sizeof cd), 0) << c.name; // the input, unchanged
+        EXPECT_EQ(wantStandard, 0) << c.name;
+        encoder->Close();
+        if (c.openResult == 0) {
+            EXPECT_EQ(ParseWav(output).rate, 44100u) << c.name;
+        }
+        encoder->FreeParams(&fixFreq.params);
+    }
+    encoder->FixFreqCallback = nullptr;
+}
+
+TEST_F(WavePlugins, EncoderReportsOutputsItCannotWrite) {
+    EncoderTable *encoder = Loaded().encoder;
+    WAVEFORMATEX cd = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    int wantStandard = 0;
+    std::string missing = (folder / "no folder" / "out.wav").string();
+    EXPECT_EQ(encoder->Open(missing.c_str(), nullptr, &cd, &wantStandard), KN_ERR_OUTPUT_CREATE);
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    ASSERT_EQ(encoder->Open("/dev/full", nullptr, &cd, &wantStandard), 0);
+    int blockSize = encoder->GetBlockSize();
+    EXPECT_EQ(blockSize % 4, 0);
+    std::vector<char> block(static_cast<size_t>(blockSize));
+    EXPECT_NE(encoder->Encode(block.data()), 0); // a full disk fails the block
+    EXPECT_NE(encoder->Encode(block.data()), 0); // and every later one
+    encoder->Close();
+}
+
+TEST_F(WavePlugins, EncoderRefusesDataPastFourGibibytes) {
+    if (!fs::exists("/dev/null"))
+        GTEST_SKIP() << "no /dev/null";
+    EncoderTable *encoder = Loaded().encoder;
+    WAVEFORMATEX cd = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    int wantStandard = 0;
+    ASSERT_EQ(encoder->Open("/dev/null", nullptr, &cd, &wantStandard), 0);
+    std::vector<char> block(static_cast<size_t>(encoder->GetBlockSize()));
+    // The RIFF size must stay below 4 GiB: 44 header bytes, 8 of them outside the RIFF size.
+    uint64_t fitting = (0xFFFFFFFFull - 36) / block.size();
+    uint64_t accepted = 0;
+    while (accepted <= fitting && encoder->Encode(block.data()) == 0)
+        accepted++;
+    EXPECT_EQ(accepted, fitting);
+    EXPECT_NE(encoder->Encode(block.data()), 0);
+    encoder->Close();
+}
+
+// ---- Other programs read our files, and we read theirs ----
+
+bool HasProgram(const char *name) {
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string Capture(const std::string &command, const fs::path &outputFile) {
+    if (std::system((command + " > '" + outputFile.string() + "' 2>/dev/null").c_str()) != 0)
+        return "(failed: " + command + ")";
+    return ReadFile(outputFile);
+}
+
+const char *RawFormat(uint16_t bits) {
+    switch (bits) {
+    case 8:
+        return "u8";
+    case 16:
+        return "s16le";
+    case 24:
+        return "s24le";
+    default:
+        return "s32le";
+    }
+}
+
+std::string DecodeWithFfmpeg(const fs::path &file, uint16_t bits, const fs::path &raw) {
+    std::string command = std::string("ffmpeg -nostdin -v error -y -i '") + file.string() +
+                          "' -f " + RawFormat(bits) + " '" + raw.string() + "'";
+    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0)
+        return "(failed: " + command + ")";
+    return ReadFile(raw);
+}
+
+TEST_F(WavePlugins, OtherProgramsReadOurOutput) {
+    bool sox = HasProgram("sox");
+    bool ffmpeg = HasProgram("ffmpeg");
+    if (!sox && !ffmpeg)
+        GTEST_SKIP() << "neither sox nor ffmpeg is installed";
+    WavSpec specs[] = {
+        {44100, 2, 16, 22051}, {96000, 6, 24, 9601}, {22050, 1, 8, 2205}, {48000, 8, 32, 4801}};
+    for (const WavSpec &spec : specs) {
+        std::string name =
+            std::to_string(spec.bits) + "-bit " + std::to_string(spec.channels) + " ch";
+        std::string samples = MakeSamples(spec, 11);
+        fs::path input = Write("in.wav", MakeWav(spec, samples));
+        fs::path output = folder / "ours.wav";
+        ASSERT_EQ(Transcode(input, output).endOfStream, 1) << name;
+        if (sox) {
+            std::string info;
+            for (const char *field : {"-r", "-c", "-b"})
+                info += Capture(std::string("sox --i ") + field + " '" + output.string() + "'",
+                                folder / "info");
+            std::string expected = std::to_string(spec.rate) + "\n" +
+                                   std::to_string(spec.channels) + "\n" +
+                                   std::to_string(spec.bits) + "\n";
+            EXPECT_EQ(info, expected) << name;
+        }
+        if (ffmpeg) {
+            std::string raw = DecodeWithFfmpeg(output, spec.bits, folder / "raw");
+            EXPECT_EQ(FirstDifference(samples, raw), "") << name;
+        }
+    }
+}
+
+TEST_F(WavePlugins, DecoderReadsFilesOfOtherPrograms) {
+    if (!HasProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    struct Case {
+        const char *name;
+        const char *options;
+        uint16_t bits;
+    } cases[] = {
+        {"24-bit 6 channels", "-ac 6 -c:a pcm_s24le", 24},
+        {"16-bit stereo RF64", "-ac 2 -c:a pcm_s16le -rf64 always", 16},
+        {"8-bit mono", "-ac 1 -c:a pcm_u8", 8},
+        {"32-bit 3 channels", "-ac 3 -c:a pcm_s32le", 32},
+    };
+    for (const Case &c : cases) {
+        fs::path theirs = folder / "theirs.wav";
+        std::string command = std::string("ffmpeg -nostdin -v error -y -f lavfi -i "
+                                          "'sine=frequency=440:sample_rate=48000:duration=0.37' ") +
+                              c.options + " '" + theirs.string() + "' >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << c.name;
+        fs::path ours = folder / "ours.wav";
+        DecodeRun run = Transcode(theirs, ours);
+        ASSERT_EQ(run.playResult, 0) << c.name << ": code " << run.errorCode;
+        ParsedWav out = ParseWav(ours);
+        ASSERT_EQ(out.problem, "") << c.name;
+        EXPECT_EQ(out.bits, c.bits) << c.name;
+        std::string raw = DecodeWithFfmpeg(theirs, c.bits, folder / "raw");
+        EXPECT_EQ(FirstDifference(raw, out.data), "") << c.name;
+    }
+}
+
+} // namespace
