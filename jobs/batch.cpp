@@ -1,0 +1,117 @@
+// The job runner and batch files: every command runs from a file of job lines, each line
+// tokenized, checked and parsed afresh before the job executor runs it.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cmdline/ArgList.h"
+#include "cmdline/CommandRecord.h"
+#include "cmdline/keys.h"
+#include "core/core.h"
+#include "jobs/jobs.h"
+#include "kernova/message_codes.h"
+#include "platform/platform.h"
+#include "support/All_Func.h"
+#include "support/Fnames_Rout.h"
+
+namespace {
+
+// Lines shorter than this (line end included) carry no job.
+constexpr std::size_t kShortestJobLine = 3;
+constexpr int kCannotOpen = 7;
+constexpr const char *kBatchExtension = "xfb";
+
+// Reads one line whole, however long, with its line end; false at the end of the file.
+bool ReadJobLine(std::FILE *file, std::string &line) {
+    line.clear();
+    int c;
+    while ((c = std::getc(file)) != EOF) {
+        line.push_back(static_cast<char>(c));
+        if (c == '\n')
+            break;
+    }
+    return !line.empty();
+}
+
+// Runs one job line; false when the line was refused and no job ran.
+bool RunJobLine(char *buffer) {
+    ArgList list;
+    if (GroupKeyArguments(buffer, &list, kJobMode) != 1 || CheckKeyCombination(&list) != 1)
+        return false;
+    CommandRecord record{};
+    ParseCommandLine(&list, &record);
+    const int result = ExecuteJob(&record);
+    StoreLastResult(result);
+    GetHostTable().onMessage(result, 0);
+    ClearCommandRecord(&record);
+    return true;
+}
+
+char *BatchFolder(const char *name) {
+    char *folder = nullptr;
+    ExtractPathX(name, &folder);
+    char *slashed = AddSlash(folder);
+    FreeString(&folder);
+    return slashed;
+}
+
+int RunMatchingFiles(const char *folder, const std::vector<platform::FindEntry> &entries) {
+    for (const platform::FindEntry &entry : entries) {
+        if (entry.isFolder)
+            continue;
+        const std::string fullName = std::string(folder ? folder : "") + entry.name;
+        std::printf("Opening batch file :\n%s\n\n", fullName.c_str());
+        // A stopped run ends the whole -BATCH command: no further file is opened.
+        if (RunJobFile(fullName.c_str()) == KN_RESULT_STOPPED)
+            return KN_RESULT_STOPPED;
+    }
+    return 0;
+}
+
+} // namespace
+
+int RunJobFile(const char *fileName) {
+    char *name = nullptr;
+    if (fileName)
+        AssignString(fileName, &name);
+    else
+        GetJobFileName(&name);
+    std::FILE *file = name ? std::fopen(name, "r") : nullptr;
+    FreeString(&name);
+    if (!file)
+        return kCannotOpen;
+    int result = 0;
+    std::string line;
+    while (ReadJobLine(file, line)) {
+        if (std::strlen(line.c_str()) < kShortestJobLine)
+            continue;
+        // The runner stops after the job during which the host asked to stop.
+        if (RunJobLine(line.data()) && LoadAbortFlag() == 1) {
+            result = KN_RESULT_STOPPED;
+            break;
+        }
+    }
+    std::fclose(file);
+    return result;
+}
+
+int RunBatchFiles(const char *name) {
+    if (!name)
+        return 0;
+    char *folder = BatchFolder(name);
+    char *pattern = nullptr;
+    AssignString(name, &pattern);
+    AddIfNoExtension(&pattern, kBatchExtension, nullptr);
+    std::vector<platform::FindEntry> entries;
+    int result;
+    if (pattern && platform::FindFiles(pattern, entries)) {
+        result = RunMatchingFiles(folder, entries);
+    } else {
+        std::printf("Cannot find batch file : %s", pattern ? pattern : "");
+        result = kCannotOpen;
+    }
+    FreeString(&pattern);
+    FreeString(&folder);
+    return result;
+}

@@ -1,0 +1,220 @@
+// The tag plug-in: loading it, lending it the core's string routines, and the -SHOWID and
+// -SETID commands built on its tag table.
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+
+#include "cmdline/CommandRecord.h"
+#include "convert/QZ_Convertor.h"
+#include "core/core.h"
+#include "kernova/message_codes.h"
+#include "platform/platform.h"
+#include "support/All_Func.h"
+#include "support/Fnames_Rout.h"
+#include "tags/idtagger_extend.h"
+
+TagTable *tagTable = nullptr;
+
+namespace {
+
+constexpr const char *kPluginFolder = "plugins";
+constexpr const char *kTagLibrary = "idtagger";
+constexpr const char *kTagModuleExport = "zorvGetTagModule";
+constexpr const char *kSafeWord = "SAFE";
+constexpr std::size_t kSafeWordLength = 4;
+constexpr std::size_t kShortestSafeArgument = 6;
+
+struct TagFieldMessage {
+    int field;
+    int code;
+};
+
+// The same code stands for the same field in both versions; 3 and 12 exist in v2.x only.
+constexpr TagFieldMessage kV1Fields[] = {
+    {0, KN_MSG_TAG_TITLE},   {2, KN_MSG_TAG_ALBUM}, {1, KN_MSG_TAG_ARTIST}, {4, KN_MSG_TAG_YEAR},
+    {5, KN_MSG_TAG_COMMENT}, {8, KN_MSG_TAG_TRACK}, {6, KN_MSG_TAG_GENRE},
+};
+constexpr TagFieldMessage kV2Fields[] = {
+    {0, KN_MSG_TAG_TITLE},  {2, KN_MSG_TAG_ALBUM}, {3, KN_MSG_TAG_ORIG},
+    {1, KN_MSG_TAG_ARTIST}, {4, KN_MSG_TAG_YEAR},  {5, KN_MSG_TAG_COMMENT},
+    {8, KN_MSG_TAG_TRACK},  {6, KN_MSG_TAG_GENRE}, {12, KN_MSG_TAG_URL},
+};
+
+intptr_t TextArg(const char *text) {
+    return reinterpret_cast<intptr_t>(text);
+}
+
+// The plug-in may call these around its own functions; the core keeps no trace.
+void TraceEnter(const char *, const char *) {}
+void TraceLeave() {}
+
+char *TagLibraryPath() {
+    char *path = GetMainPathName();
+    const char separator[] = {platform::kPathSeparator, '\0'};
+    AddStr(&path, kPluginFolder);
+    AddStr(&path, separator);
+    AddStr(&path, kTagLibrary);
+    AddStr(&path, platform::kLibrarySuffix);
+    return path;
+}
+
+void LendCoreRoutines(TagTable *table, platform::LibraryHandle library) {
+    table->libraryHandle = library;
+    table->GetTrim = GetTrim;
+    table->GetFileExtension = GetFileExtension;
+    table->AssignString = AssignString;
+    table->AddStr = AddStr;
+    table->TraceEnter = TraceEnter;
+    table->TraceLeave = TraceLeave;
+}
+
+int LoadTagLibrary(const char *path) {
+    HostCallbacks &host = GetHostTable();
+    platform::LibraryHandle library = platform::LoadLibrary(path);
+    if (!library) {
+        host.onError(KN_ERR_TAG_LIBRARY_LOAD, TextArg(path));
+        return 0;
+    }
+    auto getTagModule =
+        reinterpret_cast<zorvGetTagModuleFunc>(platform::GetExport(library, kTagModuleExport));
+    if (!getTagModule) {
+        host.onError(KN_ERR_TAG_LIBRARY_EXPORT, TextArg(path));
+        platform::FreeLibrary(library);
+        return 0;
+    }
+    tagTable = getTagModule();
+    if (!tagTable)
+        return 0;
+    LendCoreRoutines(tagTable, library);
+    return 1;
+}
+
+// A table without the slots the commands call is treated as a tagger that knows no file.
+bool CanShowTags() {
+    return tagTable && tagTable->GetTagFileType && tagTable->ReadTags && tagTable->HasTag &&
+           tagTable->GetTagField && tagTable->FreeTagText;
+}
+
+bool CanSetTags() {
+    return tagTable && tagTable->GetTagFileType && tagTable->ReadTags && tagTable->ClearTags &&
+           tagTable->SetTagFields && tagTable->WriteTags;
+}
+
+bool ReadTagsOf(const char *file) {
+    return file && CanShowTags() && tagTable->GetTagFileType(file) != 0 &&
+           tagTable->ReadTags(file) != 0;
+}
+
+template <std::size_t N> void ShowTagBlock(const TagFieldMessage (&fields)[N], int kind) {
+    for (const TagFieldMessage &entry : fields)
+        ShowTagField(entry.field, kind, entry.code);
+}
+
+bool BeginsWithSafe(const char *text) {
+    for (std::size_t i = 0; i < kSafeWordLength; ++i) {
+        if (std::toupper(static_cast<unsigned char>(text[i])) != kSafeWord[i])
+            return false;
+    }
+    return true;
+}
+
+const char *TagFileOf(const CommandRecord *record) {
+    return record->outputName ? record->outputName : record->inputName;
+}
+
+} // namespace
+
+int initIDTagger() {
+    // A second start-up keeps the plug-in that the first one loaded.
+    if (tagTable)
+        return 1;
+    char *path = TagLibraryPath();
+    const int result = LoadTagLibrary(path);
+    FreeString(&path);
+    return result;
+}
+
+void DeInitIDTagModule() {
+    if (!tagTable)
+        return;
+    platform::LibraryHandle library = tagTable->libraryHandle;
+    tagTable = nullptr;
+    platform::FreeLibrary(library);
+}
+
+void ShowTagField(int field, int kind, int code) {
+    if (!CanShowTags())
+        return;
+    char *text = nullptr;
+    if (tagTable->GetTagField(&text, field, kind) == 1 && text)
+        GetHostTable().onMessage(code, TextArg(text));
+    tagTable->FreeTagText(&text);
+}
+
+void ShowIdTags(CommandRecord *record) {
+    auto onMessage = GetHostTable().onMessage;
+    if (!record || !ReadTagsOf(record->inputName)) {
+        onMessage(KN_MSG_NO_TAGS, 0);
+        return;
+    }
+    bool shown = false;
+    if (tagTable->HasTag(TAG_KIND_V1) == 1) {
+        onMessage(KN_MSG_TAG_V1_BLOCK, 0);
+        ShowTagBlock(kV1Fields, TAG_KIND_V1);
+        shown = true;
+    }
+    if (tagTable->HasTag(TAG_KIND_V2) == 1) {
+        onMessage(KN_MSG_TAG_V2_BLOCK, 0);
+        ShowTagBlock(kV2Fields, TAG_KIND_V2);
+        shown = true;
+    }
+    if (!shown)
+        onMessage(KN_MSG_NO_TAGS, 0);
+}
+
+int SetIdTags(CommandRecord *record) {
+    TakeCallbackCopies();
+    const char *file = record ? TagFileOf(record) : nullptr;
+    if (!file)
+        return KN_RESULT_FAILED;
+    if (!CanSetTags() || tagTable->GetTagFileType(file) == 0) {
+        converterState.onMessage(KN_MSG_SETID_FILE, TextArg(file));
+        converterState.onError(KN_ERR_SETID_NO_TAGS, 0);
+        return KN_RESULT_DONE;
+    }
+    ParseSetIdSafe(record);
+    // Safe mode starts from the tags the file holds, so only the given fields change.
+    if (record->setIdSafe) {
+        tagTable->ClearTags();
+        tagTable->ReadTags(file);
+    }
+    if (!ApplySetIdFields(record)) {
+        converterState.onError(KN_ERR_SETID_REJECTED, 0);
+        return KN_RESULT_FAILED;
+    }
+    converterState.onMessage(KN_MSG_SETID_FILE, TextArg(file));
+    if (tagTable->WriteTags(file, 1, 1) == 0) {
+        converterState.onError(KN_ERR_SETID_WRITE, 0);
+        return KN_RESULT_FAILED;
+    }
+    converterState.onMessage(KN_MSG_SETID_WRITTEN, 0);
+    return KN_RESULT_DONE;
+}
+
+void ParseSetIdSafe(CommandRecord *record) {
+    record->setIdSafe = 0;
+    const char *argument = record->setIdArg;
+    if (!argument || std::strlen(argument) < kShortestSafeArgument || !BeginsWithSafe(argument))
+        return;
+    record->setIdSafe = 1;
+    char *rest = nullptr;
+    AssignString(argument + kSafeWordLength, &rest);
+    FreeString(&record->setIdArg);
+    record->setIdArg = rest;
+}
+
+int ApplySetIdFields(CommandRecord *record) {
+    if (!record->setIdArg || !tagTable || !tagTable->SetTagFields)
+        return 0;
+    return tagTable->SetTagFields(record->setIdArg, record->setIdSafe);
+}

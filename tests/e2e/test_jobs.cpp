@@ -1,0 +1,236 @@
+// The job file and batch files, run through the probe host: what each command writes into
+// temp.dat, how batch files are found and run, and when a run stops or is refused.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Probed(const std::string &body, int result, int last) {
+    return "INIT 1\n" + body + "R " + std::to_string(result) + " last=" + std::to_string(last) +
+           "\n";
+}
+
+// The lines a show-ID job sends for a file the tagger holds no tag for.
+std::string ShowIdWithoutTags(const std::string &name) {
+    return "M 201 " + name + "\nM 64\nM 97\n";
+}
+
+// An installed program whose decoder claims .wav and whose encoder writes .flac.
+class JobsTest : public ::testing::Test {
+  protected:
+    JobsTest() {
+        sandbox.AddTestPlugin("test_decoder", "plugins/in", "test_decoder.so");
+        sandbox.AddTestPlugin("test_encoder", "plugins/out", "test_encoder.so");
+        sandbox.AddTestPlugin("test_tagger", "plugins", "idtagger.so");
+        sandbox.env["TEST_DECODER_EXTENSIONS"] = "wav|Wave";
+        sandbox.env["TEST_ENCODER_EXTENSION"] = "flac";
+        // The conversions fail at once: these tests are about which jobs run, not their audio.
+        sandbox.env["TEST_DECODER_PLAY_RESULT"] = "1";
+        work = fs::canonical(sandbox.work).string();
+    }
+
+    std::string JobFile() const { return sandbox.app + "/temp.dat"; }
+
+    Sandbox sandbox;
+    std::string work;
+};
+
+TEST_F(JobsTest, JobFileHoldsOneLinePerSource) {
+    for (const char *file :
+         {"in/b.wav", "in/a.wav", "in/.h.wav", "in/c.txt", "in/rock/r.wav", "in/rock/.h2.wav"})
+        sandbox.WriteFile(file, "x");
+    const std::string in = work + "/in";
+    const std::string out = work + "/out";
+    struct Case {
+        const char *label;
+        std::string cwd;
+        std::string command;
+        std::string jobFile;
+    };
+    const Case cases[] = {
+        {"bare wildcard: full names, no hidden file, no file without decoder", in,
+         "-I *.wav -O " + out + "/*.flac",
+         "|-I| |" + in + "/a.wav| |-O| |" + out + "/a.flac| |-ENC| |AUTO|\n" + "|-I| |" + in +
+             "/b.wav| |-O| |" + out + "/b.flac| |-ENC| |AUTO|\n"},
+        {"a relative folder stays relative", work, "-I in/*.wav -O out/*.flac",
+         "|-I| |in/a.wav| |-O| |out/a.flac| |-ENC| |AUTO|\n"
+         "|-I| |in/b.wav| |-O| |out/b.flac| |-ENC| |AUTO|\n"},
+        {"-RECURSIVE copy mirrors the sub-folder and is not written", in,
+         "-I *.wav -O " + out + "/*.flac -RECURSIVE copy -ENC test_encoder -CPU 3",
+         "|-I| |" + in + "/a.wav| |-O| |" + out + "/a.flac| |-ENC| |test_encoder| |-CPU| |3|\n" +
+             "|-I| |" + in + "/b.wav| |-O| |" + out +
+             "/b.flac| |-ENC| |test_encoder| |-CPU| |3|\n" + "|-I| |" + in + "/rock/r.wav| |-O| |" +
+             out + "/rock/r.flac| |-ENC| |test_encoder| |-CPU| |3|\n"},
+        {"-RECURSIVE alone puts every output into one folder", in,
+         "-I *.wav -O " + out + "/*.flac -RECURSIVE",
+         "|-I| |" + in + "/a.wav| |-O| |" + out + "/a.flac| |-ENC| |AUTO|\n" + "|-I| |" + in +
+             "/b.wav| |-O| |" + out + "/b.flac| |-ENC| |AUTO|\n" + "|-I| |" + in +
+             "/rock/r.wav| |-O| |" + out + "/r.flac| |-ENC| |AUTO|\n"},
+        {"show-ID offers every visible entry, folders too", in, "-I *.* -SHOWID",
+         "|-I| |" + in + "/a.wav| |-SHOWID|\n" + "|-I| |" + in + "/b.wav| |-SHOWID|\n" + "|-I| |" +
+             in + "/c.txt| |-SHOWID|\n" + "|-I| |" + in + "/rock| |-SHOWID|\n"},
+        {"a listing is one line", work, "-LISTENC", "|-LISTENC|\n"},
+        {"help is one line", work, "-HELP CPU", "|-HELP| |CPU|\n"},
+        {"-STREAM takes the input as it stands; a source without extension gives none", work,
+         "-I http://radio/live -O x.flac -STREAM",
+         "|-I| |http://radio/live| |-O| |" + work + "/x| |-ENC| |AUTO| |-STREAM|\n"},
+    };
+    for (const Case &c : cases) {
+        const RunResult run = sandbox.Probe({c.command}, c.cwd);
+        EXPECT_EQ(sandbox.ReadFile(JobFile()), c.jobFile) << c.label;
+        EXPECT_NE(run.out.find("R 1 last="), std::string::npos) << c.label << "\n" << run.out;
+    }
+}
+
+TEST_F(JobsTest, FolderMatchedByThePatternIsSearchedInBothPasses) {
+    sandbox.WriteFile("in/a.wav", "x");
+    sandbox.WriteFile("in/x.wav/inner.wav", "x");
+    sandbox.WriteFile("in/sub/s.wav", "x");
+    const std::string in = work + "/in";
+    sandbox.Probe({"-I *.wav -SHOWID -RECURSIVE"}, in);
+    const std::string expected = "|-I| |" + in + "/a.wav| |-SHOWID|\n" + "|-I| |" + in +
+                                 "/x.wav/inner.wav| |-SHOWID|\n" + "|-I| |" + in +
+                                 "/x.wav| |-SHOWID|\n" + "|-I| |" + in + "/sub/s.wav| |-SHOWID|\n" +
+                                 "|-I| |" + in + "/x.wav/inner.wav| |-SHOWID|\n";
+    EXPECT_EQ(sandbox.ReadFile(JobFile()), expected);
+}
+
+TEST_F(JobsTest, CreateBatchWritesConversionsOnly) {
+    sandbox.WriteFile("in/a.wav", "x");
+    sandbox.WriteFile("in/rock/r.wav", "x");
+    const std::string in = work + "/in";
+    const RunResult run = sandbox.Probe(
+        {"-CREATEBATCH b.txt -I " + in + "/*.wav -O out/*.flac -RECURSIVE -SETID id: TITL=x"});
+    EXPECT_EQ(run.out, Probed("Batch file created:\n" + work + "/b.txt\n", 1, 0));
+    EXPECT_EQ(sandbox.ReadFile("b.txt"),
+              "|-I| |" + in + "/a.wav| |-O| |out/a.flac| |-ENC| |AUTO|\n" + "|-I| |" + in +
+                  "/rock/r.wav| |-O| |out/r.flac| |-ENC| |AUTO|\n");
+    EXPECT_FALSE(sandbox.Exists(JobFile())) << "the job file is not touched";
+}
+
+TEST_F(JobsTest, CommandsWithoutJobsAreRefused) {
+    sandbox.WriteFile("in/a.wav", "x");
+    sandbox.WriteFile("in/b.wav", "x");
+    sandbox.WriteFile("in/rock/a.wav", "x");
+    sandbox.WriteFile("in/x.wav/inner.wav", "x");
+    const std::string in = work + "/in";
+    struct Case {
+        const char *label;
+        std::string command;
+        std::string messages;
+    };
+    const Case cases[] = {
+        {"no source file", "-I in/*.mp3 -O out/*.flac", "Error...\nE 13\n"},
+        {"no source file for a batch file", "-CREATEBATCH none.txt -I in/*.mp3 -O out/*.flac",
+         "Error...\nE 13\n"},
+        {"two sources, one output file", "-I in/*.wav -O out/x.flac",
+         "E 16 out/x.flac\nError...\nE 16\n"},
+        {"two sources, one output file in a batch file",
+         "-CREATEBATCH none.txt -I in/*.wav -O out/x.flac", "E 16 out/x.flac\nError...\nE 16\n"},
+        {"sub-folders flattened onto one name", "-I " + in + "/*.wav -O out/*.flac -RECURSIVE",
+         "E 16 out/a.flac\nError...\nE 16\n"},
+    };
+    sandbox.Probe({"-LISTENC"});
+    for (const Case &c : cases) {
+        const RunResult run = sandbox.Probe({c.command});
+        EXPECT_EQ(run.out, Probed(c.messages, 0, 0)) << c.label;
+        EXPECT_EQ(sandbox.ReadFile(JobFile()), "|-LISTENC|\n") << c.label << ": nothing written";
+    }
+    EXPECT_FALSE(sandbox.Exists("none.txt"));
+}
+
+TEST_F(JobsTest, SameSourceListedTwiceIsNoCollision) {
+    sandbox.WriteFile("in/x.wav/inner.wav", "x");
+    const std::string in = work + "/in";
+    sandbox.Probe({"-I " + in + "/*.wav -O out/*.flac -RECURSIVE -ENC test_encoder"});
+    const std::string line =
+        "|-I| |" + in + "/x.wav/inner.wav| |-O| |out/inner.flac| |-ENC| |test_encoder|\n";
+    const std::string folder = "|-I| |" + in + "/x.wav| |-O| |out/x.flac| |-ENC| |test_encoder|\n";
+    EXPECT_EQ(sandbox.ReadFile(JobFile()), line + folder + line);
+}
+
+TEST_F(JobsTest, BatchFilesAreFoundAndRun) {
+    const std::string job = "-I one.mp3 -SHOWID\n";
+    sandbox.WriteFile("jobs.xfb", "|-I| |one.mp3| |-SHOWID|\r\n\n-\n-BOGUS x\n-I two.mp3 -SHOWID");
+    sandbox.WriteFile("b/1.dbt", job);
+    sandbox.WriteFile("b/2.dbt", "-I two.mp3 -SHOWID\n");
+    sandbox.WriteFile("b/3.txt", job);
+    sandbox.WriteFile("b/d.dbt/inner.dbt", job);
+    sandbox.WriteFile("b/4.xfb", "-I four.mp3 -SHOWID\n");
+    struct Case {
+        const char *label;
+        std::string command;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"default extension; short, empty and refused lines skipped", "-BATCH jobs",
+         Probed("Opening batch file :\njobs.xfb\n\n" + ShowIdWithoutTags("one.mp3") +
+                    "ERROR: unknown key -BOGUS\n\nU\n" + ShowIdWithoutTags("two.mp3"),
+                1, 97)},
+        {"wildcard: files in name order, folders left out", "-BATCH b/*.dbt",
+         Probed("Opening batch file :\nb/1.dbt\n\n" + ShowIdWithoutTags("one.mp3") +
+                    "Opening batch file :\nb/2.dbt\n\n" + ShowIdWithoutTags("two.mp3"),
+                1, 97)},
+        {"a folder runs its batch files", "-BATCH " + work + "/b/",
+         Probed("Opening batch file :\n" + work + "/b/4.xfb\n\n" + ShowIdWithoutTags("four.mp3"), 1,
+                97)},
+        {"no match: the name without a line end", "-BATCH missing",
+         Probed("Cannot find batch file : missing.xfb", 0, 0)},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(sandbox.Probe({c.command}).out, c.out) << c.label;
+}
+
+TEST_F(JobsTest, BatchLineNamingABatchCommandIsNotExecutable) {
+    sandbox.WriteFile("other.xfb", "-I nested.mp3 -SHOWID\n");
+    sandbox.WriteFile("jobs.xfb", "-BATCH other\n|-BATCH| |jobs|\n"
+                                  "-CREATEBATCH made.txt -I one.mp3 -O x.flac\n"
+                                  "-I one.mp3 -SHOWID\n");
+    const RunResult run = sandbox.Probe({"-BATCH jobs"});
+    EXPECT_EQ(run.out, Probed("Opening batch file :\njobs.xfb\n\nM 93\nM 93\nM 93\n" +
+                                  ShowIdWithoutTags("one.mp3"),
+                              1, 97));
+    EXPECT_FALSE(sandbox.Exists("made.txt"));
+}
+
+TEST_F(JobsTest, AbortStopsAfterTheCurrentJob) {
+    for (const char *file : {"in/a.mp3", "in/b.mp3", "in/c.mp3"})
+        sandbox.WriteFile(file, "x");
+    const std::string in = work + "/in";
+    const RunResult run = sandbox.Probe({"--abort-on=97", "-I " + in + "/*.mp3 -SHOWID",
+                                         "-I " + in + "/*.mp3 -SHOWID", "--clear-abort",
+                                         "--abort-on=-1", "-I " + in + "/*.mp3 -SHOWID"});
+    const std::string a = ShowIdWithoutTags(in + "/a.mp3");
+    const std::string all = a + ShowIdWithoutTags(in + "/b.mp3") + ShowIdWithoutTags(in + "/c.mp3");
+    EXPECT_EQ(run.out,
+              "INIT 1\n" + a + "R 0 last=97\n" + a + "R 0 last=97\n" + all + "R 1 last=97\n")
+        << "a set flag stops the next command after its first job, until the host clears it";
+}
+
+TEST_F(JobsTest, AbortEndsTheWholeBatchCommand) {
+    sandbox.WriteFile("b/1.xfb", "-I one.mp3 -SHOWID\n-I two.mp3 -SHOWID\n");
+    sandbox.WriteFile("b/2.xfb", "-I three.mp3 -SHOWID\n");
+    const RunResult run = sandbox.Probe({"--abort-on=97", "-BATCH b/*"});
+    EXPECT_EQ(run.out,
+              Probed("Opening batch file :\nb/1.xfb\n\n" + ShowIdWithoutTags("one.mp3"), 0, 97));
+}
+
+TEST_F(JobsTest, LongJobLineRunsWhole) {
+    const std::string name = std::string(5000, 'n') + ".mp3";
+    sandbox.WriteFile("long.xfb", "-I short.mp3 -SHOWID\n|-I| |" + name + "| |-SHOWID|\n" +
+                                      "-I after.mp3 -SHOWID\n");
+    const RunResult run = sandbox.Probe({"-BATCH long"});
+    EXPECT_EQ(run.out,
+              Probed("Opening batch file :\nlong.xfb\n\n" + ShowIdWithoutTags("short.mp3") +
+                         ShowIdWithoutTags(name) + ShowIdWithoutTags("after.mp3"),
+                     1, 97));
+}
+
+} // namespace
