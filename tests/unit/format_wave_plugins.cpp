@@ -1,27 +1,25 @@
 // The WAV decoder and encoder plug-ins, loaded from the build and driven the way the core drives
-// them: the decoder plays into an output module of this test that hands the PCM to the encoder
-// in blocks of its block size (ignoring writes of 4 bytes or fewer, as the core's writer does),
-// and posts its end of stream to a stand-in of the hidden window.
+// them: the decoder plays into the stand-in of the core's writer (plugin_host.h), which hands
+// the PCM to the encoder in blocks of its block size, and posts its end of stream to a stand-in
+// of the hidden window.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "kernova/decoder.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
 #include "platform/platform.h"
+#include "tests/unit/plugin_host.h"
 
 namespace fs = std::filesystem;
 
@@ -39,18 +37,12 @@ struct Plugins {
 const Plugins &Loaded() {
     static Plugins plugins = [] {
         Plugins loaded;
-        platform::LibraryHandle in = platform::LoadLibrary(KN_BIN_DIR "/plugins/in/wave.so");
+        const testhost::DecoderPlugin &decoder = testhost::LoadDecoder("wave");
+        loaded.decoder = decoder.module;
+        loaded.decoderEx = decoder.moduleEx;
         platform::LibraryHandle out = platform::LoadLibrary(KN_BIN_DIR "/plugins/out/wave.so");
-        if (in == nullptr || out == nullptr)
-            return loaded;
-        auto decoder =
-            reinterpret_cast<QZconvInputModAddrFunc>(platform::GetExport(in, "QZconvInputModAddr"));
-        auto decoderEx = reinterpret_cast<QZconvInputModAddrExFunc>(
-            platform::GetExport(in, "QZconvInputModAddrEx"));
         auto encoder = reinterpret_cast<RegisterCompressModuleFunc>(
-            platform::GetExport(out, "RegisterCompressModule"));
-        loaded.decoder = decoder ? decoder() : nullptr;
-        loaded.decoderEx = decoderEx ? decoderEx() : nullptr;
+            out ? platform::GetExport(out, "RegisterCompressModule") : nullptr);
         loaded.encoder = encoder ? encoder() : nullptr;
         return loaded;
     }();
@@ -275,177 +267,54 @@ std::string FirstDifference(const std::string &expected, const std::string &actu
            ", first difference at byte " + std::to_string(at);
 }
 
-// ---- The core's side: hidden window and output writer stand-ins ----
+// ---- The encoder behind the core's writer ----
 
-int Post(HWND self, unsigned int msg, uintptr_t, intptr_t);
+// Opens the encoder with the decoder's format, as the core's writer does.
+class EncoderTarget : public testhost::PcmTarget {
+  public:
+    EncoderTarget(EncoderTable *table, const std::string &output, void *parameters)
+        : encoder(table), outputName(output), params(parameters) {}
 
-struct HostWindow {
-    int (*post)(HWND, unsigned int, uintptr_t, intptr_t) = Post;
-    std::atomic<int> endOfStream{0};
-    std::atomic<int> otherMessages{0};
-};
+    int Open(const WAVEFORMATEX &format) override {
+        WAVEFORMATEX offered = format;
+        int wantStandard = 0;
+        return encoder->Open(outputName.c_str(), params, &offered, &wantStandard);
+    }
+    size_t BlockSize() const override { return static_cast<size_t>(encoder->GetBlockSize()); }
+    int Encode(const char *block) override { return encoder->Encode(block); }
+    void EncodeLast(const char *data, size_t bytes) override {
+        encoder->EncodeLast(data, static_cast<int>(bytes));
+    }
+    void Close() override { encoder->Close(); }
 
-int Post(HWND self, unsigned int msg, uintptr_t, intptr_t) {
-    auto *window = reinterpret_cast<HostWindow *>(self);
-    (msg == WM_WA_MPEG_EOF ? window->endOfStream : window->otherMessages)++;
-    return 1;
-}
-
-// The output writer: buffers the decoder's PCM and encodes it in blocks of GetBlockSize bytes.
-// Written by the decoding thread; the test reads it after Stop has joined that thread.
-struct EncoderSink {
-    EncoderTable *encoder = nullptr;
-    void *params = nullptr;
+  private:
+    EncoderTable *encoder;
     std::string outputName;
-    int canWriteLimit = -1;   // >= 0: CanWrite never answers more
-    int canWriteRefusals = 0; // CanWrite first answers 0 this many times
-    std::vector<char> block;
-    size_t fill = 0;
-    int canWriteBase = 0;
-    bool opened = false;
-    int openResult = 0;
-    int opens = 0;
-    int closes = 0;
-    int ignoredWrites = 0;
-    size_t bytesOffered = 0;
-    std::atomic<bool> openFailed{false};
-
-    void Reset(EncoderTable *table, const std::string &name) {
-        encoder = table;
-        outputName = name;
-        canWriteLimit = -1;
-        canWriteRefusals = 0;
-        fill = 0;
-        canWriteBase = 0;
-        opened = false;
-        openResult = opens = closes = ignoredWrites = 0;
-        bytesOffered = 0;
-        openFailed = false;
-    }
+    void *params;
 };
 
-EncoderSink sink;
-
-int SinkOpen(int rate, int channels, int bits, int, int) {
-    sink.opens++;
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = static_cast<uint16_t>(channels);
-    format.nSamplesPerSec = static_cast<uint32_t>(rate);
-    format.nBlockAlign = static_cast<uint16_t>(bits / 8 * channels);
-    format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
-    format.wBitsPerSample = static_cast<uint16_t>(bits);
-    int wantStandard = 0;
-    int result = sink.encoder->Open(sink.outputName.c_str(), sink.params, &format, &wantStandard);
-    if (result != 0) {
-        sink.openResult = result;
-        sink.openFailed = true;
-        return -1;
-    }
-    sink.block.assign(static_cast<size_t>(sink.encoder->GetBlockSize()), 0);
-    sink.fill = 0;
-    sink.canWriteBase = static_cast<int>(sink.block.size());
-    sink.opened = true;
-    return 0;
-}
-
-int SinkWrite(char *buffer, int length) {
-    if (length <= 4) {
-        sink.ignoredWrites++;
-        return 0;
-    }
-    sink.canWriteBase = 0;
-    sink.bytesOffered += static_cast<size_t>(length);
-    for (int done = 0; done < length;) {
-        size_t now = std::min(sink.block.size() - sink.fill, static_cast<size_t>(length - done));
-        std::memcpy(sink.block.data() + sink.fill, buffer + done, now);
-        sink.fill += now;
-        done += static_cast<int>(now);
-        if (sink.fill < sink.block.size())
-            continue;
-        sink.fill = 0;
-        if (sink.encoder->Encode(sink.block.data()) != 0)
-            return -1;
-    }
-    sink.canWriteBase = 8192;
-    return 0;
-}
-
-int SinkCanWrite() {
-    if (sink.canWriteRefusals > 0) {
-        sink.canWriteRefusals--;
-        return 0;
-    }
-    int room = 2 * sink.canWriteBase;
-    return sink.canWriteLimit >= 0 ? std::min(room, sink.canWriteLimit) : room;
-}
-
-void SinkClose() {
-    sink.closes++;
-    if (!sink.opened)
-        return;
-    if (sink.fill > 0)
-        sink.encoder->EncodeLast(sink.block.data(), static_cast<int>(sink.fill));
-    sink.encoder->Close();
-    sink.opened = false;
-}
-
-Out_Module hostOutput = {16,      nullptr, 65536,    nullptr,   nullptr,   nullptr,      nullptr,
-                         nullptr, nullptr, SinkOpen, SinkClose, SinkWrite, SinkCanWrite, nullptr,
-                         nullptr, nullptr, nullptr,  nullptr,   nullptr,   nullptr};
-
-bool WaitFor(const std::function<bool()> &done, std::chrono::seconds limit) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-struct DecodeRun {
-    int playResult = 0;
-    int errorCode = 0;
-    int endOfStream = 0;
-    int lengthMs = 0;
-    int outputTimeMs = 0;
-};
-
-void PrepareParams(const char *params) {
-    const Plugins &plugins = Loaded();
+void *MakeParams(const char *text) {
+    EncoderTable *encoder = Loaded().encoder;
+    void *params = nullptr;
     int showParams = 0;
-    if (params == nullptr)
-        plugins.encoder->GetDefaultParams(&sink.params);
+    if (text == nullptr)
+        encoder->GetDefaultParams(&params);
     else
-        ASSERT_EQ(plugins.encoder->StringToParams(params, &sink.params, &showParams), 1) << params;
+        EXPECT_EQ(encoder->StringToParams(text, &params, &showParams), 1) << text;
+    return params;
 }
 
-// Converts `input` into `output` with the encoder parameters (null: the defaults). `tune`
-// changes the writer stand-in before the decode starts.
-DecodeRun Transcode(const fs::path &input, const fs::path &output, const char *params = nullptr,
-                    const std::function<void()> &tune = nullptr) {
-    const Plugins &plugins = Loaded();
-    sink.Reset(plugins.encoder, output.string());
-    PrepareParams(params);
-    if (tune)
-        tune();
-    HostWindow window;
-    plugins.decoder->hMainWindow = reinterpret_cast<HWND>(&window);
-    plugins.decoder->outMod = &hostOutput;
-    DecodeRun run;
-    run.playResult = plugins.decoder->Play(input.c_str());
-    if (run.playResult == 0) {
-        EXPECT_TRUE(WaitFor([&] { return window.endOfStream > 0 || sink.openFailed; },
-                            std::chrono::seconds(60)));
-        run.lengthMs = plugins.decoder->GetLength();
-        std::thread([&] { plugins.decoder->Stop(); }).join(); // the core's stop thread
-        run.outputTimeMs = plugins.decoder->GetOutputTime();
-    }
-    run.errorCode = plugins.decoder->IsPaused(); // GetLastErrorCode for version 0x1000
-    run.endOfStream = window.endOfStream;
-    EXPECT_EQ(window.otherMessages, 0);
-    plugins.encoder->FreeParams(&sink.params);
+// Converts `input` into `output` with the encoder parameters (null: the defaults).
+testhost::DecodeRun Transcode(const fs::path &input, const fs::path &output,
+                              const char *params = nullptr,
+                              const testhost::WriterOptions &options = {}) {
+    void *encoderParams = MakeParams(params);
+    EncoderTarget target(Loaded().encoder, output.string(), encoderParams);
+    testhost::DecodeRun run =
+        testhost::Decode(testhost::LoadDecoder("wave"), input.string(), target, options);
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(run.otherMessages, 0);
+    Loaded().encoder->FreeParams(&encoderParams);
     return run;
 }
 
@@ -488,10 +357,10 @@ TEST_P(WaveRoundTrip, SamplesComeBackBitIdentical) {
     WavSpec spec{c.rate, c.channels, c.bits, size_t{3 * 4096 + 7} + c.bits + c.channels};
     std::string samples = MakeSamples(spec, c.bits * 100 + c.channels);
     fs::path input = Write("in.wav", MakeWav(spec, samples));
-    DecodeRun run = Transcode(input, folder / "out.wav");
+    testhost::DecodeRun run = Transcode(input, folder / "out.wav");
     ASSERT_EQ(run.playResult, 0);
     EXPECT_EQ(run.endOfStream, 1);
-    EXPECT_EQ(sink.ignoredWrites, 0);
+    EXPECT_EQ(run.writer.ignoredWrites, 0);
     ParsedWav out = ParseWav(folder / "out.wav");
     ASSERT_EQ(out.problem, "");
     EXPECT_EQ(out.rate, c.rate);
@@ -545,10 +414,10 @@ TEST_F(WavePlugins, InputLayoutsDecodeWhatTheFileHolds) {
     for (const Case &c : cases) {
         std::string samples = MakeSamples(c.spec);
         fs::path input = Write("in.wav", MakeWav(c.spec, samples, c.layout));
-        DecodeRun run = Transcode(input, folder / "out.wav");
+        testhost::DecodeRun run = Transcode(input, folder / "out.wav");
         ASSERT_EQ(run.playResult, 0) << c.name;
         EXPECT_EQ(run.endOfStream, 1) << c.name;
-        EXPECT_EQ(sink.ignoredWrites, 0) << c.name;
+        EXPECT_EQ(run.writer.ignoredWrites, 0) << c.name;
         ParsedWav out = ParseWav(folder / "out.wav");
         ASSERT_EQ(out.problem, "") << c.name;
         std::string expected = samples.substr(0, c.expectedFrames * c.spec.FrameBytes());
@@ -566,12 +435,11 @@ TEST_F(WavePlugins, DecoderWaitsForAnOutputThatTakesLittleAtATime) {
     std::string samples = MakeSamples(spec);
     fs::path input = Write("in.wav", MakeWav(spec, samples));
     for (const Case &c : cases) {
-        DecodeRun run = Transcode(input, folder / "out.wav", nullptr, [&] {
-            sink.canWriteLimit = c.limit;
-            sink.canWriteRefusals = c.refusals;
-        });
+        testhost::DecodeRun run =
+            Transcode(input, folder / "out.wav", nullptr,
+                      {.canWriteLimit = c.limit, .canWriteRefusals = c.refusals});
         EXPECT_EQ(run.endOfStream, 1) << c.name;
-        EXPECT_EQ(sink.ignoredWrites, 0) << c.name;
+        EXPECT_EQ(run.writer.ignoredWrites, 0) << c.name;
         EXPECT_EQ(FirstDifference(samples, ParseWav(folder / "out.wav").data), "") << c.name;
     }
 }
@@ -579,25 +447,22 @@ TEST_F(WavePlugins, DecoderWaitsForAnOutputThatTakesLittleAtATime) {
 TEST_F(WavePlugins, StopEndsADecodeThatCannotWrite) {
     WavSpec spec{44100, 2, 16, 441000};
     fs::path input = Write("in.wav", MakeWav(spec, MakeSamples(spec)));
-    const Plugins &plugins = Loaded();
-    sink.Reset(plugins.encoder, (folder / "out.wav").string());
-    PrepareParams(nullptr);
-    sink.canWriteLimit = 0;
-    HostWindow window;
-    plugins.decoder->hMainWindow = reinterpret_cast<HWND>(&window);
-    plugins.decoder->outMod = &hostOutput;
-    ASSERT_EQ(plugins.decoder->Play(input.c_str()), 0);
-    EXPECT_EQ(plugins.decoder->GetLength(), 10000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    auto start = std::chrono::steady_clock::now();
-    plugins.decoder->Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    plugins.encoder->FreeParams(&sink.params);
-    EXPECT_EQ(window.endOfStream, 0);
-    EXPECT_EQ(sink.opens, 1);
-    EXPECT_EQ(sink.closes, 1);
-    EXPECT_EQ(sink.bytesOffered, 0u);
-    EXPECT_EQ(plugins.decoder->GetOutputTime(), 0);
+    const testhost::DecoderPlugin &decoder = testhost::LoadDecoder("wave");
+    void *params = MakeParams(nullptr);
+    EncoderTarget target(Loaded().encoder, (folder / "out.wav").string(), params);
+    {
+        testhost::HostSession session(decoder, target, {.stallAfterBytes = 0});
+        ASSERT_EQ(session.Play(input.string()), 0);
+        EXPECT_EQ(decoder.module->GetLength(), 10000);
+        ASSERT_TRUE(session.WaitForStall(std::chrono::seconds(60)));
+        ASSERT_TRUE(session.Stop(std::chrono::seconds(60)));
+        EXPECT_EQ(session.EndOfStreamPosts(), 0);
+        EXPECT_EQ(session.Writer().opens, 1);
+        EXPECT_EQ(session.Writer().closes, 1);
+        EXPECT_EQ(session.Writer().bytesTaken, 0u);
+    }
+    Loaded().encoder->FreeParams(&params);
+    EXPECT_EQ(decoder.module->GetOutputTime(), 0);
     ParsedWav out = ParseWav(folder / "out.wav");
     EXPECT_EQ(out.problem, "");
     EXPECT_TRUE(out.data.empty());
@@ -637,17 +502,17 @@ TEST_F(WavePlugins, DecoderRefusesWhatItCannotRead) {
     const Plugins &plugins = Loaded();
     for (const Case &c : cases) {
         fs::path input = Write("bad.wav", c.bytes);
-        DecodeRun run = Transcode(input, folder / "out.wav");
+        testhost::DecodeRun run = Transcode(input, folder / "out.wav");
         EXPECT_NE(run.playResult, 0) << c.name;
         EXPECT_EQ(run.errorCode, c.code) << c.name;
-        EXPECT_EQ(sink.opens, 0) << c.name;
+        EXPECT_EQ(run.writer.opens, 0) << c.name;
         int length = 0;
         plugins.decoder->GetFileInfo(input.c_str(), nullptr, &length);
         EXPECT_EQ(length, 0) << c.name;
         EXPECT_EQ(plugins.decoder->IsPaused(), c.code) << c.name;
     }
     EXPECT_NE(plugins.decoder->Play((folder / "missing.wav").c_str()), 0);
-    EXPECT_EQ(plugins.decoder->IsPaused(), KN_ERR_WAVE_DAMAGED);
+    EXPECT_EQ(plugins.decoder->IsPaused(), KN_ERR_DECODER_OPEN);
     fs::path good = Write("good.wav", MakeWav(cd, samples));
     EXPECT_EQ(Transcode(good, folder / "out.wav").errorCode, 0);
 }
@@ -831,7 +696,7 @@ TEST_F(WavePlugins, EncoderChangesDepthAndCopiesMonoToStereo) {
     for (const Case &c : cases) {
         std::vector<int64_t> values = MakeValues(c.input, 3);
         fs::path input = Write("in.wav", MakeWav(c.input, EncodeValues(values, c.input.bits)));
-        DecodeRun run = Transcode(input, folder / "out.wav", c.params);
+        testhost::DecodeRun run = Transcode(input, folder / "out.wav", c.params);
         ASSERT_EQ(run.endOfStream, 1) << c.params;
         ParsedWav out = ParseWav(folder / "out.wav");
         ASSERT_EQ(out.problem, "") << c.params;
@@ -861,8 +726,8 @@ TEST_F(WavePlugins, EncoderRefusesChangesItCannotMakeExactly) {
     for (const Case &c : cases) {
         fs::path input = Write("in.wav", MakeWav(c.input, MakeSamples(c.input)));
         fs::path output = folder / "refused.wav";
-        DecodeRun run = Transcode(input, output, c.params);
-        EXPECT_EQ(sink.openResult, KN_ERR_WAVE_FORMAT_CHANGE) << c.params;
+        testhost::DecodeRun run = Transcode(input, output, c.params);
+        EXPECT_EQ(run.writer.openResult, KN_ERR_WAVE_FORMAT_CHANGE) << c.params;
         EXPECT_EQ(run.endOfStream, 0) << c.params;
         EXPECT_FALSE(fs::exists(output)) << c.params;
     }
@@ -1046,7 +911,7 @@ TEST_F(WavePlugins, DecoderReadsFilesOfOtherPrograms) {
                               c.options + " '" + theirs.string() + "' >/dev/null 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0) << c.name;
         fs::path ours = folder / "ours.wav";
-        DecodeRun run = Transcode(theirs, ours);
+        testhost::DecodeRun run = Transcode(theirs, ours);
         ASSERT_EQ(run.playResult, 0) << c.name << ": code " << run.errorCode;
         ParsedWav out = ParseWav(ours);
         ASSERT_EQ(out.problem, "") << c.name;

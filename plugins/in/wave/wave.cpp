@@ -1,34 +1,24 @@
 // wave: Kernova's WAV decoder. Reads integer PCM (8, 16, 24 or 32 bits, 1 to 8 channels) from
 // RIFF/WAVE and RF64 files, plain or WAVE_FORMAT_EXTENSIBLE, and plays it into the output module
-// that the core puts into outMod, on a decoding thread of its own. Anything else is refused with
-// a message code that GetLastErrorCode returns.
+// that the core puts into outMod through the decoder shell. Anything else is refused with a
+// message code that GetLastErrorCode returns.
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <string>
-#include <system_error>
-#include <thread>
-#include <vector>
+#include <memory>
+#include <utility>
 
 #include "kernova/decoder.h"
 #include "kernova/message_codes.h"
+#include "plugins/common/decoder_shell.h"
 
 namespace {
 
 constexpr uint16_t kTagPcm = 1;
 constexpr uint16_t kTagExtensible = 0xFFFE;
 constexpr uint32_t kSizeUnknown = 0xFFFFFFFF; // streaming writers leave sizes open like this
-constexpr uint32_t kMaxChannels = 8;
-constexpr size_t kBlockFrames = 4096;
-constexpr size_t kMaxWriteBytes = 8192; // Winamp outputs take at most 8192 bytes per Write
-constexpr auto kWaitStep = std::chrono::milliseconds(2);
-constexpr size_t kTitleBytes = 256;
 
 // The sub-format GUID of PCM after its first two bytes (the format code).
 constexpr uint8_t kPcmGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
@@ -89,7 +79,7 @@ int ParseFormat(const uint8_t *body, uint32_t size, WaveInfo &info) {
         return KN_ERR_WAVE_ENCODING;
     if (info.channels == 0 || info.rate == 0 || info.rate > INT_MAX)
         return KN_ERR_WAVE_DAMAGED;
-    if (!IsSupportedBits(info.bits) || info.channels > kMaxChannels)
+    if (!IsSupportedBits(info.bits) || info.channels > knplugin::kMaxChannels)
         return KN_ERR_WAVE_ENCODING;
     return blockAlign == info.FrameBytes() ? 0 : KN_ERR_WAVE_DAMAGED;
 }
@@ -150,196 +140,60 @@ WaveInfo ReadWaveHeader(const char *fileName) {
     return info;
 }
 
-int LengthMs(const WaveInfo &info) {
-    uint64_t frames = info.dataBytes / info.FrameBytes();
-    // A file with any data lasts at least 1 ms, so that it is not taken for an empty one.
-    uint64_t ms = (frames * 1000 + info.rate - 1) / info.rate;
-    return static_cast<int>(std::min<uint64_t>(ms, INT_MAX));
-}
+// The data chunk of an opened file, read as it is stored.
+class WaveStream final : public knplugin::DecoderStream {
+  public:
+    WaveStream(std::ifstream opened, const WaveInfo &header)
+        : file(std::move(opened)), info(header), remaining(header.dataBytes) {}
 
-In_Module module;
-InputModuleEx moduleEx;
+    knplugin::PcmFormat Format() const override { return {info.rate, info.channels, info.bits}; }
+    uint64_t LengthFrames() const override { return info.dataBytes / info.FrameBytes(); }
 
-std::atomic<int> lastError{0};
-std::atomic<int> lengthMs{0};
-std::atomic<uint64_t> writtenFrames{0};
-std::atomic<bool> stopRequested{false};
-std::thread decodeThread;
-WaveInfo playing;                 // the file of the current decode
-Out_Module *playingOut = nullptr; // the output that the current decode opens
-
-// The core's output writer ignores writes of 4 bytes or fewer, so no piece is made that small:
-// a piece holds at least this many bytes, unless the whole data is shorter.
-size_t MinPieceBytes(uint32_t frameBytes) {
-    return (4 / frameBytes + 1) * frameBytes;
-}
-
-// Hands `bytes` to the output in pieces it can take now. False on a stop or an output failure.
-bool WriteAll(Out_Module *out, char *data, size_t bytes, uint32_t frameBytes) {
-    size_t minPiece = std::min(MinPieceBytes(frameBytes), bytes);
-    size_t maxPiece = kMaxWriteBytes / frameBytes * frameBytes;
-    size_t done = 0;
-    while (done < bytes) {
-        if (stopRequested)
-            return false;
-        size_t left = bytes - done;
-        int room = out->CanWrite();
-        size_t fits = room > 0 ? static_cast<size_t>(room) / frameBytes * frameBytes : 0;
-        size_t piece = std::min({left, maxPiece, fits});
-        if (piece < left && left - piece < minPiece)
-            piece = left - minPiece; // keeps the last piece large enough
-        int result = piece >= minPiece ? out->Write(data + done, static_cast<int>(piece)) : 1;
-        if (result < 0)
-            return false;
-        if (result > 0) { // nothing taken yet
-            std::this_thread::sleep_for(kWaitStep);
-            continue;
-        }
-        done += piece;
-        writtenFrames += piece / frameBytes;
+    size_t Read(char *buffer, size_t frames) override {
+        uint32_t frameBytes = info.FrameBytes();
+        uint64_t wanted = std::min<uint64_t>(frames * frameBytes, remaining);
+        file.read(buffer, static_cast<std::streamsize>(wanted));
+        auto got = static_cast<size_t>(file.gcount()) / frameBytes;
+        if (got * frameBytes < wanted)
+            shrunk = true; // the file became shorter while it was read
+        remaining = got > 0 ? remaining - got * frameBytes : 0;
+        return got;
     }
-    return true;
-}
 
-void Decode(std::ifstream file, WaveInfo info, Out_Module *out, HWND window) {
-    if (out->Open(static_cast<int>(info.rate), info.channels, info.bits, -1, -1) < 0)
-        return;
-    uint32_t frameBytes = info.FrameBytes();
-    size_t blockBytes = kBlockFrames * frameBytes;
-    std::vector<char> block(blockBytes + MinPieceBytes(frameBytes));
-    uint64_t remaining = info.dataBytes;
-    while (remaining > 0 && !stopRequested) {
-        uint64_t wanted = std::min<uint64_t>(blockBytes, remaining);
-        if (remaining - wanted < MinPieceBytes(frameBytes))
-            wanted = remaining; // a short tail goes with this block
-        file.read(block.data(), static_cast<std::streamsize>(wanted));
-        auto got = static_cast<size_t>(file.gcount());
-        got -= got % frameBytes;
-        if (got == 0)
-            break; // the file became shorter while it was read
-        if (!WriteAll(out, block.data(), got, frameBytes))
-            return;
-        remaining -= got;
-    }
-    if (!stopRequested)
-        PostMessageA(window, WM_WA_MPEG_EOF, 0, 0);
-}
+    int EndCode() const override { return shrunk ? KN_ERR_WAVE_DAMAGED : 0; }
 
-void JoinDecodeThread() {
-    stopRequested = true;
-    if (decodeThread.joinable())
-        decodeThread.join();
-}
+  private:
+    std::ifstream file;
+    WaveInfo info;
+    uint64_t remaining;
+    bool shrunk = false;
+};
 
-void CopyTitle(const char *fileName, char *title) {
-    std::string stem = std::filesystem::path(fileName).stem().string();
-    std::snprintf(title, kTitleBytes, "%s", stem.c_str());
-}
-
-void Quit() {
-    JoinDecodeThread();
-}
-
-void GetFileInfo(const char *file, char *title, int *length) {
-    bool current = file == nullptr || file[0] == '\0';
-    if (current) {
-        if (length != nullptr)
-            *length = lengthMs;
-        if (title != nullptr)
-            title[0] = '\0';
-        return;
-    }
-    WaveInfo info = ReadWaveHeader(file);
-    lastError = info.error;
-    if (info.error == 0 && length != nullptr)
-        *length = LengthMs(info);
-    if (title != nullptr)
-        CopyTitle(file, title);
-}
-
-int Play(const char *fileName) {
-    JoinDecodeThread(); // a decode that was never stopped
+std::unique_ptr<knplugin::DecoderStream> OpenWave(const char *fileName, int &error) {
     WaveInfo info = ReadWaveHeader(fileName);
-    lastError = info.error;
+    error = info.error;
     if (info.error != 0)
-        return 1;
+        return nullptr;
     std::ifstream file(fileName, std::ios::binary);
     file.seekg(static_cast<std::streamoff>(info.dataOffset));
-    if (!file || module.outMod == nullptr) {
-        lastError = KN_ERR_WAVE_DAMAGED;
-        return 1;
+    if (!file) {
+        error = KN_ERR_WAVE_DAMAGED;
+        return nullptr;
     }
-    playing = info;
-    playingOut = module.outMod;
-    lengthMs = LengthMs(info);
-    writtenFrames = 0;
-    stopRequested = false;
-    try {
-        decodeThread = std::thread(Decode, std::move(file), info, playingOut, module.hMainWindow);
-    } catch (const std::system_error &) {
-        playingOut = nullptr;
-        return 1;
-    }
-    return 0;
-}
-
-int GetLastErrorCode() {
-    return lastError;
-}
-
-// Stops the decode and closes its output; the decoding thread has ended when it returns.
-void Stop() {
-    JoinDecodeThread();
-    if (playingOut != nullptr)
-        playingOut->Close();
-    playingOut = nullptr;
-}
-
-int GetLength() {
-    return lengthMs;
-}
-
-int GetOutputTime() {
-    if (playing.rate == 0)
-        return 0;
-    return static_cast<int>(std::min<uint64_t>(writtenFrames * 1000 / playing.rate, INT_MAX));
-}
-
-int SetParamString(const char *text) {
-    if (text == nullptr)
-        return 1;
-    return std::all_of(text, text + std::strlen(text), [](char c) { return c == ' ' || c == '\t'; })
-               ? 1
-               : 0;
-}
-
-void GetParamDescription(char *buffer) {
-    std::snprintf(buffer, 256, "no parameters: integer PCM is read as it is stored");
+    return std::make_unique<WaveStream>(std::move(file), info);
 }
 
 char description[] = "wave - PCM WAV reader";
 char extensions[] = "WAV\0Wave files\0";
+const knplugin::DecoderDefinition definition = {
+    description, extensions, "no parameters: integer PCM is read as it is stored", OpenWave};
 
 } // namespace
 
 extern "C" In_Module *QZconvInputModAddr() {
-    module.version = IN_MODULE_VERSION_WITH_ERROR_CODE;
-    module.description = description;
-    module.FileExtensions = extensions;
-    module.is_seekable = 0;
-    module.UsesOutputPlug = 1;
-    module.Quit = Quit;
-    module.GetFileInfo = GetFileInfo;
-    module.Play = Play;
-    module.IsPaused = GetLastErrorCode;
-    module.Stop = Stop;
-    module.GetLength = GetLength;
-    module.GetOutputTime = GetOutputTime;
-    return &module;
+    return knplugin::GetDecoderModule(definition);
 }
 
 extern "C" InputModuleEx *QZconvInputModAddrEx() {
-    moduleEx.SetParamString = SetParamString;
-    moduleEx.GetParamDescription = GetParamDescription;
-    return &moduleEx;
+    return knplugin::GetDecoderModuleEx();
 }

@@ -1,0 +1,274 @@
+#include "plugins/common/decoder_shell.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "kernova/message_codes.h"
+
+namespace knplugin {
+namespace {
+
+constexpr size_t kBlockFrames = 4096;
+constexpr auto kWaitStep = std::chrono::milliseconds(1);
+constexpr size_t kTitleBytes = 256;
+constexpr size_t kParamDescriptionBytes = 256;
+
+In_Module module;
+InputModuleEx moduleEx;
+const DecoderDefinition *definition = nullptr;
+
+std::atomic<int> lastError{0};
+std::atomic<int> lengthMs{0};
+std::atomic<uint32_t> playingRate{0};
+std::atomic<uint64_t> writtenFrames{0};
+std::atomic<bool> stopRequested{false};
+std::thread decodeThread;
+Out_Module *playingOut = nullptr; // the output that the current decode opens
+
+int LengthMs(uint64_t frames, uint32_t rate) {
+    // Any data lasts at least 1 ms, so that a short file is not taken for an empty one.
+    uint64_t ms = (frames * 1000 + rate - 1) / rate;
+    return static_cast<int>(std::min<uint64_t>(ms, INT_MAX));
+}
+
+bool IsOutputFormat(const PcmFormat &format) {
+    bool bits = format.bits == 8 || format.bits == 16 || format.bits == 24 || format.bits == 32;
+    return bits && format.channels >= 1 && format.channels <= kMaxChannels && format.rate >= 1 &&
+           format.rate <= INT_MAX;
+}
+
+std::unique_ptr<DecoderStream> OpenStream(const char *file, int &error) {
+    error = 0;
+    if (file == nullptr || !std::ifstream(file, std::ios::binary)) {
+        error = KN_ERR_DECODER_OPEN;
+        return nullptr;
+    }
+    std::unique_ptr<DecoderStream> stream = definition->open(file, error);
+    if (stream != nullptr && !IsOutputFormat(stream->Format())) {
+        error = KN_ERR_DECODER_ENCODING;
+        return nullptr;
+    }
+    if (stream == nullptr && error == 0)
+        error = KN_ERR_DECODER_DAMAGED;
+    return stream;
+}
+
+// The core's output writer ignores writes of 4 bytes or fewer, so no piece is made that small:
+// a piece holds at least this many bytes, unless the whole stream is shorter.
+size_t MinPieceBytes(uint32_t frameBytes) {
+    return (4 / frameBytes + 1) * frameBytes;
+}
+
+// The piece of the `left` bytes that the output can take now, 0 when it has no room for one.
+size_t PieceThatFits(size_t left, int room, uint32_t frameBytes, size_t minPiece) {
+    size_t fits = room > 0 ? static_cast<size_t>(room) / frameBytes * frameBytes : 0;
+    size_t piece = std::min(left, fits);
+    if (piece < left && left - piece < minPiece)
+        piece = left - minPiece; // keeps the last piece large enough
+    return piece >= minPiece ? piece : 0;
+}
+
+// Hands `bytes` to the output as fast as it takes them. False on a stop or an output failure.
+bool WriteAll(Out_Module *out, char *data, size_t bytes, uint32_t frameBytes) {
+    size_t minPiece = std::min(MinPieceBytes(frameBytes), bytes);
+    size_t done = 0;
+    while (done < bytes) {
+        if (stopRequested)
+            return false;
+        size_t piece = PieceThatFits(bytes - done, out->CanWrite(), frameBytes, minPiece);
+        int result = piece > 0 ? out->Write(data + done, static_cast<int>(piece)) : 1;
+        if (result < 0)
+            return false;
+        if (result > 0) { // nothing taken yet
+            std::this_thread::sleep_for(kWaitStep);
+            continue;
+        }
+        done += piece;
+        writtenFrames += piece / frameBytes;
+    }
+    return true;
+}
+
+// The decoding thread. It keeps the last few bytes of each block back until the next one is
+// decoded, and writes only when more than that is waiting, so that no write, the stream's
+// last included, is a tiny one.
+void Decode(std::unique_ptr<DecoderStream> stream, Out_Module *out, HWND window) {
+    PcmFormat format = stream->Format();
+    if (out->Open(static_cast<int>(format.rate), format.channels, format.bits, -1, -1) < 0)
+        return;
+    uint32_t frameBytes = format.FrameBytes();
+    size_t keep = MinPieceBytes(frameBytes);
+    std::vector<char> block(2 * keep + kBlockFrames * frameBytes);
+    size_t pending = 0; // below 2 x keep whenever a block is read
+    while (!stopRequested) {
+        size_t frames = stream->Read(block.data() + pending, kBlockFrames);
+        if (frames == 0)
+            break;
+        pending += frames * frameBytes;
+        if (pending < 2 * keep)
+            continue;
+        size_t ready = pending - keep;
+        if (!WriteAll(out, block.data(), ready, frameBytes))
+            return;
+        std::memmove(block.data(), block.data() + ready, keep);
+        pending = keep;
+    }
+    if (stopRequested || (pending > 0 && !WriteAll(out, block.data(), pending, frameBytes)))
+        return;
+    lastError = stream->EndCode();
+    PostMessageA(window, WM_WA_MPEG_EOF, 0, 0);
+}
+
+void JoinDecodeThread() {
+    stopRequested = true;
+    if (decodeThread.joinable())
+        decodeThread.join();
+}
+
+void CopyTitle(const char *fileName, char *title) {
+    std::string stem = std::filesystem::path(fileName).stem().string();
+    std::snprintf(title, kTitleBytes, "%s", stem.c_str());
+}
+
+void Quit() {
+    JoinDecodeThread();
+}
+
+// Without a file name: the file being played. A file that cannot be decoded has length 0, and
+// GetLastErrorCode tells why.
+void GetFileInfo(const char *file, char *title, int *length) {
+    if (file == nullptr || file[0] == '\0') {
+        if (length != nullptr)
+            *length = lengthMs;
+        if (title != nullptr)
+            title[0] = '\0';
+        return;
+    }
+    int error = 0;
+    std::unique_ptr<DecoderStream> stream = OpenStream(file, error);
+    lastError = error;
+    if (stream != nullptr && length != nullptr)
+        *length = LengthMs(stream->LengthFrames(), stream->Format().rate);
+    if (title != nullptr)
+        CopyTitle(file, title);
+}
+
+int Play(const char *fileName) {
+    JoinDecodeThread(); // a decode that was never stopped
+    int error = 0;
+    std::unique_ptr<DecoderStream> stream = OpenStream(fileName, error);
+    lastError = error;
+    if (stream == nullptr || module.outMod == nullptr)
+        return 1;
+    PcmFormat format = stream->Format();
+    lengthMs = LengthMs(stream->LengthFrames(), format.rate);
+    playingRate = format.rate;
+    writtenFrames = 0;
+    stopRequested = false;
+    playingOut = module.outMod;
+    try {
+        decodeThread = std::thread(Decode, std::move(stream), playingOut, module.hMainWindow);
+    } catch (const std::system_error &) {
+        playingOut = nullptr;
+        return 1;
+    }
+    return 0;
+}
+
+int GetLastErrorCode() {
+    return lastError;
+}
+
+// Stops the decode and closes its output; the decoding thread has ended when it returns.
+void Stop() {
+    JoinDecodeThread();
+    if (playingOut != nullptr)
+        playingOut->Close();
+    playingOut = nullptr;
+}
+
+int GetLength() {
+    return lengthMs;
+}
+
+int GetOutputTime() {
+    uint32_t rate = playingRate;
+    if (rate == 0)
+        return 0;
+    return static_cast<int>(std::min<uint64_t>(writtenFrames * 1000 / rate, INT_MAX));
+}
+
+int SetParamString(const char *text) {
+    if (text == nullptr)
+        return 1;
+    return std::all_of(text, text + std::strlen(text), [](char c) { return c == ' ' || c == '\t'; })
+               ? 1
+               : 0;
+}
+
+void GetParamDescription(char *buffer) {
+    std::snprintf(buffer, kParamDescriptionBytes, "%s", definition->paramDescription);
+}
+
+} // namespace
+
+In_Module *GetDecoderModule(const DecoderDefinition &decoder) {
+    definition = &decoder;
+    module.version = IN_MODULE_VERSION_WITH_ERROR_CODE;
+    module.description = decoder.description;
+    module.FileExtensions = decoder.extensions;
+    module.is_seekable = 0;
+    module.UsesOutputPlug = 1;
+    module.Quit = Quit;
+    module.GetFileInfo = GetFileInfo;
+    module.Play = Play;
+    module.IsPaused = GetLastErrorCode;
+    module.Stop = Stop;
+    module.GetLength = GetLength;
+    module.GetOutputTime = GetOutputTime;
+    return &module;
+}
+
+InputModuleEx *GetDecoderModuleEx() {
+    moduleEx.SetParamString = SetParamString;
+    moduleEx.GetParamDescription = GetParamDescription;
+    return &moduleEx;
+}
+
+void ReorderVorbisChannels(int16_t *samples, size_t frames, uint16_t channels) {
+    // For each WAV position, the Vorbis position that holds that speaker; 1, 2 and 4 channels
+    // are in the same order in both.
+    static const uint8_t kFromVorbis[kMaxChannels + 1][kMaxChannels] = {
+        {},
+        {0},
+        {0, 1},
+        {0, 2, 1},
+        {0, 1, 2, 3},
+        {0, 2, 1, 3, 4},
+        {0, 2, 1, 5, 3, 4},
+        {0, 2, 1, 6, 5, 3, 4},
+        {0, 2, 1, 7, 5, 6, 3, 4},
+    };
+    if (channels <= 2 || channels == 4 || channels > kMaxChannels)
+        return;
+    const uint8_t *order = kFromVorbis[channels];
+    int16_t frame[kMaxChannels];
+    for (size_t i = 0; i < frames; i++, samples += channels) {
+        std::copy(samples, samples + channels, frame);
+        for (uint16_t c = 0; c < channels; c++)
+            samples[c] = frame[order[c]];
+    }
+}
+
+} // namespace knplugin

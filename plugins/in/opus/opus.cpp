@@ -1,0 +1,106 @@
+// opus: Kernova's Ogg Opus decoder, on libopusfile. Decodes to 16-bit PCM at 48000 Hz, the
+// rate of every Opus stream, with the header's output gain applied and the channels in WAV
+// order. A chained file whose links change the channel count ends at the change with
+// KN_ERR_DECODER_ENCODING; a hole or a damaged packet is stepped over and reported as
+// KN_ERR_DECODER_DAMAGED at the end. A cut file ends cleanly after its last whole Ogg page (the
+// pages carry no total to miss); one cut before its first whole page of audio is refused.
+#include <opus/opusfile.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "kernova/message_codes.h"
+#include "plugins/common/decoder_shell.h"
+
+namespace {
+
+constexpr uint32_t kOpusRate = 48000;
+constexpr int kVorbisOrderFamily = 1; // the channel mapping family whose order is Vorbis'
+
+struct FileDeleter {
+    void operator()(OggOpusFile *file) const { op_free(file); }
+};
+using FileHandle = std::unique_ptr<OggOpusFile, FileDeleter>;
+
+class OpusStream final : public knplugin::DecoderStream {
+  public:
+    explicit OpusStream(FileHandle opened) : file(std::move(opened)) {
+        const OpusHead *head = op_head(file.get(), -1);
+        format = {kOpusRate, static_cast<uint16_t>(head->channel_count), 16};
+        ogg_int64_t total = op_pcm_total(file.get(), -1);
+        totalFrames = total > 0 ? static_cast<uint64_t>(total) : 0;
+    }
+
+    knplugin::PcmFormat Format() const override { return format; }
+    uint64_t LengthFrames() const override { return totalFrames; }
+
+    size_t Read(char *buffer, size_t frames) override {
+        auto *samples = reinterpret_cast<opus_int16 *>(buffer);
+        int values = static_cast<int>(frames * format.channels);
+        while (!ended) {
+            int link = 0;
+            int got = op_read(file.get(), samples, values, &link);
+            if (got == OP_HOLE) {
+                damaged = true;
+                continue;
+            }
+            if (got <= 0)
+                return End(got == 0 ? 0 : KN_ERR_DECODER_DAMAGED);
+            const OpusHead *head = op_head(file.get(), link);
+            if (head->channel_count != format.channels)
+                return End(KN_ERR_DECODER_ENCODING);
+            if (head->mapping_family == kVorbisOrderFamily)
+                knplugin::ReorderVorbisChannels(samples, static_cast<size_t>(got), format.channels);
+            return static_cast<size_t>(got);
+        }
+        return 0;
+    }
+
+    int EndCode() const override { return damaged ? KN_ERR_DECODER_DAMAGED : endCode; }
+
+  private:
+    size_t End(int code) {
+        ended = true;
+        endCode = code;
+        return 0;
+    }
+
+    FileHandle file;
+    knplugin::PcmFormat format;
+    uint64_t totalFrames = 0;
+    bool ended = false;
+    bool damaged = false;
+    int endCode = 0;
+};
+
+// Errors of the headers say that this is no Opus file; later ones, that an Opus file is damaged
+// (a file cut before its first whole page of audio, for one).
+int OpenErrorCode(int result) {
+    bool headers = result == OP_ENOTFORMAT || result == OP_EBADHEADER || result == OP_EVERSION;
+    return headers ? KN_ERR_OPUS_NOT_OPUS : KN_ERR_DECODER_DAMAGED;
+}
+
+std::unique_ptr<knplugin::DecoderStream> OpenOpus(const char *fileName, int &error) {
+    int result = 0;
+    FileHandle file(op_open_file(fileName, &result));
+    if (!file) {
+        error = OpenErrorCode(result);
+        return nullptr;
+    }
+    return std::make_unique<OpusStream>(std::move(file));
+}
+
+char description[] = "opus - Ogg Opus reader";
+char extensions[] = "OPUS\0Ogg Opus\0";
+const knplugin::DecoderDefinition definition = {
+    description, extensions, "no parameters: Opus is decoded to 16 bits at 48000 Hz", OpenOpus};
+
+} // namespace
+
+extern "C" In_Module *QZconvInputModAddr() {
+    return knplugin::GetDecoderModule(definition);
+}
+
+extern "C" InputModuleEx *QZconvInputModAddrEx() {
+    return knplugin::GetDecoderModuleEx();
+}
