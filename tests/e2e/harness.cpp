@@ -118,7 +118,8 @@ RunResult Sandbox::Exec(const std::string &program, const std::vector<std::strin
     std::string command = "cd " + ShellQuote(cwd.empty() ? work : cwd) + " && env";
     for (const auto &[name, value] : env)
         command += " " + ShellQuote(name + "=" + value);
-    command += " " + ShellQuote(program);
+    // A hung run must fail its test, not stall the whole suite.
+    command += " timeout -k 5 " + std::to_string(timeoutSeconds) + " " + ShellQuote(program);
     for (const auto &arg : args)
         command += " " + ShellQuote(arg);
     command += " </dev/null >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string());

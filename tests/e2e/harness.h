@@ -37,6 +37,8 @@ public:
 
     // Environment variables for the runs (test plug-ins read their switches from there).
     std::map<std::string, std::string> env;
+    // Seconds a run may take before it is killed (exit code 124).
+    int timeoutSeconds = 120;
 
     // Runs app/kernova with the arguments, in `work` (or cwd when given).
     RunResult Run(const std::vector<std::string> &args, const std::string &cwd = "") const;

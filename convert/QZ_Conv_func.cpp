@@ -1,0 +1,199 @@
+#include "convert/QZ_Conv_func.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "convert/QZ_Convertor.h"
+#include "format/acmXF.h"
+#include "kernova/encoder.h"
+#include "kernova/message_codes.h"
+#include "modules/loader.h"
+#include "support/All_Func.h"
+#include "support/Fnames_Rout.h"
+
+namespace {
+
+constexpr int kCanWriteAfterWrite = 8192;
+constexpr int kIgnoredWriteLength = 4;
+
+Out_Module encoderOutModule;
+
+// Writer state. The decoder's thread writes, the command thread and the stop thread open and
+// close, so the values the others poll are atomics.
+std::unique_ptr<unsigned char[]> blockBuffer;
+std::unique_ptr<AcmFormatConverter> formatConverter;
+unsigned blockSize = 0;
+unsigned fill = 0;
+std::atomic<int> canWriteBase{0};
+std::atomic<int> busy{0};
+std::atomic<bool> outputOpened{false};
+
+intptr_t Arg(const char *text) { return reinterpret_cast<intptr_t>(text); }
+
+void DoNothing() {}
+void DoNothingWithInt(int) {}
+int ReturnZero() { return 0; }
+int ReturnZeroWithInt(int) { return 0; }
+int WriterCanWrite() { return 2 * canWriteBase.load(); }
+int WriterIsPlaying() { return busy.load(); }
+
+void FillPcmFormat(WAVEFORMATEX *format, int sampleRate, int channels, int bitsPerSample)
+{
+    std::memset(format, 0, sizeof(WAVEFORMATEX));
+    format->wFormatTag = WAVE_FORMAT_PCM;
+    format->nChannels = static_cast<uint16_t>(channels);
+    format->nSamplesPerSec = static_cast<uint32_t>(sampleRate);
+    format->nBlockAlign = static_cast<uint16_t>(bitsPerSample / 8 * channels);
+    format->nAvgBytesPerSec = format->nBlockAlign * format->nSamplesPerSec;
+    format->wBitsPerSample = static_cast<uint16_t>(bitsPerSample);
+    format->cbSize = 0;
+}
+
+void SetStandardFormat(WAVEFORMATEX *format) { FillPcmFormat(format, 44100, 2, 16); }
+
+void DestroyConverter()
+{
+    if (formatConverter)
+        formatConverter->Close();
+    formatConverter.reset();
+}
+
+void CompleteOutputName()
+{
+    const char *extension = currentOutModule ? currentOutModule->extension : nullptr;
+    AddIfNoExtension(&converterState.outputName, extension, converterState.inputName);
+    CreateMultiLevelFolder(converterState.outputName);
+}
+
+bool EncodeBlock(const unsigned char *block)
+{
+    if (currentOutModule->Encode(block) == 0)
+        return true;
+    converterState.onError(KN_ERR_ENCODE, Arg(converterState.outputName));
+    return false;
+}
+
+} // namespace
+
+void MDC_InitModOutValues()
+{
+    encoderOutModule = Out_Module{};
+    encoderOutModule.version = 0x10;
+    encoderOutModule.id = 0x10000;
+    encoderOutModule.hMainWindow = converterState.shadowWindow;
+    encoderOutModule.Init = DoNothing;
+    encoderOutModule.Quit = DoNothing;
+    encoderOutModule.Open = MDC_Out_Open;
+    encoderOutModule.Close = MDC_Out_Close;
+    encoderOutModule.Write = MDC_Out_Write;
+    encoderOutModule.CanWrite = WriterCanWrite;
+    encoderOutModule.IsPlaying = WriterIsPlaying;
+    encoderOutModule.Pause = ReturnZeroWithInt;
+    encoderOutModule.SetVolume = DoNothingWithInt;
+    encoderOutModule.SetPan = DoNothingWithInt;
+    encoderOutModule.Flush = DoNothingWithInt;
+    encoderOutModule.GetOutputTime = ReturnZero;
+    encoderOutModule.GetWrittenTime = ReturnZero;
+}
+
+Out_Module *GetEncoderOutModule()
+{
+    MDC_InitModOutValues();
+    blockSize = 0;
+    fill = 0;
+    canWriteBase.store(0);
+    busy.store(0);
+    outputOpened.store(false);
+    return &encoderOutModule;
+}
+
+int MDC_Out_Open(int sampleRate, int channels, int bitsPerSample, int, int)
+{
+    formatConverter = std::make_unique<AcmFormatConverter>();
+    FillPcmFormat(formatConverter->sourceFormat, sampleRate, channels, bitsPerSample);
+    formatConverter->mode = 1;
+    CompleteOutputName();
+    std::memcpy(formatConverter->targetFormat, formatConverter->sourceFormat, sizeof(WAVEFORMATEX));
+    int wantStandard = 0;
+    const int opened = currentOutModule->Open(converterState.outputName,
+                                              converterState.encoderParamBlock,
+                                              formatConverter->targetFormat, &wantStandard);
+    if (opened != 0) {
+        DestroyConverter();
+        converterState.onError(opened, Arg(converterState.outputName));
+        return -1;
+    }
+    outputOpened.store(true);
+    if (wantStandard == 1)
+        SetStandardFormat(formatConverter->targetFormat);
+    if (!formatConverter->Open()) {
+        // The encoder has opened its file: close it so that nothing stays half written.
+        currentOutModule->Close();
+        DestroyConverter();
+        return -1;
+    }
+    const int size = currentOutModule->GetBlockSize ? currentOutModule->GetBlockSize() : 0;
+    blockSize = size > 0 ? static_cast<unsigned>(size) : 0;
+    if (blockSize == 0) {
+        currentOutModule->Close();
+        DestroyConverter();
+        return -1;
+    }
+    blockBuffer = std::make_unique<unsigned char[]>(2 * static_cast<size_t>(blockSize));
+    fill = 0;
+    busy.store(0);
+    canWriteBase.store(static_cast<int>(blockSize));
+    return 0;
+}
+
+int MDC_Out_Write(char *buffer, int length)
+{
+    if (length <= kIgnoredWriteLength)
+        return 0;
+    if (!blockBuffer)
+        return -1;
+    busy.store(1);
+    canWriteBase.store(0);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(buffer);
+    size_t remaining = static_cast<size_t>(length);
+    while (remaining > 0) {
+        // Whole blocks go to the encoder straight from the decoder's buffer.
+        if (fill == 0 && remaining >= blockSize) {
+            if (!EncodeBlock(bytes))
+                return -1;
+            bytes += blockSize;
+            remaining -= blockSize;
+            continue;
+        }
+        const size_t take = std::min<size_t>(remaining, blockSize - fill);
+        std::memcpy(blockBuffer.get() + fill, bytes, take);
+        fill += static_cast<unsigned>(take);
+        bytes += take;
+        remaining -= take;
+        if (fill < blockSize)
+            break;
+        fill = 0;
+        if (!EncodeBlock(blockBuffer.get()))
+            return -1;
+    }
+    busy.store(0);
+    canWriteBase.store(kCanWriteAfterWrite);
+    return 0;
+}
+
+void MDC_Out_Close()
+{
+    if (formatConverter) {
+        if (fill > 0 && currentOutModule->EncodeLast)
+            currentOutModule->EncodeLast(blockBuffer.get(), static_cast<int>(fill));
+        fill = 0;
+        currentOutModule->Close();
+        DestroyConverter();
+    }
+    blockBuffer.reset();
+}
+
+bool WriterOpenedOutput() { return outputOpened.load(); }

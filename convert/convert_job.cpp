@@ -1,0 +1,322 @@
+// The convert job: one input/output pair from the command record, the encoder's settings,
+// the decode passes, and the follow-up steps (-COPYID, -SETID, -DELSOURCE).
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "convert/QZ_Conv_func.h"
+#include "convert/QZ_Convertor.h"
+#include "convert/decode_driver.h"
+#include "convert/engine.h"
+#include "convert/engine_common.h"
+#include "cmdline/CommandRecord.h"
+#include "core/core.h"
+#include "kernova/message_codes.h"
+#include "modules/loader.h"
+#include "platform/platform.h"
+#include "support/All_Func.h"
+#include "support/Fnames_Rout.h"
+#include "tags/idtagger_extend.h"
+
+namespace {
+
+const char *PriorityName(unsigned level)
+{
+    static const char *const names[] = {"High [0]", "Normal [1]", "Below Normal [2]",
+                                        "Low [3]",  "Lower [4]",  "Lowest [5]"};
+    return names[level > 5 ? 5 : level];
+}
+
+intptr_t Arg(const char *text) { return reinterpret_cast<intptr_t>(text); }
+
+// "AUTO" picks the encoder by the output's extension; the record then names that module.
+bool SettleEncoder(CommandRecord *record)
+{
+    if (!record->encoderName || std::strcmp(record->encoderName, "AUTO") != 0) {
+        AssignString(record->encoderName, &converterState.encoderModuleName);
+        return true;
+    }
+    char *module = GetOutModuleForFile(record->outputName);
+    if (!module) {
+        converterState.onError(KN_ERR_NO_AUTO_ENCODER, Arg(record->outputName));
+        return false;
+    }
+    converterState.encoderModuleName = module;
+    char *fileName = nullptr;
+    ExtractOnlyFileName(module, &fileName);
+    AssignString(fileName, &record->encoderName);
+    FreeString(&fileName);
+    StripLibrarySuffix(&record->encoderName);
+    return true;
+}
+
+void CopyJobSettings(const CommandRecord *record)
+{
+    AssignString(record->encoderParams, &converterState.encoderParams);
+    AssignString(record->decoderParams, &converterState.decoderParams);
+    AssignString(record->decoderName, &converterState.decoderName);
+    AssignString(record->inputName, &converterState.inputName);
+    AssignString(record->outputName, &converterState.outputName);
+}
+
+void ReportJobSettings(const CommandRecord *record)
+{
+    converterState.onMessage(KN_MSG_ENCODER, Arg(record->encoderName));
+    converterState.onMessage(KN_MSG_ENCODER_PARAMS,
+                             Arg(record->encoderParams ? record->encoderParams : "default settings"));
+    converterState.onMessage(KN_MSG_INPUT, Arg(record->inputName));
+    converterState.onMessage(KN_MSG_OUTPUT, Arg(record->outputName));
+    converterState.cpuPriority = static_cast<unsigned>(record->cpuPriority) > 5
+                                     ? 5u
+                                     : static_cast<unsigned>(record->cpuPriority);
+    converterState.fixFreq = record->fixFreq;
+    converterState.onMessage(KN_MSG_CPU_PRIORITY, Arg(PriorityName(converterState.cpuPriority)));
+}
+
+// The name the writer gives the output: the encoder's extension is added when it has none.
+char *CompletedOutputName()
+{
+    char *name = nullptr;
+    AssignString(converterState.outputName, &name);
+    const char *extension = currentOutModule ? currentOutModule->extension : nullptr;
+    AddIfNoExtension(&name, extension, converterState.inputName);
+    return name;
+}
+
+// Writing over the input while it is read would destroy it (and -DELSOURCE would then delete
+// the only copy), so such a job is refused before anything is opened.
+bool OutputIsInput()
+{
+    char *output = CompletedOutputName();
+    const bool same = output && converterState.inputName &&
+                      platform::IsSameFile(output, converterState.inputName);
+    if (same)
+        converterState.onError(KN_ERR_OUTPUT_IS_INPUT, Arg(output));
+    FreeString(&output);
+    return same;
+}
+
+void StartEncoder()
+{
+    if (currentInModule->Init)
+        currentInModule->Init();
+    if (currentOutModule->SetOption)
+        currentOutModule->SetOption(converterState.encoderOption);
+    if (currentOutModule->Init)
+        currentOutModule->Init();
+    if (currentOutModule->pPriority)
+        *currentOutModule->pPriority = static_cast<int>(converterState.cpuPriority);
+}
+
+bool SetEncoderParams()
+{
+    if (!converterState.encoderParams) {
+        if (currentOutModule->GetDefaultParams)
+            currentOutModule->GetDefaultParams(&converterState.encoderParamBlock);
+        return true;
+    }
+    int showParams = 0;
+    if (!currentOutModule->StringToParams ||
+        !currentOutModule->StringToParams(converterState.encoderParams,
+                                          &converterState.encoderParamBlock, &showParams)) {
+        converterState.onError(KN_ERR_ENCODER_PARAMS, Arg(converterState.encoderParams));
+        return false;
+    }
+    if (showParams == 1) {
+        converterState.onError(KN_ERR_SHOW_PARAMS, 0);
+        std::vector<char> buffer(ENCODER_PARAM_BUFFER_SIZE, 0);
+        char *text = buffer.data();
+        if (currentOutModule->ParamsToString)
+            currentOutModule->ParamsToString(converterState.encoderParamBlock, &text);
+        buffer.back() = '\0';
+        converterState.onMessage(KN_MSG_ENCODER_PARAMS, Arg(buffer.data()));
+        std::printf("\n");
+    }
+    return true;
+}
+
+bool ReportLength()
+{
+    char title[500] = {};
+    int lengthMs = 0;
+    if (currentInModule->GetFileInfo)
+        currentInModule->GetFileInfo(converterState.inputName, title, &lengthMs);
+    if (lengthMs > 0) {
+        converterState.onLength(lengthMs / 1000);
+        converterState.onPosition(0);
+        return true;
+    }
+    if (currentInModule->version != IN_MODULE_VERSION_WITH_ERROR_CODE)
+        return true;
+    const int code = currentInModule->IsPaused ? currentInModule->IsPaused() : 0;
+    if (code != 0)
+        converterState.onError(code, 0);
+    converterState.onError(KN_ERR_NO_LENGTH, Arg(converterState.inputName));
+    return false;
+}
+
+int PassResult(int decodeResult)
+{
+    if (decodeResult == 0)
+        return KN_RESULT_DONE;
+    return decodeResult == KN_RESULT_STOPPED ? KN_RESULT_STOPPED : KN_RESULT_FAILED;
+}
+
+int RunPasses()
+{
+    int decodeResult = DecodeFile(converterState.inputName, 0, converterState.previewSeconds);
+    if (decodeResult != 0)
+        return PassResult(decodeResult);
+    while (currentOutModule->NeedsMorePasses && currentOutModule->NeedsMorePasses()) {
+        // An abort between two passes must stop the conversion, not be lost.
+        if (IsAbortRequested())
+            return KN_RESULT_STOPPED;
+        converterState.onMessage(KN_MSG_NEXT_PASS, 0);
+        decodeResult = DecodeFile(converterState.inputName, 0, converterState.previewSeconds);
+    }
+    return PassResult(decodeResult);
+}
+
+int ConvertLoadedFile()
+{
+    StartEncoder();
+    if (!SetEncoderParams() || !ReportLength())
+        return KN_RESULT_FAILED;
+    Out_Module *writer = GetEncoderOutModule();
+    currentInModule->outMod = writer;
+    AttachOutput(currentInModule, writer);
+    ApplyDecoderParams(false);
+    return RunPasses();
+}
+
+void ReleaseModules()
+{
+    if (currentOutModule && converterState.encoderParamBlock && currentOutModule->FreeParams)
+        currentOutModule->FreeParams(&converterState.encoderParamBlock);
+    UnloadInModule();
+    UnloadOutModule();
+}
+
+int ParseCopyIdSide(char c)
+{
+    switch (c) {
+    case '1':
+        return TAG_KIND_V1;
+    case '2':
+        return TAG_KIND_V2;
+    case 'a':
+    case 'A':
+        return kBothTagKinds;
+    default:
+        return -1;
+    }
+}
+
+// Removes what a failed or stopped conversion wrote, so that no truncated file is left under
+// the output name looking like a finished conversion.
+void RemoveUnfinishedOutput()
+{
+    if (!WriterOpenedOutput() || !converterState.outputName)
+        return;
+    platform::DeleteFile(converterState.outputName);
+}
+
+void RunFollowUps(CommandRecord *record, int *result)
+{
+    converterState.onLength(100);
+    converterState.onPosition(200);
+    // The tags go to the file that was written, whose name may have been completed.
+    AssignString(converterState.outputName, &record->outputName);
+    if (record->copyId == 1)
+        CopyIdTags(record);
+    if (record->setId == 1) {
+        std::printf("\n");
+        *result = SetIdTags(record);
+    }
+    // A source converted only up to its preview limit is not deleted.
+    if (record->deleteSource == 1 && !DecodeReachedPreview()) {
+        platform::DeleteFile(record->inputName);
+        converterState.onMessage(KN_MSG_SOURCE_DELETED, Arg(record->inputName));
+    }
+}
+
+} // namespace
+
+int ConvertOneFile()
+{
+    char *decoderFile = ChooseDecoder();
+    if (!decoderFile)
+        return KN_RESULT_FAILED;
+    int result = KN_RESULT_FAILED;
+    if (!LoadInModule(decoderFile)) {
+        converterState.onError(KN_ERR_DECODER_LOAD, Arg(decoderFile));
+    } else {
+        DeleteStaleSettingsFiles();
+        if (!LoadOutModule(converterState.encoderModuleName))
+            converterState.onError(KN_ERR_ENCODER_LOAD, Arg(converterState.encoderModuleName));
+        else if (!OutputIsInput())
+            result = ConvertLoadedFile();
+    }
+    ReleaseModules();
+    FreeString(&decoderFile);
+    return result;
+}
+
+int ConvertJob(CommandRecord *record)
+{
+    ClearAbortRequest();
+    if (!StartConverter())
+        return KN_RESULT_FAILED;
+    converterState.previewSeconds = record->previewSeconds;
+    if (!SettleEncoder(record)) {
+        DeInitConvertor();
+        return KN_RESULT_FAILED;
+    }
+    CopyJobSettings(record);
+    ReportJobSettings(record);
+    int result = ConvertOneFile();
+    if (result == KN_RESULT_DONE)
+        RunFollowUps(record, &result);
+    else
+        RemoveUnfinishedOutput();
+    std::printf("\n");
+    DeInitConvertor();
+    return result;
+}
+
+void CopyIdTags(CommandRecord *record)
+{
+    if (!tagTable)
+        return;
+    const int inputType = tagTable->GetTagFileType(record->inputName);
+    const int outputType = tagTable->GetTagFileType(record->outputName);
+    if (inputType == 0 || outputType == 0 || tagTable->ReadTags(record->inputName) == 0)
+        return;
+    int source = kBothTagKinds;
+    int destination = kBothTagKinds;
+    if (record->copyIdArg) {
+        const char *arg = record->copyIdArg;
+        if (std::strlen(arg) != 3 || arg[1] != ':' || ParseCopyIdSide(arg[0]) < 0 ||
+            ParseCopyIdSide(arg[2]) < 0) {
+            converterState.onMessage(KN_MSG_BAD_COPYID, 0);
+            return;
+        }
+        source = ParseCopyIdSide(arg[0]);
+        destination = ParseCopyIdSide(arg[2]);
+    }
+    const bool hasV1 = tagTable->HasTag(TAG_KIND_V1) == 1;
+    const bool hasV2 = tagTable->HasTag(TAG_KIND_V2) == 1;
+    if (source == TAG_KIND_V1 && hasV1)
+        tagTable->CopyTagContents(TAG_KIND_V1);
+    if (source == TAG_KIND_V2 && hasV2)
+        tagTable->CopyTagContents(TAG_KIND_V2);
+    int writeV1 = destination != TAG_KIND_V2 ? 1 : 0;
+    int writeV2 = destination != TAG_KIND_V1 ? 1 : 0;
+    if (destination == kBothTagKinds && outputType > 5 && !hasV2 && hasV1)
+        tagTable->CopyTagContents(TAG_KIND_V1);
+    if (outputType > 1)
+        writeV2 = 1;
+    tagTable->WriteTags(record->outputName, writeV1, writeV2);
+    converterState.onMessage(KN_MSG_TAGS_COPIED, 0);
+}

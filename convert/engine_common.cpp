@@ -1,0 +1,86 @@
+#include "convert/engine_common.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "convert/QZ_Convertor.h"
+#include "core/core.h"
+#include "kernova/message_codes.h"
+#include "modules/loader.h"
+#include "platform/platform.h"
+#include "support/All_Func.h"
+
+namespace {
+
+constexpr int kParamDescriptionSize = 256;
+
+intptr_t Arg(const char *text) { return reinterpret_cast<intptr_t>(text); }
+
+} // namespace
+
+bool StartConverter()
+{
+    void *paramBlock = converterState.encoderParamBlock;
+    converterState = ConverterState{};
+    converterState.encoderParamBlock = paramBlock;
+    TakeCallbackCopies();
+    if (!InitConvertor())
+        return false;
+    LoadWinampPlugIns();
+    return true;
+}
+
+char *ChooseDecoder()
+{
+    char *file = nullptr;
+    if (converterState.decoderName && FindInModuleFile(converterState.decoderName, &file)) {
+        converterState.onMessage(KN_MSG_DECODER, Arg(converterState.decoderName));
+        return file;
+    }
+    converterState.onMessage(KN_MSG_DECODER, Arg("default"));
+    file = GetInModuleForFile(converterState.inputName, 0);
+    if (!file)
+        converterState.onError(KN_ERR_NO_DECODER, Arg(converterState.inputName));
+    return file;
+}
+
+void ApplyDecoderParams(bool describe)
+{
+    if (!converterState.decoderParams || !currentInModuleEx || !currentInModuleEx->SetParamString)
+        return;
+    if (!currentInModuleEx->SetParamString(converterState.decoderParams)) {
+        converterState.onError(KN_ERR_DECODER_PARAMS, Arg(converterState.decoderParams));
+        if (currentInModuleEx->SetDefaultParams)
+            currentInModuleEx->SetDefaultParams();
+        return;
+    }
+    if (describe && currentInModuleEx->GetParamDescription) {
+        char description[kParamDescriptionSize] = {};
+        currentInModuleEx->GetParamDescription(description);
+        description[kParamDescriptionSize - 1] = '\0';
+        converterState.onMessage(KN_MSG_DECODER_PARAMS, Arg(description));
+        return;
+    }
+    converterState.onMessage(KN_MSG_DECODER_PARAMS, Arg(converterState.decoderParams));
+}
+
+void DeleteStaleSettingsFiles()
+{
+    const std::string settings =
+        std::string("plugins") + platform::kPathSeparator + "in" + platform::kPathSeparator + "tmpset.dat";
+    platform::DeleteFile("zorvc.ini");
+    platform::DeleteFile(settings.c_str());
+}
+
+void StripLibrarySuffix(char **name)
+{
+    if (!*name)
+        return;
+    const size_t length = std::strlen(*name);
+    const size_t suffix = std::strlen(platform::kLibrarySuffix);
+    if (length < suffix)
+        return;
+    std::string stripped(*name, length - suffix);
+    AssignString(stripped.c_str(), name);
+}

@@ -1,0 +1,20 @@
+// Steps that the convert job and the play job share.
+#pragma once
+
+// Selects both tag versions in a -COPYID argument ("A").
+constexpr int kBothTagKinds = 2;
+
+// Zeroes the converter state (its parameter block excepted), takes the callback copies,
+// creates the hidden window and loads the Winamp input plug-ins; false when the hidden window
+// cannot be created.
+bool StartConverter();
+// The decoder file for the converter state's input: the -DEC module when found (message 206
+// with its name), else the one chosen by extension (206 "default"); null after error 1.
+char *ChooseDecoder();
+// Hands -DECPARAM to the loaded decoder; with describe, an accepted text is echoed as the
+// decoder describes it.
+void ApplyDecoderParams(bool describe);
+// Deletes the settings files that earlier versions left in the current folder.
+void DeleteStaleSettingsFiles();
+// Removes the library suffix (".so") from the end of a module file name.
+void StripLibrarySuffix(char **name);

@@ -1,0 +1,98 @@
+// The play job: one input file decoded into the playback output plug-in "DirectSound".
+#include <cstdint>
+#include <cstdio>
+
+#include "cmdline/CommandRecord.h"
+#include "convert/QZ_Convertor.h"
+#include "convert/decode_driver.h"
+#include "convert/engine.h"
+#include "convert/engine_common.h"
+#include "kernova/message_codes.h"
+#include "modules/loader.h"
+#include "support/All_Func.h"
+
+namespace {
+
+const char kPlaybackModule[] = "DirectSound";
+constexpr int kPlayVolume = 255;
+
+intptr_t Arg(const char *text) { return reinterpret_cast<intptr_t>(text); }
+
+bool AttachPlaybackOutput()
+{
+    if (currentWinampOutModule) {
+        AttachOutput(currentInModule, currentWinampOutModule);
+        return true;
+    }
+    if (!LoadWinampOutModule(kPlaybackModule)) {
+        converterState.onError(KN_ERR_ENCODER_LOAD, Arg(kPlaybackModule));
+        return false;
+    }
+    AttachOutput(currentInModule, currentWinampOutModule);
+    if (currentWinampOutModule->Init)
+        currentWinampOutModule->Init();
+    return true;
+}
+
+void ReportPlayLength()
+{
+    char title[500] = {};
+    int lengthMs = 0;
+    if (currentInModule->GetFileInfo)
+        currentInModule->GetFileInfo(converterState.inputName, title, &lengthMs);
+    if (lengthMs > 0) {
+        converterState.onLength(lengthMs / 1000);
+        converterState.onPosition(0);
+    }
+}
+
+int PlayLoadedFile()
+{
+    DeleteStaleSettingsFiles();
+    if (!AttachPlaybackOutput())
+        return KN_RESULT_FAILED;
+    if (currentInModule->Init)
+        currentInModule->Init();
+    ReportPlayLength();
+    ApplyDecoderParams(true);
+    const int decoded = DecodeFile(converterState.inputName, kPlayVolume, converterState.previewSeconds);
+    return decoded == 0 ? KN_RESULT_DONE : KN_RESULT_FAILED;
+}
+
+} // namespace
+
+int WINAMP_PlayOneFile()
+{
+    char *decoderFile = ChooseDecoder();
+    if (!decoderFile)
+        return KN_RESULT_FAILED;
+    int result = KN_RESULT_FAILED;
+    if (!LoadInModule(decoderFile))
+        converterState.onError(KN_ERR_DECODER_LOAD, Arg(decoderFile));
+    else
+        result = PlayLoadedFile();
+    UnloadWinampOutModule();
+    UnloadInModule();
+    FreeString(&decoderFile);
+    return result;
+}
+
+int PlayJob(CommandRecord *record)
+{
+    ClearAbortRequest();
+    if (!StartConverter())
+        return KN_RESULT_FAILED;
+    AssignString(record->decoderParams, &converterState.decoderParams);
+    AssignString(record->inputName, &converterState.inputName);
+    AssignString(record->decoderName, &converterState.decoderName);
+    converterState.previewSeconds = record->previewSeconds;
+    converterState.onMessage(KN_MSG_INPUT, Arg(record->inputName));
+    const int result = WINAMP_PlayOneFile();
+    if (result == KN_RESULT_DONE) {
+        converterState.onLength(100);
+        converterState.onPosition(200);
+    }
+    std::printf("\n");
+    DeInitConvertor();
+    return result;
+}

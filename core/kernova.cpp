@@ -1,0 +1,214 @@
+// Start-up, shut-down, one command from its line to its jobs, and the job executor.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cmdline/ArgList.h"
+#include "cmdline/CommandRecord.h"
+#include "cmdline/keys.h"
+#include "convert/engine.h"
+#include "convert/engine_common.h"
+#include "core/core.h"
+#include "info/info.h"
+#include "jobs/jobs.h"
+#include "kernova/message_codes.h"
+#include "modules/QZ_ExtList.h"
+#include "platform/platform.h"
+#include "support/All_Func.h"
+#include "support/Fnames_Rout.h"
+#include "tags/idtagger_extend.h"
+
+namespace {
+
+const char kSep[] = {platform::kPathSeparator, '\0'};
+
+// Builds GetMainPathName + "plugins" + separator + sub-folder (sub-folder may be null).
+char *MakePluginFolder(const char *subFolder)
+{
+    char *folder = GetMainPathName();
+    AddStr(&folder, "plugins");
+    if (subFolder) {
+        AddStr(&folder, kSep);
+        AddStr(&folder, subFolder);
+    }
+    return folder;
+}
+
+bool ListHoldsModule(int kind)
+{
+    const ModuleList *list = GetModuleList(kind);
+    return list && list->count > 0;
+}
+
+struct ArgListDeleter {
+    void operator()(ArgList *list) const { delete list; }
+};
+using ArgListPtr = std::unique_ptr<ArgList, ArgListDeleter>;
+
+// Releases a command record's texts on every way out of a command.
+struct RecordGuard {
+    CommandRecord record{};
+    ~RecordGuard() { ClearCommandRecord(&record); }
+};
+
+// Holds the job file locked from its writing to the end of its run, so that two commands
+// sharing one program folder run one after the other instead of running each other's jobs.
+class JobFileLock {
+public:
+    JobFileLock()
+    {
+        char *name = nullptr;
+        GetJobFileName(&name);
+        if (name)
+            lock_ = platform::LockFile(name);
+        FreeString(&name);
+    }
+    ~JobFileLock()
+    {
+        if (lock_)
+            platform::UnlockFile(lock_);
+    }
+    JobFileLock(const JobFileLock &) = delete;
+    JobFileLock &operator=(const JobFileLock &) = delete;
+
+private:
+    platform::FileLockHandle lock_ = nullptr;
+};
+
+// Writes the jobs of a command and runs them; a batch file is only written.
+int WriteAndRunJobs(CommandRecord *record)
+{
+    // WriteJobFile turns mode 6 into 1 while it writes, so the mode is taken first.
+    const int mode = record->mode;
+    std::optional<JobFileLock> lock;
+    if (mode != kModeCreateBatch)
+        lock.emplace();
+    int code = WriteJobFile(record, nullptr);
+    if (code != 0) {
+        std::printf("Error...\n");
+        GetHostTable().onError(code, 0);
+        return code;
+    }
+    if (mode == kModeCreateBatch) {
+        std::printf("Batch file created:\n%s\n", record->batchName ? record->batchName : "");
+        return 0;
+    }
+    return RunJobFile(nullptr);
+}
+
+int RunBatchCommand(const CommandRecord &record)
+{
+    char *name = nullptr;
+    AssignString(record.inputName, &name);
+    int outcome = RunBatchFiles(name);
+    FreeString(&name);
+    return outcome;
+}
+
+int RunCommand(ArgList *list)
+{
+    RecordGuard guard;
+    ParseCommandLine(list, &guard.record);
+    if (guard.record.mode == kModeRunBatch)
+        return RunBatchCommand(guard.record);
+    return WriteAndRunJobs(&guard.record);
+}
+
+} // namespace
+
+void LoadPlugInLists()
+{
+    if (!ListHoldsModule(kInputModules)) {
+        char *folder = MakePluginFolder("in");
+        if (folder)
+            LoadInModulesList(folder, kInputModules);
+        FreeString(&folder);
+    }
+    if (!ListHoldsModule(kOutputModules)) {
+        char *folder = MakePluginFolder("out");
+        if (folder)
+            LoadOutModulesList(folder);
+        FreeString(&folder);
+    }
+}
+
+void LoadWinampPlugIns()
+{
+    if (ListHoldsModule(kWinampInputModules) || !winampFolder)
+        return;
+    char *folder = AddSlash(winampFolder);
+    AddStr(&folder, "plugins");
+    LoadInModulesList(folder, kWinampInputModules);
+    FreeString(&folder);
+}
+
+int InitKernova()
+{
+    if (!initIDTagger())
+        return 0;
+    FreeString(&winampFolder);
+    LoadPlugInLists();
+    DeleteStaleSettingsFiles();
+    return ListHoldsModule(kInputModules) && ListHoldsModule(kOutputModules) ? 1 : 0;
+}
+
+int DoCommand(const char *commandLine)
+{
+    ArgListPtr list(BuildArgList(commandLine));
+    if (!list)
+        return 0;
+    if (!CheckKeyCombination(list.get()))
+        return 0;
+    int outcome = RunCommand(list.get());
+    return outcome == 0 ? 1 : 0;
+}
+
+void AbortCommand()
+{
+    StoreAbortFlag(1);
+    AbortPlay();
+}
+
+void DeInitKernova()
+{
+    DeInitIDTagModule();
+    FreeString(&winampFolder);
+    ClearModListStruct(GetModuleList(kInputModules));
+    ClearModListStruct(GetModuleList(kOutputModules));
+    ClearModListStruct(GetModuleList(kWinampInputModules));
+}
+
+int ExecuteJob(CommandRecord *record)
+{
+    switch (record->mode) {
+    case kModeConvert:
+        return ConvertJob(record);
+    case kModeListEncoders:
+        ListModules(0, "encoders");
+        return KN_RESULT_DONE;
+    case kModeListDecoders:
+        ListModules(1, "decoders");
+        return KN_RESULT_DONE;
+    case kModeShowId:
+        GetHostTable().onMessage(KN_MSG_INPUT, reinterpret_cast<intptr_t>(record->inputName));
+        ShowIdTags(record);
+        return KN_RESULT_DONE;
+    case kModeSetId:
+        return SetIdTags(record);
+    case kModeTestEncoder:
+        return TestEncoderJob(record);
+    case kModeEncoderHelp:
+        EncoderHelpJob(record);
+        return KN_RESULT_DONE;
+    case kModeHelp:
+        HelpJob(record);
+        return KN_RESULT_DONE;
+    case kModePlay:
+        // A play job that fails is reported as failed, not as done.
+        return PlayJob(record);
+    default:
+        return KN_RESULT_NOT_EXECUTABLE;
+    }
+}
