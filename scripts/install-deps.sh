@@ -1,7 +1,11 @@
 #!/bin/sh
 # Installs what building and testing Kernova needs on a Debian machine (run as root or with sudo).
 set -e
-PACKAGES="cmake g++ make libgtest-dev libgmock-dev sox ffmpeg"
+PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev sox ffmpeg libtag1-dev id3v2 eyed3 flac vorbis-tools"
+# The decoder plug-ins' libraries, and the encoders that their tests make files with.
+PACKAGES="$PACKAGES libflac-dev libmpg123-dev libvorbis-dev libopusfile-dev libsndfile1-dev lame opus-tools"
+# The encoder plug-ins' libraries; their tests read the files back with flac, ffmpeg and ffprobe.
+PACKAGES="$PACKAGES libmp3lame-dev libogg-dev libopus-dev libopusenc-dev"
 missing=""
 for p in $PACKAGES; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

@@ -26,6 +26,19 @@ enum KernovaMessageCode {
     KN_ERR_WAVE_ENCODING = 19,       /* onError: 0; unsupported WAV encoding (float, ADPCM, ...) */
     KN_ERR_WAVE_FORMAT_CHANGE = 20,  /* onError: output name; the rate or channels need mixing */
     KN_ERR_OUTPUT_CREATE = 21,       /* onError: output name; the output file cannot be created */
+    /* The decoders' GetLastErrorCode (onError: 0). */
+    KN_ERR_DECODER_OPEN = 30,        /* the input file cannot be opened for reading */
+    KN_ERR_DECODER_DAMAGED = 31,     /* damaged or truncated stream: decoded up to the damage */
+    KN_ERR_DECODER_ENCODING = 32,    /* unsupported sample format, channel count or format change */
+    KN_ERR_FLAC_NOT_FLAC = 33,       /* not a FLAC file, or its header is damaged */
+    KN_ERR_MP3_NOT_MPEG = 34,        /* not an MPEG audio file: no valid frame found */
+    KN_ERR_VORBIS_NOT_VORBIS = 35,   /* not an Ogg Vorbis file, or its headers are damaged */
+    KN_ERR_OPUS_NOT_OPUS = 36,       /* not an Ogg Opus file, or its headers are damaged */
+    KN_ERR_SNDFILE_UNKNOWN = 37,     /* not an AIFF, CAF, W64 or RF64 file that libsndfile reads */
+    /* Encoders' Open results (onError: output name). */
+    KN_ERR_ENCODER_INPUT = 40,       /* the encoder cannot take this PCM (channels, depth or rate) */
+    KN_ERR_ENCODER_SETUP = 41,       /* the codec refused the settings for this input */
+    KN_ERR_ENCODER_RATE = 42,        /* the output sample rate is not one the format carries */
     KN_MSG_MODULE_DESCRIPTION = 61,  /* onMessage: description */
     KN_MSG_DECODER_PARAMS = 62,      /* onMessage: decoder parameter text */
     KN_ERR_DECODER_PARAMS = 63,      /* onError: decoder parameter text */

@@ -1,0 +1,201 @@
+#include "plugins/common/encoder_table.h"
+
+#include "plugins/common/encoder_pcm.h"
+
+namespace knplugin {
+
+namespace {
+
+constexpr size_t kShortDescSize = 64;
+constexpr uint32_t kDefaultFrameBytes = 4; // the block size asked before Open: 16-bit stereo
+
+const EncoderSpec *spec = nullptr;
+EncoderTable table;
+int priority = 0;
+
+// The open output.
+struct Output {
+    std::unique_ptr<EncoderSession> session;
+    uint32_t frameBytes = 0;
+    bool failed = false;
+};
+
+Output out;
+
+ParamValues DefaultValues() {
+    ParamValues values;
+    spec->settle(values);
+    return values;
+}
+
+bool IsUsableInput(const WAVEFORMATEX &format) {
+    return format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels >= 1 &&
+           format.nChannels <= spec->maxChannels && IsPcmDepth(format.wBitsPerSample) &&
+           format.nSamplesPerSec > 0 &&
+           format.nBlockAlign == format.nChannels * (format.wBitsPerSample / 8u);
+}
+
+void Init() {} // nothing to prepare: every output is set up by Open
+
+void GetDefaultParams(void **params) {
+    if (params == nullptr)
+        return;
+    delete static_cast<ParamValues *>(*params);
+    *params = new ParamValues(DefaultValues());
+}
+
+void FreeParams(void **params) {
+    if (params == nullptr)
+        return;
+    delete static_cast<ParamValues *>(*params);
+    *params = nullptr;
+}
+
+const ParamValues &Shown(void *params, ParamValues &defaults) {
+    if (params != nullptr)
+        return *static_cast<ParamValues *>(params);
+    defaults = DefaultValues();
+    return defaults;
+}
+
+void GetShortDesc(void *params, char **buffer) {
+    if (buffer == nullptr)
+        return;
+    ParamValues defaults;
+    CopyText(spec->describe(Shown(params, defaults)), *buffer, kShortDescSize);
+}
+
+void ParamsToString(void *params, char **buffer) {
+    if (buffer == nullptr)
+        return;
+    ParamValues defaults;
+    CopyText(FormatParams(spec->grammar, Shown(params, defaults)), *buffer,
+             ENCODER_PARAM_BUFFER_SIZE);
+}
+
+int StringToParams(const char *text, void **params, int *) {
+    ParamValues values;
+    if (params == nullptr || !ParseParams(text, spec->grammar, values) || !spec->settle(values))
+        return 0;
+    delete static_cast<ParamValues *>(*params);
+    *params = new ParamValues(values);
+    return 1;
+}
+
+void Close() {
+    if (!out.session)
+        return;
+    bool complete = !out.failed && out.session->Finish();
+    if (complete)
+        out.session->file.Close();
+    else
+        out.session->file.Discard();
+    out = Output();
+}
+
+void Quit() {
+    Close();
+}
+
+int Open(const char *outputName, void *params, WAVEFORMATEX *format, int *) {
+    Close(); // an output that was never closed
+    if (format == nullptr || !IsUsableInput(*format))
+        return spec->refusedInputCode;
+    ParamValues defaults = DefaultValues();
+    auto *values = params != nullptr ? static_cast<ParamValues *>(params) : &defaults;
+    std::unique_ptr<EncoderSession> session;
+    int result = spec->start(outputName, *values, *format, session);
+    if (result != 0 || !session)
+        return result != 0 ? result : spec->refusedInputCode;
+    out.session = std::move(session);
+    out.frameBytes = format->nBlockAlign;
+    return 0;
+}
+
+int GetBlockSize() {
+    uint32_t frameBytes = out.session ? out.frameBytes : kDefaultFrameBytes;
+    return static_cast<int>(kBlockFrames * frameBytes);
+}
+
+bool Feed(const void *pcm, size_t frames) {
+    if (!out.session || out.failed || pcm == nullptr)
+        return false;
+    if (frames > 0 && (!out.session->Feed(static_cast<const uint8_t *>(pcm), frames) ||
+                       out.session->file.Failed()))
+        out.failed = true;
+    return !out.failed;
+}
+
+int Encode(const void *block) {
+    return Feed(block, kBlockFrames) ? 0 : 1;
+}
+
+// A trailing partial frame cannot be encoded and is dropped.
+void EncodeLast(const void *buffer, int bytes) {
+    if (bytes > 0 && out.session)
+        Feed(buffer, static_cast<size_t>(bytes) / out.frameBytes);
+}
+
+const char *GetHelpText() {
+    return spec->helpText;
+}
+
+int GetTestParams(const char ***pair, int index) {
+    if (pair == nullptr || index < 0 || index >= spec->testCount)
+        return 0;
+    *pair = spec->tests[index];
+    return 1;
+}
+
+void SetOption(int) {} // no options: every setting comes with the parameter text
+
+void SetParamValue(void *params, int which, int value) {
+    if (params == nullptr || which != ENCODER_PARAM_SAMPLE_RATE || spec->rateKey < 0)
+        return;
+    auto *values = static_cast<ParamValues *>(params);
+    if (value > 0)
+        values->Set(spec->rateKey, value);
+    else
+        values->Clear(spec->rateKey);
+}
+
+int NeedsMorePasses() {
+    return 0;
+}
+
+} // namespace
+
+void AskFixFreq(int sourceRate, int wantedRate) {
+    if (table.FixFreqCallback != nullptr)
+        table.FixFreqCallback(sourceRate, wantedRate);
+}
+
+EncoderTable *RegisterEncoder(const EncoderSpec &encoder) {
+    spec = &encoder;
+    table.version = ENCODER_TABLE_MIN_VERSION;
+    table.description = encoder.description;
+    table.extension = encoder.extension;
+    table.extensionDescription = encoder.extensionDescription;
+    table.moduleId = encoder.moduleId;
+    table.pPriority = &priority;
+    table.Init = Init;
+    table.Quit = Quit;
+    table.GetDefaultParams = GetDefaultParams;
+    table.FreeParams = FreeParams;
+    table.GetShortDesc = GetShortDesc;
+    table.ParamsToString = ParamsToString;
+    table.StringToParams = StringToParams;
+    table.Open = Open;
+    table.GetBlockSize = GetBlockSize;
+    table.Encode = Encode;
+    table.EncodeLast = EncodeLast;
+    table.Close = Close;
+    table.GetHelpText = GetHelpText;
+    table.GetTestParams = GetTestParams;
+    table.SetOption = SetOption;
+    table.SetParamValue = SetParamValue;
+    table.NeedsMorePasses = NeedsMorePasses;
+    return &table;
+}
+
+} // namespace knplugin

@@ -1,0 +1,73 @@
+/*
+ * The encoder table that every Kernova encoder plug-in answers with, filled from a description
+ * of the encoder: its names, its parameter grammar and defaults, its help and test sets, and
+ * the function that opens an output. The slots that all encoders answer alike (parameters,
+ * blocks of PCM, closing, test sets) live here; an encoder supplies only what is its own.
+ *
+ * One output is open at a time. Encode runs on the decoder's thread and Close on the core's
+ * stop thread, one after the other, so the open output needs no lock.
+ */
+#ifndef KERNOVA_PLUGIN_ENCODER_TABLE_H
+#define KERNOVA_PLUGIN_ENCODER_TABLE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "kernova/encoder.h"
+#include "plugins/common/encoder_output.h"
+#include "plugins/common/encoder_params.h"
+
+namespace knplugin {
+
+// PCM frames per Encode call: small blocks stream through the codec without holding the file.
+constexpr size_t kBlockFrames = 4096;
+
+// One open output: made by the encoder's start function, fed by Encode and EncodeLast,
+// finished by Close.
+class EncoderSession {
+  public:
+    virtual ~EncoderSession() = default;
+    // Encodes whole frames of the PCM that Open accepted; false once the output failed.
+    virtual bool Feed(const uint8_t *pcm, size_t frames) = 0;
+    // Flushes the codec and completes the file's headers; false when the file is not complete.
+    virtual bool Finish() = 0;
+
+    OutputFile file;
+};
+
+struct EncoderSpec {
+    const char *description; // "<name> - <what it is>"
+    const char *extension;   // lower case, no dot
+    const char *extensionDescription;
+    uintptr_t moduleId;
+    ParamGrammar grammar;
+    int rateKey;          // the key that SetParamValue(params, 1, rate) sets; -1: none
+    int maxChannels;      // Open refuses more
+    int refusedInputCode; // Open's answer for PCM that the encoder cannot take
+    const char *helpText;
+    const char *(*tests)[2]; // parameter text and output file name of each test set
+    int testCount;
+    // Completes parsed values with the defaults that follow from them; false refuses the text.
+    bool (*settle)(ParamValues &values);
+    // A short description of the settings, at most 63 characters.
+    std::string (*describe)(const ParamValues &values);
+    // Opens the output for PCM in `format`: creates session->file and starts the codec.
+    // Returns 0 or a message code. A session that goes while its file is open removes the
+    // file, so a failed start leaves nothing behind.
+    int (*start)(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
+                 std::unique_ptr<EncoderSession> &session);
+};
+
+// Fills this plug-in's encoder table from `spec` (kept by reference); RegisterCompressModule
+// returns the result.
+EncoderTable *RegisterEncoder(const EncoderSpec &spec);
+
+// Asks the core's -FIXFREQ handler about an output rate other than the input's; the handler
+// may change the rate in the params that the core holds, through SetParamValue.
+void AskFixFreq(int sourceRate, int wantedRate);
+
+} // namespace knplugin
+
+#endif
