@@ -107,8 +107,9 @@ void Sleep(int milliseconds);
 
 // True when the file descriptor (0 stdin, 1 stdout, 2 stderr) is a terminal.
 bool IsTerminal(int fd);
-// Calls handler on every Ctrl-C (SIGINT) instead of ending the program. The handler runs as
-// a signal handler: it may only touch lock-free atomics and call async-signal-safe functions.
+// Calls handler on every Ctrl-C (SIGINT) instead of ending the program; null gives Ctrl-C back
+// what it did before. The handler runs as a signal handler: it may only touch lock-free atomics
+// and call async-signal-safe functions. Called from the main thread only.
 void SetInterruptHandler(void (*handler)());
 
 // ---- Audio format layer ----

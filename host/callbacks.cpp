@@ -1,0 +1,171 @@
+#include "host/callbacks.h"
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "host/console.h"
+#include "host/messages.h"
+#include "host/progress.h"
+#include "kernova/message_codes.h"
+
+namespace {
+
+// Extensions of a listing are shown in a column this wide.
+constexpr std::size_t kExtensionColumn = 8;
+
+std::atomic<bool> tagLibraryFailed{false};
+
+// State below is guarded by the console lock.
+
+// A listing sends a module's name and its description, and each extension and its description,
+// as two messages; the first half waits here for the second.
+struct PendingListing {
+    bool hasModule = false;
+    std::string module;
+    bool hasExtension = false;
+    std::string extension;
+};
+PendingListing pending;
+bool usageShown = false;
+bool conversionAnnounced = false; // 202 came in the current job
+
+std::string ExtensionLine(const std::string &extension, const std::string &description) {
+    std::string line = "    " + extension;
+    if (extension.size() < kExtensionColumn)
+        line.append(kExtensionColumn - extension.size(), ' ');
+    return line + "  " + description + "\n";
+}
+
+void FlushListing() {
+    if (pending.hasModule)
+        PrintOut(pending.module + "\n");
+    if (pending.hasExtension)
+        PrintOut(ExtensionLine(pending.extension, ""));
+    pending = PendingListing{};
+}
+
+void ShowListingPart(int code, intptr_t argument) {
+    switch (code) {
+    case KN_MSG_MODULE_FILE:
+        FlushListing();
+        pending.hasModule = true;
+        pending.module = FormatMessage(code, argument);
+        break;
+    case KN_MSG_MODULE_DESCRIPTION: {
+        std::string line = pending.hasModule ? pending.module + "  " : "";
+        pending.hasModule = false;
+        PrintOut(line + FormatMessage(code, argument) + "\n");
+        break;
+    }
+    case KN_MSG_MODULE_EXTENSION:
+        FlushListing();
+        pending.hasExtension = true;
+        pending.extension = FormatMessage(code, argument);
+        break;
+    default: {
+        std::string extension = pending.extension;
+        pending.hasExtension = false;
+        PrintOut(ExtensionLine(extension, FormatMessage(code, argument)));
+        break;
+    }
+    }
+}
+
+bool IsJobResult(int code) {
+    return code == KN_RESULT_DONE || code == KN_RESULT_FAILED || code == KN_RESULT_STOPPED ||
+           code == KN_RESULT_NOT_EXECUTABLE || code == KN_RESULT_CONVERTER_START;
+}
+
+void ShowJobResult(int code) {
+    // Listings, help and tag jobs have shown their result already; a conversion gets a line.
+    if (code != KN_RESULT_DONE || conversionAnnounced)
+        PrintOut(FormatMessage(code, 0) + "\n");
+    conversionAnnounced = false;
+}
+
+void OnMessage(int code, intptr_t argument) {
+    auto lock = LockConsole();
+    switch (code) {
+    case KN_MSG_MODULE_FILE:
+    case KN_MSG_MODULE_DESCRIPTION:
+    case KN_MSG_MODULE_EXTENSION:
+    case KN_MSG_EXTENSION_DESCRIPTION:
+        ShowListingPart(code, argument);
+        return;
+    case KN_MSG_KEY_HELP:
+        // The core ends the help text with its own two line feeds.
+        FlushListing();
+        PrintOut(FormatMessage(code, argument));
+        return;
+    case KN_MSG_INPUT:
+        StartProgress(reinterpret_cast<const char *>(argument));
+        break;
+    case KN_MSG_OUTPUT:
+        conversionAnnounced = true;
+        break;
+    case KN_MSG_NEXT_PASS:
+        RestartProgressPass();
+        break;
+    default:
+        break;
+    }
+    FlushListing();
+    if (IsJobResult(code))
+        ShowJobResult(code);
+    else
+        PrintOut(FormatMessage(code, argument) + "\n");
+}
+
+void OnError(int code, intptr_t argument) {
+    if (code == KN_ERR_TAG_LIBRARY_LOAD || code == KN_ERR_TAG_LIBRARY_EXPORT)
+        tagLibraryFailed = true;
+    auto lock = LockConsole();
+    FlushListing();
+    PrintDiagnostic("error", FormatMessage(code, argument));
+}
+
+void OnPosition(int seconds) {
+    auto lock = LockConsole();
+    SetProgressPosition(seconds);
+}
+
+void OnLength(int seconds) {
+    auto lock = LockConsole();
+    SetProgressLength(seconds);
+}
+
+void OnUnknownKey() {
+    auto lock = LockConsole();
+    FlushListing();
+    // The core may report one bad key twice; the usage text is shown once.
+    if (!usageShown)
+        PrintOut(kUsageText);
+    usageShown = true;
+}
+
+} // namespace
+
+void InstallCallbacks(HostCallbacks &table) {
+    table.onMessage = OnMessage;
+    table.onError = OnError;
+    table.onPosition = OnPosition;
+    table.onLength = OnLength;
+    table.onUnknownKey = OnUnknownKey;
+}
+
+bool TagLibraryFailed() {
+    return tagLibraryFailed;
+}
+
+void FinishOutput() {
+    auto lock = LockConsole();
+    FlushListing();
+    ClearProgressLine();
+    std::fflush(stdout);
+}
+
+void PrintWarning(const std::string &text) {
+    auto lock = LockConsole();
+    PrintDiagnostic("warning", text);
+}

@@ -1,0 +1,16 @@
+// The five callbacks that the program writes into the core's host callback table: message
+// codes become lines of text, listings are laid out in columns, and progress goes to the
+// progress line. They may run on the command thread or on a decoder's thread.
+#pragma once
+
+#include <string>
+
+#include "kernova/host.h"
+
+void InstallCallbacks(HostCallbacks &table);
+// True once the core reported that the ID tag plug-in cannot be used (codes 101 and 102).
+bool TagLibraryFailed();
+// Prints a listing line still waiting for its second half and clears the progress line.
+void FinishOutput();
+// A warning of the program itself on stderr.
+void PrintWarning(const std::string &text);

@@ -1,0 +1,24 @@
+#include "host/console.h"
+
+#include <cstdio>
+
+#include "host/progress.h"
+
+namespace {
+std::mutex consoleMutex;
+} // namespace
+
+std::unique_lock<std::mutex> LockConsole() {
+    return std::unique_lock<std::mutex>(consoleMutex);
+}
+
+void PrintOut(const std::string &text) {
+    ClearProgressLine();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void PrintDiagnostic(const char *kind, const std::string &text) {
+    ClearProgressLine();
+    std::fflush(stdout);
+    std::fprintf(stderr, "kernova: %s: %s\n", kind, text.c_str());
+}
