@@ -1,0 +1,302 @@
+// Loading, checking, wiring and releasing of decoders, encoders and the playback output
+// plug-in; the hidden window that Winamp plug-ins receive as their main window.
+#include "modules/loader.h"
+
+#include <cstdint>
+#include <string>
+
+#include "convert/QZ_Convertor.h"
+#include "core/core.h"
+#include "kernova/message_codes.h"
+#include "platform/platform.h"
+#include "support/All_Func.h"
+#include "support/Fnames_Rout.h"
+
+In_Module *currentInModule = nullptr;
+InputModuleEx *currentInModuleEx = nullptr;
+EncoderTable *currentOutModule = nullptr;
+Out_Module *currentWinampOutModule = nullptr;
+Out_Module coreOutModule{};
+HWND shadowWindow = nullptr;
+StopThreadStarter startStopThread = nullptr;
+
+namespace {
+
+constexpr int kMinInModuleVersion = 0x100;
+constexpr int kMinOutModuleVersion = 16;
+constexpr int kCoreOutModuleId = 65536;
+constexpr char kSep[] = {platform::kPathSeparator, '\0'};
+
+void IgnoreFixFreq(int, int) {}
+
+// Stand-ins for the visualisation and DSP slots: the core shows and filters nothing.
+void NoSAVSAInit(int, int) {}
+void NoSAVSADeInit() {}
+void NoPCMData(void *, int, int, int) {}
+int NoSAAdd(void *, int, int) {
+    return 0;
+}
+int NoVSAAdd(void *, int) {
+    return 0;
+}
+void NoVSASetInfo(int, int) {}
+void NoSetInfo(int, int, int, int) {}
+int SpectrumMode() {
+    return 2;
+}
+int WaveformMode(int *spectrumChannels, int *waveChannels) {
+    if (spectrumChannels)
+        *spectrumChannels = 44100;
+    if (waveChannels)
+        *waveChannels = 2;
+    return 2;
+}
+int DspInactive() {
+    return 0;
+}
+int DspPassThrough(short *, int numSamples, int, int, int) {
+    return numSamples;
+}
+
+// Messages 2 and 10 need the engine's callback copies; before the first job took them
+// (the start-up scan) nothing is reported.
+void ReportLoadError(int code, const char *name) {
+    if (converterState.onError)
+        converterState.onError(code, reinterpret_cast<intptr_t>(name));
+}
+
+HWND MainWindowForPlugIns() {
+    return shadowWindow ? shadowWindow : platform::GetDesktopWindow();
+}
+
+void FillCoreOutModule() {
+    coreOutModule.version = kMinOutModuleVersion;
+    coreOutModule.id = kCoreOutModuleId;
+    coreOutModule.hMainWindow = shadowWindow;
+}
+
+void WireInModule(In_Module *module, platform::LibraryHandle library) {
+    module->hMainWindow = MainWindowForPlugIns();
+    module->hDllInstance = library;
+    module->outMod = &coreOutModule;
+    module->SAVSAInit = NoSAVSAInit;
+    module->SAVSADeInit = NoSAVSADeInit;
+    module->SAAddPCMData = NoPCMData;
+    module->SAGetMode = SpectrumMode;
+    module->SAAdd = NoSAAdd;
+    module->VSAAddPCMData = NoPCMData;
+    module->VSAGetMode = WaveformMode;
+    module->VSAAdd = NoVSAAdd;
+    module->VSASetInfo = NoVSASetInfo;
+    module->dsp_isactive = DspInactive;
+    module->dsp_dosamples = DspPassThrough;
+    module->SetInfo = NoSetInfo;
+}
+
+// Finds the entry of a decoder library: the Winamp entry first, then the core's own, whose
+// optional extension table is taken at once.
+QZconvInputModAddrFunc FindInModuleEntry(platform::LibraryHandle library) {
+    if (void *winamp = platform::GetExport(library, "winampGetInModule2"))
+        return reinterpret_cast<QZconvInputModAddrFunc>(winamp);
+    void *native = platform::GetExport(library, "QZconvInputModAddr");
+    if (native == nullptr)
+        return nullptr;
+    if (void *extension = platform::GetExport(library, "QZconvInputModAddrEx"))
+        currentInModuleEx = reinterpret_cast<QZconvInputModAddrExFunc>(extension)();
+    return reinterpret_cast<QZconvInputModAddrFunc>(native);
+}
+
+bool IsAcceptedInModule(const In_Module *module) {
+    return module != nullptr && module->version >= kMinInModuleVersion &&
+           module->UsesOutputPlug != 0;
+}
+
+bool HasFolderPart(const char *name) {
+    char *folder = nullptr;
+    ExtractPathX(name, &folder);
+    const bool hasFolder = folder != nullptr && folder[0] != '\0';
+    FreeString(&folder);
+    return hasFolder;
+}
+
+// Tries base folder + sub-folder + name + library suffix (or the name itself when it has a
+// folder part); on success the candidate becomes *fullName.
+int FindModuleIn(const char *baseFolder, const char *subFolder, const char *name, char **fullName) {
+    if (name == nullptr || fullName == nullptr)
+        return 0;
+    std::string candidate;
+    if (HasFolderPart(name)) {
+        candidate = name;
+    } else {
+        if (baseFolder == nullptr)
+            return 0;
+        candidate = std::string(baseFolder) + subFolder + name + platform::kLibrarySuffix;
+    }
+    if (!platform::FileExists(candidate.c_str()))
+        return 0;
+    AssignString(candidate.c_str(), fullName);
+    return 1;
+}
+
+int FindInProgramFolder(const std::string &subFolder, const char *name, char **fullName) {
+    char *mainPath = GetMainPathName();
+    int found = FindModuleIn(mainPath, subFolder.c_str(), name, fullName);
+    FreeString(&mainPath);
+    return found;
+}
+
+} // namespace
+
+FixFreqHandlerFunc fixFreqHandler = IgnoreFixFreq;
+
+int LoadInModule(const char *fileName) {
+    currentInModule = nullptr;
+    if (fileName == nullptr)
+        return 0;
+    platform::LibraryHandle library = platform::LoadLibrary(fileName);
+    if (library == nullptr)
+        return 0;
+    currentInModuleEx = nullptr;
+    QZconvInputModAddrFunc entry = FindInModuleEntry(library);
+    In_Module *candidate = entry ? entry() : nullptr;
+    if (!IsAcceptedInModule(candidate)) {
+        platform::FreeLibrary(library);
+        currentInModuleEx = nullptr;
+        return 0;
+    }
+    FillCoreOutModule();
+    WireInModule(candidate, library);
+    currentInModule = candidate;
+    return 1;
+}
+
+void UnloadInModule() {
+    if (currentInModule == nullptr)
+        return;
+    if (currentInModule->Quit)
+        currentInModule->Quit();
+    if (currentInModule->hDllInstance)
+        platform::FreeLibrary(currentInModule->hDllInstance);
+    currentInModule = nullptr;
+    currentInModuleEx = nullptr;
+}
+
+int LoadOutModule(const char *name) {
+    currentOutModule = nullptr;
+    if (name == nullptr)
+        return 0;
+    char *fullName = nullptr;
+    if (!FindOutModuleFile(name, &fullName)) {
+        ReportLoadError(KN_ERR_ENCODER_NOT_FOUND, name);
+        return 0;
+    }
+    platform::LibraryHandle library = platform::LoadLibrary(fullName);
+    FreeString(&fullName);
+    if (library == nullptr) {
+        ReportLoadError(KN_ERR_ENCODER_INVALID, name);
+        return 0;
+    }
+    auto entry = reinterpret_cast<RegisterCompressModuleFunc>(
+        platform::GetExport(library, "RegisterCompressModule"));
+    EncoderTable *candidate = entry ? entry() : nullptr;
+    if (candidate == nullptr || candidate->version < ENCODER_TABLE_MIN_VERSION) {
+        ReportLoadError(KN_ERR_ENCODER_INVALID, name);
+        platform::FreeLibrary(library);
+        return 0;
+    }
+    candidate->hInstance = library;
+    candidate->FixFreqCallback = fixFreqHandler;
+    currentOutModule = candidate;
+    return 1;
+}
+
+void UnloadOutModule() {
+    if (currentOutModule && currentOutModule->hInstance) {
+        if (currentOutModule->Quit)
+            currentOutModule->Quit();
+        platform::FreeLibrary(currentOutModule->hInstance);
+    }
+    currentOutModule = nullptr;
+}
+
+int LoadWinampOutModule(const char *name) {
+    currentWinampOutModule = nullptr;
+    if (name == nullptr)
+        return 0;
+    char *fullName = nullptr;
+    if (!FindWinampOutModuleFile(name, &fullName))
+        return 0;
+    platform::LibraryHandle library = platform::LoadLibrary(fullName);
+    FreeString(&fullName);
+    if (library == nullptr)
+        return 0;
+    auto entry = reinterpret_cast<winampGetOutModuleFunc>(
+        platform::GetExport(library, "winampGetOutModule"));
+    Out_Module *candidate = entry ? entry() : nullptr;
+    if (candidate == nullptr || candidate->version < kMinOutModuleVersion) {
+        platform::FreeLibrary(library);
+        return 0;
+    }
+    candidate->hMainWindow = shadowWindow;
+    candidate->hDllInstance = library;
+    currentWinampOutModule = candidate;
+    return 1;
+}
+
+void UnloadWinampOutModule() {
+    if (currentWinampOutModule && currentWinampOutModule->hDllInstance) {
+        if (currentWinampOutModule->Quit)
+            currentWinampOutModule->Quit();
+        platform::FreeLibrary(currentWinampOutModule->hDllInstance);
+    }
+    currentWinampOutModule = nullptr;
+}
+
+int FindInModuleFile(const char *name, char **fullName) {
+    const std::string inFolder = std::string("plugins") + kSep + "in" + kSep;
+    if (FindInProgramFolder(inFolder, name, fullName))
+        return 1;
+    if (winampFolder == nullptr)
+        return 0;
+    // The folder the Winamp scan reads, so that every listed decoder can be named.
+    char *base = AddSlash(winampFolder);
+    const std::string plugins = std::string("plugins") + kSep;
+    int found = FindModuleIn(base, plugins.c_str(), name, fullName);
+    FreeString(&base);
+    return found;
+}
+
+int FindOutModuleFile(const char *name, char **fullName) {
+    return FindInProgramFolder(std::string("plugins") + kSep + "out" + kSep, name, fullName);
+}
+
+int FindWinampOutModuleFile(const char *name, char **fullName) {
+    return FindInProgramFolder(std::string("plugins") + kSep + "out" + kSep + "WinAMP" + kSep, name,
+                               fullName);
+}
+
+HWND CreateShadowWindow() {
+    static bool registered = false;
+    if (!registered)
+        registered = platform::RegisterWindowClass("winShadow", ShadowWindowProc);
+    if (!registered)
+        return nullptr;
+    return platform::CreateHiddenWindow("winShadow", "shadowWin");
+}
+
+intptr_t ShadowWindowProc(HWND window, unsigned int msg, uintptr_t wParam, intptr_t lParam) {
+    switch (msg) {
+    case WM_CLOSE:
+        platform::DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        return 0;
+    case WM_USER + 2:
+    case WM_USER + 3:
+        if (startStopThread)
+            startStopThread();
+        return 0;
+    default:
+        return platform::DefWindowProc(window, msg, wParam, lParam);
+    }
+}
