@@ -1,0 +1,376 @@
+#include "tag_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include <taglib/aifffile.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2header.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/tfilestream.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
+#include "checked_stream.h"
+#include "file_replace.h"
+
+namespace idtagger {
+
+namespace {
+
+using TagLib::ID3v2::AttachedPictureFrame;
+
+constexpr int kLastPictureType = AttachedPictureFrame::PublisherLogo;
+
+struct ExtensionType {
+    const char *extension;
+    int type;
+};
+
+// Ogg names stand for Vorbis or Opus; the content decides.
+constexpr ExtensionType kExtensionTypes[] = {
+    {".mp3", kTypeMpeg},      {".mp2", kTypeMpeg},       {".mp1", kTypeMpeg},
+    {".mpga", kTypeMpeg},     {".wav", kTypeWav},        {".wave", kTypeWav},
+    {".aif", kTypeAiff},      {".aiff", kTypeAiff},      {".aifc", kTypeAiff},
+    {".flac", kTypeFlac},     {".fla", kTypeFlac},       {".ogg", kTypeOggVorbis},
+    {".oga", kTypeOggVorbis}, {".opus", kTypeOggVorbis},
+};
+
+int TypeForExtension(const std::string &path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const ExtensionType &entry : kExtensionTypes) {
+        if (extension == entry.extension)
+            return entry.type;
+    }
+    return kTypeNone;
+}
+
+TagLib::ID3v2::FrameFactory *Frames() {
+    return TagLib::ID3v2::FrameFactory::instance();
+}
+
+// A text with the right name but no MPEG frame in it is no MPEG file.
+bool IsMpegAudio(TagLib::IOStream &stream) {
+    TagLib::MPEG::File file(&stream, Frames(), false);
+    return file.isValid() && file.firstFrameOffset() >= 0;
+}
+
+template <typename File> bool IsValidAs(TagLib::IOStream &stream) {
+    return File(&stream, false).isValid();
+}
+
+int CheckContent(TagLib::IOStream &stream, int type) {
+    switch (type) {
+    case kTypeMpeg:
+        return IsMpegAudio(stream) ? type : kTypeNone;
+    case kTypeWav:
+        return IsValidAs<TagLib::RIFF::WAV::File>(stream) ? type : kTypeNone;
+    case kTypeAiff:
+        return IsValidAs<TagLib::RIFF::AIFF::File>(stream) ? type : kTypeNone;
+    case kTypeFlac:
+        return TagLib::FLAC::File(&stream, Frames(), false).isValid() ? type : kTypeNone;
+    case kTypeOggVorbis:
+        if (IsValidAs<TagLib::Ogg::Vorbis::File>(stream))
+            return kTypeOggVorbis;
+        return IsValidAs<TagLib::Ogg::Opus::File>(stream) ? kTypeOggOpus : kTypeNone;
+    default:
+        return kTypeNone;
+    }
+}
+
+Picture PictureFrom(const AttachedPictureFrame &frame) {
+    Picture picture;
+    picture.mimeType = frame.mimeType();
+    picture.type = static_cast<int>(frame.type());
+    picture.description = frame.description();
+    picture.data = frame.picture();
+    return picture;
+}
+
+Picture PictureFrom(const TagLib::FLAC::Picture &block) {
+    Picture picture;
+    picture.mimeType = block.mimeType();
+    picture.type = static_cast<int>(block.type());
+    picture.description = block.description();
+    picture.data = block.data();
+    picture.width = block.width();
+    picture.height = block.height();
+    picture.colorDepth = block.colorDepth();
+    picture.numColors = block.numColors();
+    return picture;
+}
+
+int KnownPictureType(int type) {
+    return type >= 0 && type <= kLastPictureType ? type : 0;
+}
+
+TagLib::FLAC::Picture *NewPictureBlock(const Picture &picture) {
+    auto *block = new TagLib::FLAC::Picture;
+    block->setMimeType(picture.mimeType);
+    block->setType(static_cast<TagLib::FLAC::Picture::Type>(KnownPictureType(picture.type)));
+    block->setDescription(picture.description);
+    block->setData(picture.data);
+    block->setWidth(picture.width);
+    block->setHeight(picture.height);
+    block->setColorDepth(picture.colorDepth);
+    block->setNumColors(picture.numColors);
+    return block;
+}
+
+// ---- reading
+
+void ReadV1(const TagLib::ID3v1::Tag *tag, FileTags &tags) {
+    tags.hasV1 = true;
+    tags.v1.present = true;
+    tags.v1.fields = V1Fields(tag->properties());
+}
+
+void ReadId3v2(TagLib::ID3v2::Tag *tag, FileTags &tags) {
+    tags.hasV2 = true;
+    tags.v2.present = true;
+    tags.v2.fields = tag->properties();
+    for (const TagLib::ID3v2::Frame *frame : tag->frameList("APIC")) {
+        if (const auto *picture = dynamic_cast<const AttachedPictureFrame *>(frame))
+            tags.v2.pictures.push_back(PictureFrom(*picture));
+    }
+}
+
+template <typename PictureList> void ReadPictures(PictureList list, TagContent &content) {
+    for (const TagLib::FLAC::Picture *block : list)
+        content.pictures.push_back(PictureFrom(*block));
+}
+
+// A Vorbis comment block always exists in Ogg files; only one with fields counts as a tag.
+void ReadXiph(const TagLib::Ogg::XiphComment *comment, FileTags &tags) {
+    tags.hasV2 = comment && !comment->fieldListMap().isEmpty();
+    if (comment)
+        tags.v2.fields = comment->properties();
+    tags.v2.present = tags.hasV2 || !tags.v2.pictures.empty();
+}
+
+bool ReadMpeg(TagLib::IOStream &stream, FileTags &tags) {
+    TagLib::MPEG::File file(&stream, Frames(), false);
+    if (file.hasID3v1Tag())
+        ReadV1(file.ID3v1Tag(), tags);
+    if (file.hasID3v2Tag())
+        ReadId3v2(file.ID3v2Tag(), tags);
+    return file.isValid();
+}
+
+// WAV files written elsewhere often carry only the LIST INFO chunk; one that names just the
+// software that wrote the file holds no tag.
+bool ReadWav(TagLib::IOStream &stream, FileTags &tags) {
+    TagLib::RIFF::WAV::File file(&stream, false);
+    if (file.hasID3v2Tag()) {
+        ReadId3v2(file.ID3v2Tag(), tags);
+    } else if (file.hasInfoTag()) {
+        tags.v2.fields = file.InfoTag()->properties();
+        tags.hasV2 = tags.v2.present = !tags.v2.fields.isEmpty();
+    }
+    return file.isValid();
+}
+
+bool ReadAiff(TagLib::IOStream &stream, FileTags &tags) {
+    TagLib::RIFF::AIFF::File file(&stream, false);
+    if (file.hasID3v2Tag())
+        ReadId3v2(file.tag(), tags);
+    return file.isValid();
+}
+
+bool ReadFlac(TagLib::IOStream &stream, FileTags &tags) {
+    TagLib::FLAC::File file(&stream, Frames(), false);
+    if (file.hasID3v1Tag())
+        ReadV1(file.ID3v1Tag(), tags);
+    ReadPictures(file.pictureList(), tags.v2);
+    ReadXiph(file.xiphComment(), tags);
+    return file.isValid();
+}
+
+template <typename File> bool ReadOgg(TagLib::IOStream &stream, FileTags &tags) {
+    File file(&stream, false);
+    if (file.tag())
+        ReadPictures(file.tag()->pictureList(), tags.v2);
+    ReadXiph(file.tag(), tags);
+    return file.isValid();
+}
+
+// ---- writing
+
+void WriteV1(TagLib::ID3v1::Tag *tag, const TagContent &content) {
+    tag->setProperties(V1Fields(content.fields));
+}
+
+// A tag read from the file as v2.3 stays v2.3, so that programs which read only that version
+// keep seeing it; new tags are v2.4.
+TagLib::ID3v2::Version VersionToWrite(bool hasTag, TagLib::ID3v2::Tag *tag) {
+    return hasTag && tag->header()->majorVersion() == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
+}
+
+void WriteId3v2(TagLib::ID3v2::Tag *tag, const TagContent &content) {
+    if (content.replaceWhole) {
+        // A copy of TagLib's list would share its ownership of the frames.
+        const TagLib::ID3v2::FrameList &frames = tag->frameList();
+        const std::vector<TagLib::ID3v2::Frame *> old(frames.begin(), frames.end());
+        for (TagLib::ID3v2::Frame *frame : old)
+            tag->removeFrame(frame);
+    }
+    // Frames that have no property name (private data, chapters, ...) are kept.
+    tag->setProperties(WithFirstNames(content.fields));
+    tag->removeFrames("APIC");
+    for (const Picture &picture : content.pictures) {
+        auto *frame = new AttachedPictureFrame;
+        frame->setTextEncoding(TagLib::String::UTF8);
+        frame->setMimeType(picture.mimeType);
+        frame->setType(static_cast<AttachedPictureFrame::Type>(KnownPictureType(picture.type)));
+        frame->setDescription(picture.description);
+        frame->setPicture(picture.data);
+        tag->addFrame(frame);
+    }
+}
+
+void WriteXiphFields(TagLib::Ogg::XiphComment *comment, const TagContent &content) {
+    if (content.replaceWhole)
+        comment->removeAllFields();
+    comment->setProperties(content.fields);
+}
+
+bool SaveMpeg(TagLib::IOStream &stream, const WritePlan &plan) {
+    TagLib::MPEG::File file(&stream, Frames(), false);
+    if (!file.isValid())
+        return false;
+    int tags = TagLib::MPEG::File::NoTags;
+    const TagLib::ID3v2::Version version = VersionToWrite(file.hasID3v2Tag(), file.ID3v2Tag());
+    if (plan.v1) {
+        WriteV1(file.ID3v1Tag(true), *plan.v1);
+        tags |= TagLib::MPEG::File::ID3v1;
+    }
+    if (plan.v2) {
+        WriteId3v2(file.ID3v2Tag(true), *plan.v2);
+        tags |= TagLib::MPEG::File::ID3v2;
+    }
+    return file.save(tags, TagLib::File::StripNone, version, TagLib::File::DoNotDuplicate);
+}
+
+// Programs that know only the LIST INFO chunk still see the common fields.
+bool SaveWav(TagLib::IOStream &stream, const TagContent &content) {
+    TagLib::RIFF::WAV::File file(&stream, false);
+    if (!file.isValid())
+        return false;
+    const TagLib::ID3v2::Version version = VersionToWrite(file.hasID3v2Tag(), file.ID3v2Tag());
+    WriteId3v2(file.ID3v2Tag(), content);
+    file.InfoTag()->setProperties(V1Fields(content.fields));
+    return file.save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, version);
+}
+
+bool SaveAiff(TagLib::IOStream &stream, const TagContent &content) {
+    TagLib::RIFF::AIFF::File file(&stream, false);
+    if (!file.isValid())
+        return false;
+    const TagLib::ID3v2::Version version = VersionToWrite(file.hasID3v2Tag(), file.tag());
+    WriteId3v2(file.tag(), content);
+    return file.save(version);
+}
+
+bool SaveFlac(TagLib::IOStream &stream, const TagContent &content) {
+    TagLib::FLAC::File file(&stream, Frames(), false);
+    if (!file.isValid())
+        return false;
+    WriteXiphFields(file.xiphComment(true), content);
+    file.removePictures();
+    for (const Picture &picture : content.pictures)
+        file.addPicture(NewPictureBlock(picture));
+    return file.save();
+}
+
+template <typename File> bool SaveOgg(TagLib::IOStream &stream, const TagContent &content) {
+    File file(&stream, false);
+    if (!file.isValid() || !file.tag())
+        return false;
+    WriteXiphFields(file.tag(), content);
+    file.tag()->removeAllPictures();
+    for (const Picture &picture : content.pictures)
+        file.tag()->addPicture(NewPictureBlock(picture));
+    return file.save();
+}
+
+bool SaveTags(TagLib::IOStream &stream, int type, const WritePlan &plan) {
+    if (type == kTypeMpeg)
+        return SaveMpeg(stream, plan);
+    if (!plan.v2)
+        return true;
+    switch (type) {
+    case kTypeWav:
+        return SaveWav(stream, *plan.v2);
+    case kTypeAiff:
+        return SaveAiff(stream, *plan.v2);
+    case kTypeFlac:
+        return SaveFlac(stream, *plan.v2);
+    case kTypeOggVorbis:
+        return SaveOgg<TagLib::Ogg::Vorbis::File>(stream, *plan.v2);
+    case kTypeOggOpus:
+        return SaveOgg<TagLib::Ogg::Opus::File>(stream, *plan.v2);
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+int DetectTagFileType(const std::string &path) {
+    const int type = TypeForExtension(path);
+    std::error_code error;
+    if (type == kTypeNone || !std::filesystem::is_regular_file(path, error))
+        return kTypeNone;
+    TagLib::FileStream stream(path.c_str(), true);
+    return stream.isOpen() ? CheckContent(stream, type) : kTypeNone;
+}
+
+bool ReadTagFile(const std::string &path, int type, FileTags &tags) {
+    TagLib::FileStream stream(path.c_str(), true);
+    if (!stream.isOpen())
+        return false;
+    switch (type) {
+    case kTypeMpeg:
+        return ReadMpeg(stream, tags);
+    case kTypeWav:
+        return ReadWav(stream, tags);
+    case kTypeAiff:
+        return ReadAiff(stream, tags);
+    case kTypeFlac:
+        return ReadFlac(stream, tags);
+    case kTypeOggVorbis:
+        return ReadOgg<TagLib::Ogg::Vorbis::File>(stream, tags);
+    case kTypeOggOpus:
+        return ReadOgg<TagLib::Ogg::Opus::File>(stream, tags);
+    default:
+        return false;
+    }
+}
+
+bool WriteTagFile(const std::string &path, int type, const WritePlan &plan) {
+    if (!IsWritableFile(path))
+        return false;
+    ReplacementCopy copy(path);
+    if (!copy.Ready())
+        return false;
+    CheckedFileStream stream(copy.Path());
+    if (!stream.isOpen())
+        return false;
+    const bool saved = SaveTags(stream, type, plan);
+    return stream.Close() && saved && copy.Commit();
+}
+
+} // namespace idtagger
