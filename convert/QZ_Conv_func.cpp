@@ -197,3 +197,5 @@ void MDC_Out_Close()
 }
 
 bool WriterOpenedOutput() { return outputOpened.load(); }
+
+void ForgetOpenedOutput() { outputOpened.store(false); }

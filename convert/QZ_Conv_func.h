@@ -14,3 +14,5 @@ void MDC_Out_Close();
 // True once the encoder has opened an output file for the current file (since the last
 // GetEncoderOutModule), so that a failed conversion can remove what it wrote.
 bool WriterOpenedOutput();
+// Forgets an output opened for an earlier file; called before each file.
+void ForgetOpenedOutput();

@@ -158,6 +158,9 @@ bool ReportLength()
 
 int PassResult(int decodeResult)
 {
+    // The user learns why a file failed when the decoder found it damaged mid-stream.
+    if (DecodeEndedDamaged())
+        converterState.onError(decodeResult, 0);
     if (decodeResult == 0)
         return KN_RESULT_DONE;
     return decodeResult == KN_RESULT_STOPPED ? KN_RESULT_STOPPED : KN_RESULT_FAILED;
@@ -219,6 +222,9 @@ void RemoveUnfinishedOutput()
 {
     if (!WriterOpenedOutput() || !converterState.outputName)
         return;
+    if (converterState.inputName &&
+        platform::IsSameFile(converterState.outputName, converterState.inputName))
+        return;
     platform::DeleteFile(converterState.outputName);
 }
 
@@ -245,6 +251,7 @@ void RunFollowUps(CommandRecord *record, int *result)
 
 int ConvertOneFile()
 {
+    ForgetOpenedOutput();
     char *decoderFile = ChooseDecoder();
     if (!decoderFile)
         return KN_RESULT_FAILED;
@@ -265,7 +272,6 @@ int ConvertOneFile()
 
 int ConvertJob(CommandRecord *record)
 {
-    ClearAbortRequest();
     if (!StartConverter())
         return KN_RESULT_FAILED;
     converterState.previewSeconds = record->previewSeconds;

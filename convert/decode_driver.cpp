@@ -18,6 +18,8 @@ constexpr int kRelayDefaultCanWrite = 8192;
 constexpr int kErrorTargetOpen = 8;
 constexpr int kErrorTargetWrite = 96;
 constexpr int kPlayFailed = 7;
+// A message that only wakes the pump; the hidden window passes it to its default handling.
+constexpr unsigned kWakeMessage = 0;
 
 const char *const kEventNames[] = {"MDP_ISEOF",   "MDP_ISABORT",   "MDP_ISOPEN",  "MDP_ISEOF_W",
                                    "MDP_ISABORT_W", "MDP_ISOPEN_W", "MDP_ISSTOP_W"};
@@ -42,6 +44,7 @@ std::atomic<int64_t> bytesPerSecond{0};
 std::atomic<int64_t> bytesWritten{0};
 std::atomic<int> decodeActive{0};
 std::atomic<int> abortRequested{0};
+std::atomic<int> endedDamaged{0};
 
 // Guards the creation of the one stop thread of a decode against a concurrent abort.
 std::mutex stopThreadMutex;
@@ -59,6 +62,8 @@ unsigned long RunStopThread(void *argument)
     if (inModuleCopy.Stop)
         inModuleCopy.Stop();
     done->store(1);
+    // Wakes the pump, which waits for messages between its checks of the marks.
+    PostMessageA(converterState.shadowWindow, kWakeMessage, 0, 0);
     return 0;
 }
 
@@ -170,6 +175,7 @@ void ResetDecodeMarks(int preview)
         stopThread = nullptr;
     }
     stopRequested.store(0);
+    endedDamaged.store(0);
     errorRaised.store(0);
     outputOpen.store(0);
     stopping.store(0);
@@ -214,8 +220,9 @@ void PumpUntilStopped()
     uint32_t closeDeadline = 0;
     bool waitingForClose = false;
     while (!(stopDone.load() == 1 && outputOpen.load() == 0)) {
+        // Waking on a post instead of sleeping a fixed time keeps the per-file cost small.
         if (!platform::PumpOneMessage())
-            platform::Sleep(kPumpIdleSleepMs);
+            platform::WaitForMessage(kPumpIdleSleepMs);
         const uint32_t now = platform::GetTickCount();
         if (static_cast<int32_t>(now - nextTick) >= 0) {
             ReportProgress();
@@ -252,12 +259,26 @@ int PlayFailureCode()
     return kPlayFailed;
 }
 
+// A native decoder that met damage mid-stream still ends its stream normally; its error code
+// tells that the output holds only part of the input.
+int DamageCode()
+{
+    if (!IsNativeDecoder(inModuleCopy) || !inModuleCopy.IsPaused)
+        return 0;
+    return inModuleCopy.IsPaused();
+}
+
 int DecodeResult()
 {
     if (errorRaised.load() == 1)
         return errorCode.load();
     if (stopRequested.load() == 1 && previewReached.load() == 0)
         return KN_RESULT_STOPPED;
+    if (previewReached.load() == 0) {
+        const int damage = DamageCode();
+        endedDamaged.store(damage != 0 ? 1 : 0);
+        return damage;
+    }
     return 0;
 }
 
@@ -328,6 +349,8 @@ void StartStopThread()
         return;
     stopThread = platform::CreateThread(RunStopThread, &stopDone);
 }
+
+bool DecodeEndedDamaged() { return endedDamaged.load() == 1; }
 
 bool DecodeReachedPreview() { return previewReached.load() == 1; }
 

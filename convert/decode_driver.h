@@ -11,7 +11,12 @@ constexpr int kDecodeCloseTimeout = 95;
 constexpr int kCloseWaitMs = 5000;
 
 void AttachOutput(In_Module *inModule, Out_Module *target);
+// 0 when decoded to the end or to the preview limit; 94 when stopped on request; 7, 8, 96 or
+// kDecodeCloseTimeout when the decoder or the target failed; a native decoder's own code when
+// Play failed or the stream was damaged.
 int DecodeFile(const char *fileName, int volume, int previewSeconds);
+// True when the last decode played to its end but the native decoder reported damage.
+bool DecodeEndedDamaged();
 void RequestStop();
 void StartStopThread();
 

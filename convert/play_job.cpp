@@ -79,7 +79,6 @@ int WINAMP_PlayOneFile()
 
 int PlayJob(CommandRecord *record)
 {
-    ClearAbortRequest();
     if (!StartConverter())
         return KN_RESULT_FAILED;
     AssignString(record->decoderParams, &converterState.decoderParams);

@@ -8,6 +8,7 @@
 #include "cmdline/ArgList.h"
 #include "cmdline/CommandRecord.h"
 #include "cmdline/keys.h"
+#include "convert/decode_driver.h"
 #include "convert/engine.h"
 #include "convert/engine_common.h"
 #include "core/core.h"
@@ -182,6 +183,8 @@ void DeInitKernova()
 
 int ExecuteJob(CommandRecord *record)
 {
+    // A stop request belongs to the job it came in; an earlier one must not cut this one.
+    ClearAbortRequest();
     switch (record->mode) {
     case kModeConvert:
         return ConvertJob(record);

@@ -29,6 +29,7 @@ struct PendingListing {
 PendingListing pending;
 bool usageShown = false;
 bool conversionAnnounced = false; // 202 came in the current job
+bool jobFailed = false;           // some job of the command did not succeed
 
 std::string ExtensionLine(const std::string &extension, const std::string &description) {
     std::string line = "    " + extension;
@@ -78,6 +79,8 @@ bool IsJobResult(int code) {
 }
 
 void ShowJobResult(int code) {
+    if (code != KN_RESULT_DONE)
+        jobFailed = true;
     // Listings, help and tag jobs have shown their result already; a conversion gets a line.
     if (code != KN_RESULT_DONE || conversionAnnounced)
         PrintOut(FormatMessage(code, 0) + "\n");
@@ -145,6 +148,11 @@ void OnUnknownKey() {
 }
 
 } // namespace
+
+bool AnyJobFailed() {
+    auto lock = LockConsole();
+    return jobFailed;
+}
 
 void InstallCallbacks(HostCallbacks &table) {
     table.onMessage = OnMessage;

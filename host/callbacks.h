@@ -10,6 +10,8 @@
 void InstallCallbacks(HostCallbacks &table);
 // True once the core reported that the ID tag plug-in cannot be used (codes 101 and 102).
 bool TagLibraryFailed();
+// True once any job of the command reported a result other than done.
+bool AnyJobFailed();
 // Prints a listing line still waiting for its second half and clears the progress line.
 void FinishOutput();
 // A warning of the program itself on stderr.

@@ -1,7 +1,7 @@
 // kernova: the console program. Loads the core beside itself, hands it the command line made of
 // its arguments, shows what the core reports, and answers with an exit status:
 //   0  the command ran and its last job (if any) succeeded
-//   1  the core refused the command, a run failed, or the last job did not succeed
+//   1  the core refused the command, a run failed, or a job of it did not succeed
 //   2  no arguments, or the core or its ID tag plug-in cannot be used
 //   130  a second Ctrl-C
 #include <atomic>
@@ -40,8 +40,10 @@ void OnInterrupt() {
         abort();
 }
 
+// A batch whose middle file failed must not look like a success to a script, so any failed
+// job counts, not only the last one.
 int GetExitStatus(int accepted, int lastResult) {
-    if (!accepted)
+    if (!accepted || AnyJobFailed())
         return kExitFailure;
     if (lastResult != 0 && lastResult != KN_RESULT_DONE)
         return kExitFailure;

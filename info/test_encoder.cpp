@@ -4,6 +4,7 @@
 
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
+#include "convert/decode_driver.h"
 #include "convert/engine.h"
 #include "core/core.h"
 #include "info/info.h"
@@ -49,6 +50,9 @@ int RunTestSets(CommandRecord *record, const char *testFolder) {
         StoreLastResult(result);
         GetHostTable().onMessage(result, 0);
         std::printf("\n");
+        // A stop asked for between two test conversions ends the test, not only the current one.
+        if (IsAbortRequested())
+            return KN_RESULT_STOPPED;
         if (!InitConvertor())
             return KN_RESULT_CONVERTER_START;
         if (!LoadOutModule(record->encoderName))

@@ -7,6 +7,7 @@
 
 #include "convert/QZ_Convertor.h"
 #include "core/core.h"
+#include "format/fix_freq.h"
 #include "kernova/message_codes.h"
 #include "platform/platform.h"
 #include "support/All_Func.h"
@@ -27,7 +28,6 @@ constexpr int kMinOutModuleVersion = 16;
 constexpr int kCoreOutModuleId = 65536;
 constexpr char kSep[] = {platform::kPathSeparator, '\0'};
 
-void IgnoreFixFreq(int, int) {}
 
 // Stand-ins for the visualisation and DSP slots: the core shows and filters nothing.
 void NoSAVSAInit(int, int) {}
@@ -147,7 +147,7 @@ int FindInProgramFolder(const std::string &subFolder, const char *name, char **f
 
 } // namespace
 
-FixFreqHandlerFunc fixFreqHandler = IgnoreFixFreq;
+FixFreqHandlerFunc fixFreqHandler = FixFreqHandler;
 
 int LoadInModule(const char *fileName) {
     currentInModule = nullptr;

@@ -82,6 +82,9 @@ intptr_t DefWindowProc(HWND window, unsigned int msg, uintptr_t wParam, intptr_t
 // Takes one queued message of any window of the calling thread, translates and dispatches it.
 // Returns false when no message was waiting.
 bool PumpOneMessage();
+// Waits until a message for a window of the calling thread is queued, at most timeoutMs;
+// true when one is waiting.
+bool WaitForMessage(int timeoutMs);
 
 // ---- Threads, events, time ----
 

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <map>
@@ -38,6 +40,7 @@ struct Registry {
     std::deque<Window> windows; // stable addresses
     std::unordered_set<const KernovaWindow *> known;
     std::map<std::thread::id, std::deque<Message>> queues; // per owning thread
+    std::condition_variable posted; // wakes threads waiting for a message
 };
 
 // Released when the library is unloaded; by then no decoder thread runs.
@@ -71,6 +74,7 @@ int PostToWindow(HWND self, unsigned int msg, uintptr_t wParam, intptr_t lParam)
     if (window == nullptr)
         return 0;
     registry.queues[window->owner].push_back(Message{window, msg, wParam, lParam});
+    registry.posted.notify_all();
     return 1;
 }
 
@@ -157,6 +161,16 @@ bool PumpOneMessage() {
     // Translating has nothing to do for hidden windows; dispatching calls the procedure.
     message.window->proc(&message.window->handle, message.msg, message.wParam, message.lParam);
     return true;
+}
+
+bool WaitForMessage(int timeoutMs) {
+    Registry &registry = GetRegistry();
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(registry.mutex);
+    return registry.posted.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        auto queue = registry.queues.find(self);
+        return queue != registry.queues.end() && !queue->second.empty();
+    });
 }
 
 } // namespace platform
