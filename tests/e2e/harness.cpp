@@ -54,6 +54,8 @@ Sandbox::Sandbox()
     if (fs::exists(bin / "plugins" / "idtagger.so"))
         CopyInto(bin / "plugins" / "idtagger.so", base / "app" / "plugins" / "idtagger.so");
     CopyInto(fs::path(KN_TEST_BIN_DIR) / "kernova_probe", base / "app" / "kernova_probe");
+    if (fs::exists(fs::path(KN_TEST_BIN_DIR) / "gui_probe"))
+        CopyInto(fs::path(KN_TEST_BIN_DIR) / "gui_probe", base / "app" / "gui_probe");
 }
 
 Sandbox::~Sandbox()
