@@ -78,9 +78,10 @@ int Open(const char *, void *, WAVEFORMATEX *, int *) {
 int GetBlockSize() {
     return kBlockSize;
 }
+// A null encoder: it only reads the block's ends, so the path's own copying is what counts.
 int Encode(const void *block) {
-    std::memcpy(sink.data(), block, kBlockSize);
-    checksum += sink[kBlockSize - 1];
+    const auto *bytes = static_cast<const unsigned char *>(block);
+    checksum += bytes[0] + bytes[kBlockSize - 1];
     encodedBytes += kBlockSize;
     return 0;
 }
