@@ -77,10 +77,23 @@ inline char *StoreSample(char *out, int32_t value, uint16_t bits) {
         *out = static_cast<char>(value + 128);
         return out + 1;
     }
+    // Spelled out per depth: this runs once per sample and a loop over the bytes is slow.
     auto u = static_cast<uint32_t>(value);
-    for (int shift = 0; shift < bits; shift += 8)
-        *out++ = static_cast<char>(u >> shift);
-    return out;
+    switch (bits) {
+    case 16:
+        out[0] = static_cast<char>(u);
+        out[1] = static_cast<char>(u >> 8);
+        return out + 2;
+    case 24:
+        out[0] = static_cast<char>(u);
+        out[1] = static_cast<char>(u >> 8);
+        out[2] = static_cast<char>(u >> 16);
+        return out + 3;
+    default:
+        for (int shift = 0; shift < bits; shift += 8)
+            *out++ = static_cast<char>(u >> shift);
+        return out;
+    }
 }
 
 // Reorders interleaved 16-bit frames from the Vorbis channel order (shared by Ogg Vorbis and
