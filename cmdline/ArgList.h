@@ -3,7 +3,7 @@
 #pragma once
 
 class ArgList {
-public:
+  public:
     ArgList() = default;
     ArgList(const ArgList &) = delete;
     ArgList &operator=(const ArgList &) = delete;

@@ -20,8 +20,8 @@ enum CommandMode {
 
 // Text fields are text variables (All_Func.h), released by ClearCommandRecord.
 struct CommandRecord {
-    char *commandLine;   // the job line of this record
-    int mode;            // CommandMode
+    char *commandLine; // the job line of this record
+    int mode;          // CommandMode
     int reserved2;
     char *reserved3;
     char *inputName;     // -I; the batch name in mode 7
@@ -38,9 +38,9 @@ struct CommandRecord {
     int setIdSafe;
     int deleteSource;
     int debug;
-    int recursive;       // 0 no, 1 sub-folders, 2 sub-folders copied into the output
-    int cpuPriority;     // 0..5, default 1
-    int fixFreq;         // 0..3
+    int recursive;   // 0 no, 1 sub-folders, 2 sub-folders copied into the output
+    int cpuPriority; // 0..5, default 1
+    int fixFreq;     // 0..3
     char *helpArg;
     int stream;
     int previewSeconds;

@@ -31,17 +31,26 @@ std::atomic<int> canWriteBase{0};
 std::atomic<int> busy{0};
 std::atomic<bool> outputOpened{false};
 
-intptr_t Arg(const char *text) { return reinterpret_cast<intptr_t>(text); }
+intptr_t Arg(const char *text) {
+    return reinterpret_cast<intptr_t>(text);
+}
 
 void DoNothing() {}
 void DoNothingWithInt(int) {}
-int ReturnZero() { return 0; }
-int ReturnZeroWithInt(int) { return 0; }
-int WriterCanWrite() { return 2 * canWriteBase.load(); }
-int WriterIsPlaying() { return busy.load(); }
+int ReturnZero() {
+    return 0;
+}
+int ReturnZeroWithInt(int) {
+    return 0;
+}
+int WriterCanWrite() {
+    return 2 * canWriteBase.load();
+}
+int WriterIsPlaying() {
+    return busy.load();
+}
 
-void FillPcmFormat(WAVEFORMATEX *format, int sampleRate, int channels, int bitsPerSample)
-{
+void FillPcmFormat(WAVEFORMATEX *format, int sampleRate, int channels, int bitsPerSample) {
     std::memset(format, 0, sizeof(WAVEFORMATEX));
     format->wFormatTag = WAVE_FORMAT_PCM;
     format->nChannels = static_cast<uint16_t>(channels);
@@ -52,24 +61,23 @@ void FillPcmFormat(WAVEFORMATEX *format, int sampleRate, int channels, int bitsP
     format->cbSize = 0;
 }
 
-void SetStandardFormat(WAVEFORMATEX *format) { FillPcmFormat(format, 44100, 2, 16); }
+void SetStandardFormat(WAVEFORMATEX *format) {
+    FillPcmFormat(format, 44100, 2, 16);
+}
 
-void DestroyConverter()
-{
+void DestroyConverter() {
     if (formatConverter)
         formatConverter->Close();
     formatConverter.reset();
 }
 
-void CompleteOutputName()
-{
+void CompleteOutputName() {
     const char *extension = currentOutModule ? currentOutModule->extension : nullptr;
     AddIfNoExtension(&converterState.outputName, extension, converterState.inputName);
     CreateMultiLevelFolder(converterState.outputName);
 }
 
-bool EncodeBlock(const unsigned char *block)
-{
+bool EncodeBlock(const unsigned char *block) {
     if (currentOutModule->Encode(block) == 0)
         return true;
     converterState.onError(KN_ERR_ENCODE, Arg(converterState.outputName));
@@ -78,8 +86,7 @@ bool EncodeBlock(const unsigned char *block)
 
 } // namespace
 
-void MDC_InitModOutValues()
-{
+void MDC_InitModOutValues() {
     encoderOutModule = Out_Module{};
     encoderOutModule.version = 0x10;
     encoderOutModule.id = 0x10000;
@@ -99,8 +106,7 @@ void MDC_InitModOutValues()
     encoderOutModule.GetWrittenTime = ReturnZero;
 }
 
-Out_Module *GetEncoderOutModule()
-{
+Out_Module *GetEncoderOutModule() {
     MDC_InitModOutValues();
     blockSize = 0;
     fill = 0;
@@ -110,17 +116,16 @@ Out_Module *GetEncoderOutModule()
     return &encoderOutModule;
 }
 
-int MDC_Out_Open(int sampleRate, int channels, int bitsPerSample, int, int)
-{
+int MDC_Out_Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     formatConverter = std::make_unique<AcmFormatConverter>();
     FillPcmFormat(formatConverter->sourceFormat, sampleRate, channels, bitsPerSample);
     formatConverter->mode = 1;
     CompleteOutputName();
     std::memcpy(formatConverter->targetFormat, formatConverter->sourceFormat, sizeof(WAVEFORMATEX));
     int wantStandard = 0;
-    const int opened = currentOutModule->Open(converterState.outputName,
-                                              converterState.encoderParamBlock,
-                                              formatConverter->targetFormat, &wantStandard);
+    const int opened =
+        currentOutModule->Open(converterState.outputName, converterState.encoderParamBlock,
+                               formatConverter->targetFormat, &wantStandard);
     if (opened != 0) {
         DestroyConverter();
         converterState.onError(opened, Arg(converterState.outputName));
@@ -149,8 +154,7 @@ int MDC_Out_Open(int sampleRate, int channels, int bitsPerSample, int, int)
     return 0;
 }
 
-int MDC_Out_Write(char *buffer, int length)
-{
+int MDC_Out_Write(char *buffer, int length) {
     if (length <= kIgnoredWriteLength)
         return 0;
     if (!blockBuffer)
@@ -184,8 +188,7 @@ int MDC_Out_Write(char *buffer, int length)
     return 0;
 }
 
-void MDC_Out_Close()
-{
+void MDC_Out_Close() {
     if (formatConverter) {
         if (fill > 0 && currentOutModule->EncodeLast)
             currentOutModule->EncodeLast(blockBuffer.get(), static_cast<int>(fill));
@@ -196,6 +199,10 @@ void MDC_Out_Close()
     blockBuffer.reset();
 }
 
-bool WriterOpenedOutput() { return outputOpened.load(); }
+bool WriterOpenedOutput() {
+    return outputOpened.load();
+}
 
-void ForgetOpenedOutput() { outputOpened.store(false); }
+void ForgetOpenedOutput() {
+    outputOpened.store(false);
+}

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "modules/QZ_ExtList.h"
 #include "kernova/winamp.h"
+#include "modules/QZ_ExtList.h"
 
 struct ConverterState {
     void (*onLength)(int);

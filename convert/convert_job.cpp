@@ -5,12 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "cmdline/CommandRecord.h"
 #include "convert/QZ_Conv_func.h"
 #include "convert/QZ_Convertor.h"
 #include "convert/decode_driver.h"
 #include "convert/engine.h"
 #include "convert/engine_common.h"
-#include "cmdline/CommandRecord.h"
 #include "core/core.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
@@ -21,18 +21,18 @@
 
 namespace {
 
-const char *PriorityName(unsigned level)
-{
+const char *PriorityName(unsigned level) {
     static const char *const names[] = {"High [0]", "Normal [1]", "Below Normal [2]",
                                         "Low [3]",  "Lower [4]",  "Lowest [5]"};
     return names[level > 5 ? 5 : level];
 }
 
-intptr_t Arg(const char *text) { return reinterpret_cast<intptr_t>(text); }
+intptr_t Arg(const char *text) {
+    return reinterpret_cast<intptr_t>(text);
+}
 
 // "AUTO" picks the encoder by the output's extension; the record then names that module.
-bool SettleEncoder(CommandRecord *record)
-{
+bool SettleEncoder(CommandRecord *record) {
     if (!record->encoderName || std::strcmp(record->encoderName, "AUTO") != 0) {
         AssignString(record->encoderName, &converterState.encoderModuleName);
         return true;
@@ -51,8 +51,7 @@ bool SettleEncoder(CommandRecord *record)
     return true;
 }
 
-void CopyJobSettings(const CommandRecord *record)
-{
+void CopyJobSettings(const CommandRecord *record) {
     AssignString(record->encoderParams, &converterState.encoderParams);
     AssignString(record->decoderParams, &converterState.decoderParams);
     AssignString(record->decoderName, &converterState.decoderName);
@@ -60,11 +59,11 @@ void CopyJobSettings(const CommandRecord *record)
     AssignString(record->outputName, &converterState.outputName);
 }
 
-void ReportJobSettings(const CommandRecord *record)
-{
+void ReportJobSettings(const CommandRecord *record) {
     converterState.onMessage(KN_MSG_ENCODER, Arg(record->encoderName));
-    converterState.onMessage(KN_MSG_ENCODER_PARAMS,
-                             Arg(record->encoderParams ? record->encoderParams : "default settings"));
+    converterState.onMessage(
+        KN_MSG_ENCODER_PARAMS,
+        Arg(record->encoderParams ? record->encoderParams : "default settings"));
     converterState.onMessage(KN_MSG_INPUT, Arg(record->inputName));
     converterState.onMessage(KN_MSG_OUTPUT, Arg(record->outputName));
     converterState.cpuPriority = static_cast<unsigned>(record->cpuPriority) > 5
@@ -75,8 +74,7 @@ void ReportJobSettings(const CommandRecord *record)
 }
 
 // The name the writer gives the output: the encoder's extension is added when it has none.
-char *CompletedOutputName()
-{
+char *CompletedOutputName() {
     char *name = nullptr;
     AssignString(converterState.outputName, &name);
     const char *extension = currentOutModule ? currentOutModule->extension : nullptr;
@@ -86,8 +84,7 @@ char *CompletedOutputName()
 
 // Writing over the input while it is read would destroy it (and -DELSOURCE would then delete
 // the only copy), so such a job is refused before anything is opened.
-bool OutputIsInput()
-{
+bool OutputIsInput() {
     char *output = CompletedOutputName();
     const bool same = output && converterState.inputName &&
                       platform::IsSameFile(output, converterState.inputName);
@@ -97,8 +94,7 @@ bool OutputIsInput()
     return same;
 }
 
-void StartEncoder()
-{
+void StartEncoder() {
     if (currentInModule->Init)
         currentInModule->Init();
     if (currentOutModule->SetOption)
@@ -109,8 +105,7 @@ void StartEncoder()
         *currentOutModule->pPriority = static_cast<int>(converterState.cpuPriority);
 }
 
-bool SetEncoderParams()
-{
+bool SetEncoderParams() {
     if (!converterState.encoderParams) {
         if (currentOutModule->GetDefaultParams)
             currentOutModule->GetDefaultParams(&converterState.encoderParamBlock);
@@ -136,8 +131,7 @@ bool SetEncoderParams()
     return true;
 }
 
-bool ReportLength()
-{
+bool ReportLength() {
     char title[500] = {};
     int lengthMs = 0;
     if (currentInModule->GetFileInfo)
@@ -156,8 +150,7 @@ bool ReportLength()
     return false;
 }
 
-int PassResult(int decodeResult)
-{
+int PassResult(int decodeResult) {
     // The user learns why a file failed when the decoder found it damaged mid-stream.
     if (DecodeEndedDamaged())
         converterState.onError(decodeResult, 0);
@@ -166,8 +159,7 @@ int PassResult(int decodeResult)
     return decodeResult == KN_RESULT_STOPPED ? KN_RESULT_STOPPED : KN_RESULT_FAILED;
 }
 
-int RunPasses()
-{
+int RunPasses() {
     int decodeResult = DecodeFile(converterState.inputName, 0, converterState.previewSeconds);
     if (decodeResult != 0)
         return PassResult(decodeResult);
@@ -181,8 +173,7 @@ int RunPasses()
     return PassResult(decodeResult);
 }
 
-int ConvertLoadedFile()
-{
+int ConvertLoadedFile() {
     StartEncoder();
     if (!SetEncoderParams() || !ReportLength())
         return KN_RESULT_FAILED;
@@ -193,16 +184,14 @@ int ConvertLoadedFile()
     return RunPasses();
 }
 
-void ReleaseModules()
-{
+void ReleaseModules() {
     if (currentOutModule && converterState.encoderParamBlock && currentOutModule->FreeParams)
         currentOutModule->FreeParams(&converterState.encoderParamBlock);
     UnloadInModule();
     UnloadOutModule();
 }
 
-int ParseCopyIdSide(char c)
-{
+int ParseCopyIdSide(char c) {
     switch (c) {
     case '1':
         return TAG_KIND_V1;
@@ -218,8 +207,7 @@ int ParseCopyIdSide(char c)
 
 // Removes what a failed or stopped conversion wrote, so that no truncated file is left under
 // the output name looking like a finished conversion.
-void RemoveUnfinishedOutput()
-{
+void RemoveUnfinishedOutput() {
     if (!WriterOpenedOutput() || !converterState.outputName)
         return;
     if (converterState.inputName &&
@@ -228,8 +216,7 @@ void RemoveUnfinishedOutput()
     platform::DeleteFile(converterState.outputName);
 }
 
-void RunFollowUps(CommandRecord *record, int *result)
-{
+void RunFollowUps(CommandRecord *record, int *result) {
     converterState.onLength(100);
     converterState.onPosition(200);
     // The tags go to the file that was written, whose name may have been completed.
@@ -249,8 +236,7 @@ void RunFollowUps(CommandRecord *record, int *result)
 
 } // namespace
 
-int ConvertOneFile()
-{
+int ConvertOneFile() {
     ForgetOpenedOutput();
     char *decoderFile = ChooseDecoder();
     if (!decoderFile)
@@ -270,8 +256,7 @@ int ConvertOneFile()
     return result;
 }
 
-int ConvertJob(CommandRecord *record)
-{
+int ConvertJob(CommandRecord *record) {
     if (!StartConverter())
         return KN_RESULT_FAILED;
     converterState.previewSeconds = record->previewSeconds;
@@ -291,8 +276,7 @@ int ConvertJob(CommandRecord *record)
     return result;
 }
 
-void CopyIdTags(CommandRecord *record)
-{
+void CopyIdTags(CommandRecord *record) {
     if (!tagTable)
         return;
     const int inputType = tagTable->GetTagFileType(record->inputName);

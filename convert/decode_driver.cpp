@@ -21,7 +21,7 @@ constexpr int kPlayFailed = 7;
 // A message that only wakes the pump; the hidden window passes it to its default handling.
 constexpr unsigned kWakeMessage = 0;
 
-const char *const kEventNames[] = {"MDP_ISEOF",   "MDP_ISABORT",   "MDP_ISOPEN",  "MDP_ISEOF_W",
+const char *const kEventNames[] = {"MDP_ISEOF",     "MDP_ISABORT",  "MDP_ISOPEN",  "MDP_ISEOF_W",
                                    "MDP_ISABORT_W", "MDP_ISOPEN_W", "MDP_ISSTOP_W"};
 constexpr int kEventCount = sizeof(kEventNames) / sizeof(kEventNames[0]);
 
@@ -50,13 +50,11 @@ std::atomic<int> endedDamaged{0};
 std::mutex stopThreadMutex;
 platform::ThreadHandle stopThread = nullptr;
 
-bool IsNativeDecoder(const In_Module &module)
-{
+bool IsNativeDecoder(const In_Module &module) {
     return module.version == IN_MODULE_VERSION_WITH_ERROR_CODE;
 }
 
-unsigned long RunStopThread(void *argument)
-{
+unsigned long RunStopThread(void *argument) {
     auto *done = static_cast<std::atomic<int> *>(argument);
     stopping.store(1);
     if (inModuleCopy.Stop)
@@ -67,22 +65,20 @@ unsigned long RunStopThread(void *argument)
     return 0;
 }
 
-void RaiseError(int code)
-{
+void RaiseError(int code) {
     errorRaised.store(1);
     errorCode.store(code);
     RequestStop();
 }
 
-bool WritesBlocked()
-{
+bool WritesBlocked() {
     return outputOpen.load() == 0 || stopping.load() == 1 || stopRequested.load() == 1;
 }
 
-int RelayOpen(int sampleRate, int channels, int bitsPerSample, int bufferLengthMs, int preBufferMs)
-{
-    if (targetOutModule->Open &&
-        targetOutModule->Open(sampleRate, channels, bitsPerSample, bufferLengthMs, preBufferMs) < 0) {
+int RelayOpen(int sampleRate, int channels, int bitsPerSample, int bufferLengthMs,
+              int preBufferMs) {
+    if (targetOutModule->Open && targetOutModule->Open(sampleRate, channels, bitsPerSample,
+                                                       bufferLengthMs, preBufferMs) < 0) {
         RaiseError(kErrorTargetOpen);
         return -1;
     }
@@ -95,8 +91,7 @@ int RelayOpen(int sampleRate, int channels, int bitsPerSample, int bufferLengthM
     return 0;
 }
 
-int RelayWrite(char *buffer, int length)
-{
+int RelayWrite(char *buffer, int length) {
     if (WritesBlocked())
         return 0;
     const int preview = previewSeconds.load();
@@ -118,52 +113,46 @@ int RelayWrite(char *buffer, int length)
     return answer;
 }
 
-int RelayCanWrite()
-{
+int RelayCanWrite() {
     if (WritesBlocked())
         return 0;
     return targetOutModule->CanWrite ? targetOutModule->CanWrite() : kRelayDefaultCanWrite;
 }
 
-void RelayClose()
-{
+void RelayClose() {
     int open = 1;
     if (outputOpen.compare_exchange_strong(open, 0) && targetOutModule->Close)
         targetOutModule->Close();
 }
 
-void RelayInit()
-{
+void RelayInit() {
     if (targetOutModule->Init)
         targetOutModule->Init();
 }
 
-void RelayQuit()
-{
+void RelayQuit() {
     if (targetOutModule->Quit)
         targetOutModule->Quit();
 }
 
-int RelayIsPlaying() { return targetOutModule->IsPlaying ? targetOutModule->IsPlaying() : 0; }
+int RelayIsPlaying() {
+    return targetOutModule->IsPlaying ? targetOutModule->IsPlaying() : 0;
+}
 
-void RelayFlush(int t)
-{
+void RelayFlush(int t) {
     if (targetOutModule->Flush)
         targetOutModule->Flush(t);
 }
 
-int RelayGetOutputTime()
-{
+int RelayGetOutputTime() {
     return targetOutModule->GetOutputTime ? targetOutModule->GetOutputTime() : 0;
 }
 
-int RelayGetWrittenTime()
-{
+int RelayGetWrittenTime() {
     return targetOutModule->GetWrittenTime ? targetOutModule->GetWrittenTime() : 0;
 }
 
-void ResetDecodeMarks(int preview)
-{
+void ResetDecodeMarks(int preview) {
     for (int i = 0; i < kEventCount; ++i) {
         if (!events[i])
             events[i] = platform::CreateEvent(kEventNames[i], true, false);
@@ -185,16 +174,14 @@ void ResetDecodeMarks(int preview)
     previewSeconds.store(preview);
 }
 
-void SetTargetPanAndVolume(int volume)
-{
+void SetTargetPanAndVolume(int volume) {
     if (targetOutModule->SetPan)
         targetOutModule->SetPan(0);
     if (targetOutModule->SetVolume)
         targetOutModule->SetVolume(volume);
 }
 
-void ReportProgress()
-{
+void ReportProgress() {
     if (previewSeconds.load() > 0) {
         const int64_t rate = bytesPerSecond.load();
         if (rate != 0)
@@ -207,15 +194,13 @@ void ReportProgress()
 
 // A decoder that never closes its output after its Stop returned must not keep the command
 // waiting forever: after kCloseWaitMs the target is closed here and the decode fails.
-void CloseAbandonedOutput()
-{
+void CloseAbandonedOutput() {
     errorRaised.store(1);
     errorCode.store(kDecodeCloseTimeout);
     RelayClose();
 }
 
-void PumpUntilStopped()
-{
+void PumpUntilStopped() {
     uint32_t nextTick = platform::GetTickCount() + kProgressIntervalMs;
     uint32_t closeDeadline = 0;
     bool waitingForClose = false;
@@ -237,8 +222,7 @@ void PumpUntilStopped()
     }
 }
 
-void JoinStopThread()
-{
+void JoinStopThread() {
     platform::ThreadHandle thread;
     {
         std::lock_guard<std::mutex> lock(stopThreadMutex);
@@ -249,8 +233,7 @@ void JoinStopThread()
         platform::JoinThread(thread);
 }
 
-int PlayFailureCode()
-{
+int PlayFailureCode() {
     if (IsNativeDecoder(inModuleCopy) && inModuleCopy.IsPaused) {
         const int code = inModuleCopy.IsPaused();
         if (code != 0)
@@ -261,15 +244,13 @@ int PlayFailureCode()
 
 // A native decoder that met damage mid-stream still ends its stream normally; its error code
 // tells that the output holds only part of the input.
-int DamageCode()
-{
+int DamageCode() {
     if (!IsNativeDecoder(inModuleCopy) || !inModuleCopy.IsPaused)
         return 0;
     return inModuleCopy.IsPaused();
 }
 
-int DecodeResult()
-{
+int DecodeResult() {
     if (errorRaised.load() == 1)
         return errorCode.load();
     if (stopRequested.load() == 1 && previewReached.load() == 0)
@@ -284,8 +265,7 @@ int DecodeResult()
 
 } // namespace
 
-void AttachOutput(In_Module *inModule, Out_Module *target)
-{
+void AttachOutput(In_Module *inModule, Out_Module *target) {
     inModuleCopy = *inModule;
     targetOutModule = target;
     relayOutModule = Out_Module{};
@@ -313,8 +293,7 @@ void AttachOutput(In_Module *inModule, Out_Module *target)
     startStopThread = StartStopThread;
 }
 
-int DecodeFile(const char *fileName, int volume, int preview)
-{
+int DecodeFile(const char *fileName, int volume, int preview) {
     ResetDecodeMarks(preview);
     if (abortRequested.load() == 1)
         return KN_RESULT_STOPPED;
@@ -336,30 +315,35 @@ int DecodeFile(const char *fileName, int volume, int preview)
     return DecodeResult();
 }
 
-void RequestStop()
-{
+void RequestStop() {
     stopRequested.store(1);
     StartStopThread();
 }
 
-void StartStopThread()
-{
+void StartStopThread() {
     std::lock_guard<std::mutex> lock(stopThreadMutex);
     if (stopThread || decodeActive.load() == 0)
         return;
     stopThread = platform::CreateThread(RunStopThread, &stopDone);
 }
 
-bool DecodeEndedDamaged() { return endedDamaged.load() == 1; }
+bool DecodeEndedDamaged() {
+    return endedDamaged.load() == 1;
+}
 
-bool DecodeReachedPreview() { return previewReached.load() == 1; }
+bool DecodeReachedPreview() {
+    return previewReached.load() == 1;
+}
 
-void ClearAbortRequest() { abortRequested.store(0); }
+void ClearAbortRequest() {
+    abortRequested.store(0);
+}
 
-bool IsAbortRequested() { return abortRequested.load() == 1; }
+bool IsAbortRequested() {
+    return abortRequested.load() == 1;
+}
 
-void AbortPlay()
-{
+void AbortPlay() {
     abortRequested.store(1);
     RequestStop();
 }

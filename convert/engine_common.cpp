@@ -15,12 +15,13 @@ namespace {
 
 constexpr int kParamDescriptionSize = 256;
 
-intptr_t Arg(const char *text) { return reinterpret_cast<intptr_t>(text); }
+intptr_t Arg(const char *text) {
+    return reinterpret_cast<intptr_t>(text);
+}
 
 } // namespace
 
-bool StartConverter()
-{
+bool StartConverter() {
     void *paramBlock = converterState.encoderParamBlock;
     converterState = ConverterState{};
     converterState.encoderParamBlock = paramBlock;
@@ -31,8 +32,7 @@ bool StartConverter()
     return true;
 }
 
-char *ChooseDecoder()
-{
+char *ChooseDecoder() {
     char *file = nullptr;
     if (converterState.decoderName && FindInModuleFile(converterState.decoderName, &file)) {
         converterState.onMessage(KN_MSG_DECODER, Arg(converterState.decoderName));
@@ -45,8 +45,7 @@ char *ChooseDecoder()
     return file;
 }
 
-void ApplyDecoderParams(bool describe)
-{
+void ApplyDecoderParams(bool describe) {
     if (!converterState.decoderParams || !currentInModuleEx || !currentInModuleEx->SetParamString)
         return;
     if (!currentInModuleEx->SetParamString(converterState.decoderParams)) {
@@ -65,16 +64,14 @@ void ApplyDecoderParams(bool describe)
     converterState.onMessage(KN_MSG_DECODER_PARAMS, Arg(converterState.decoderParams));
 }
 
-void DeleteStaleSettingsFiles()
-{
-    const std::string settings =
-        std::string("plugins") + platform::kPathSeparator + "in" + platform::kPathSeparator + "tmpset.dat";
+void DeleteStaleSettingsFiles() {
+    const std::string settings = std::string("plugins") + platform::kPathSeparator + "in" +
+                                 platform::kPathSeparator + "tmpset.dat";
     platform::DeleteFile("zorvc.ini");
     platform::DeleteFile(settings.c_str());
 }
 
-void StripLibrarySuffix(char **name)
-{
+void StripLibrarySuffix(char **name) {
     if (!*name)
         return;
     const size_t length = std::strlen(*name);

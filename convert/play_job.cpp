@@ -16,10 +16,11 @@ namespace {
 const char kPlaybackModule[] = "DirectSound";
 constexpr int kPlayVolume = 255;
 
-intptr_t Arg(const char *text) { return reinterpret_cast<intptr_t>(text); }
+intptr_t Arg(const char *text) {
+    return reinterpret_cast<intptr_t>(text);
+}
 
-bool AttachPlaybackOutput()
-{
+bool AttachPlaybackOutput() {
     if (currentWinampOutModule) {
         AttachOutput(currentInModule, currentWinampOutModule);
         return true;
@@ -34,8 +35,7 @@ bool AttachPlaybackOutput()
     return true;
 }
 
-void ReportPlayLength()
-{
+void ReportPlayLength() {
     char title[500] = {};
     int lengthMs = 0;
     if (currentInModule->GetFileInfo)
@@ -46,8 +46,7 @@ void ReportPlayLength()
     }
 }
 
-int PlayLoadedFile()
-{
+int PlayLoadedFile() {
     DeleteStaleSettingsFiles();
     if (!AttachPlaybackOutput())
         return KN_RESULT_FAILED;
@@ -55,14 +54,14 @@ int PlayLoadedFile()
         currentInModule->Init();
     ReportPlayLength();
     ApplyDecoderParams(true);
-    const int decoded = DecodeFile(converterState.inputName, kPlayVolume, converterState.previewSeconds);
+    const int decoded =
+        DecodeFile(converterState.inputName, kPlayVolume, converterState.previewSeconds);
     return decoded == 0 ? KN_RESULT_DONE : KN_RESULT_FAILED;
 }
 
 } // namespace
 
-int WINAMP_PlayOneFile()
-{
+int WINAMP_PlayOneFile() {
     char *decoderFile = ChooseDecoder();
     if (!decoderFile)
         return KN_RESULT_FAILED;
@@ -77,8 +76,7 @@ int WINAMP_PlayOneFile()
     return result;
 }
 
-int PlayJob(CommandRecord *record)
-{
+int PlayJob(CommandRecord *record) {
     if (!StartConverter())
         return KN_RESULT_FAILED;
     AssignString(record->decoderParams, &converterState.decoderParams);

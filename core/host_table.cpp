@@ -8,10 +8,18 @@ HostCallbacks hostTable;
 
 char *winampFolder = nullptr;
 
-HostCallbacks &GetHostTable() { return hostTable; }
+HostCallbacks &GetHostTable() {
+    return hostTable;
+}
 
-int LoadAbortFlag() { return std::atomic_ref<int>(hostTable.abortFlag).load(); }
+int LoadAbortFlag() {
+    return std::atomic_ref<int>(hostTable.abortFlag).load();
+}
 
-void StoreAbortFlag(int value) { std::atomic_ref<int>(hostTable.abortFlag).store(value); }
+void StoreAbortFlag(int value) {
+    std::atomic_ref<int>(hostTable.abortFlag).store(value);
+}
 
-void StoreLastResult(int value) { std::atomic_ref<int>(hostTable.lastResult).store(value); }
+void StoreLastResult(int value) {
+    std::atomic_ref<int>(hostTable.lastResult).store(value);
+}

@@ -26,8 +26,7 @@ namespace {
 const char kSep[] = {platform::kPathSeparator, '\0'};
 
 // Builds GetMainPathName + "plugins" + separator + sub-folder (sub-folder may be null).
-char *MakePluginFolder(const char *subFolder)
-{
+char *MakePluginFolder(const char *subFolder) {
     char *folder = GetMainPathName();
     AddStr(&folder, "plugins");
     if (subFolder) {
@@ -37,8 +36,7 @@ char *MakePluginFolder(const char *subFolder)
     return folder;
 }
 
-bool ListHoldsModule(int kind)
-{
+bool ListHoldsModule(int kind) {
     const ModuleList *list = GetModuleList(kind);
     return list && list->count > 0;
 }
@@ -57,30 +55,27 @@ struct RecordGuard {
 // Holds the job file locked from its writing to the end of its run, so that two commands
 // sharing one program folder run one after the other instead of running each other's jobs.
 class JobFileLock {
-public:
-    JobFileLock()
-    {
+  public:
+    JobFileLock() {
         char *name = nullptr;
         GetJobFileName(&name);
         if (name)
             lock_ = platform::LockFile(name);
         FreeString(&name);
     }
-    ~JobFileLock()
-    {
+    ~JobFileLock() {
         if (lock_)
             platform::UnlockFile(lock_);
     }
     JobFileLock(const JobFileLock &) = delete;
     JobFileLock &operator=(const JobFileLock &) = delete;
 
-private:
+  private:
     platform::FileLockHandle lock_ = nullptr;
 };
 
 // Writes the jobs of a command and runs them; a batch file is only written.
-int WriteAndRunJobs(CommandRecord *record)
-{
+int WriteAndRunJobs(CommandRecord *record) {
     // WriteJobFile turns mode 6 into 1 while it writes, so the mode is taken first.
     const int mode = record->mode;
     std::optional<JobFileLock> lock;
@@ -99,8 +94,7 @@ int WriteAndRunJobs(CommandRecord *record)
     return RunJobFile(nullptr);
 }
 
-int RunBatchCommand(const CommandRecord &record)
-{
+int RunBatchCommand(const CommandRecord &record) {
     char *name = nullptr;
     AssignString(record.inputName, &name);
     int outcome = RunBatchFiles(name);
@@ -108,8 +102,7 @@ int RunBatchCommand(const CommandRecord &record)
     return outcome;
 }
 
-int RunCommand(ArgList *list)
-{
+int RunCommand(ArgList *list) {
     RecordGuard guard;
     ParseCommandLine(list, &guard.record);
     if (guard.record.mode == kModeRunBatch)
@@ -119,8 +112,7 @@ int RunCommand(ArgList *list)
 
 } // namespace
 
-void LoadPlugInLists()
-{
+void LoadPlugInLists() {
     if (!ListHoldsModule(kInputModules)) {
         char *folder = MakePluginFolder("in");
         if (folder)
@@ -135,8 +127,7 @@ void LoadPlugInLists()
     }
 }
 
-void LoadWinampPlugIns()
-{
+void LoadWinampPlugIns() {
     if (ListHoldsModule(kWinampInputModules) || !winampFolder)
         return;
     char *folder = AddSlash(winampFolder);
@@ -145,8 +136,7 @@ void LoadWinampPlugIns()
     FreeString(&folder);
 }
 
-int InitKernova()
-{
+int InitKernova() {
     if (!initIDTagger())
         return 0;
     FreeString(&winampFolder);
@@ -155,8 +145,7 @@ int InitKernova()
     return ListHoldsModule(kInputModules) && ListHoldsModule(kOutputModules) ? 1 : 0;
 }
 
-int DoCommand(const char *commandLine)
-{
+int DoCommand(const char *commandLine) {
     ArgListPtr list(BuildArgList(commandLine));
     if (!list)
         return 0;
@@ -166,14 +155,12 @@ int DoCommand(const char *commandLine)
     return outcome == 0 ? 1 : 0;
 }
 
-void AbortCommand()
-{
+void AbortCommand() {
     StoreAbortFlag(1);
     AbortPlay();
 }
 
-void DeInitKernova()
-{
+void DeInitKernova() {
     DeInitIDTagModule();
     FreeString(&winampFolder);
     ClearModListStruct(GetModuleList(kInputModules));
@@ -181,8 +168,7 @@ void DeInitKernova()
     ClearModListStruct(GetModuleList(kWinampInputModules));
 }
 
-int ExecuteJob(CommandRecord *record)
-{
+int ExecuteJob(CommandRecord *record) {
     // A stop request belongs to the job it came in; an earlier one must not cut this one.
     ClearAbortRequest();
     switch (record->mode) {

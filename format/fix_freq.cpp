@@ -13,8 +13,7 @@ namespace {
 
 enum RateFamily { kNoFamily, kFamily8000, kFamily11025 };
 
-RateFamily FamilyOf(int rate)
-{
+RateFamily FamilyOf(int rate) {
     switch (rate) {
     case 8000:
     case 16000:
@@ -30,16 +29,14 @@ RateFamily FamilyOf(int rate)
     }
 }
 
-void SetEncoderRate(int rate)
-{
+void SetEncoderRate(int rate) {
     if (currentOutModule && currentOutModule->SetParamValue)
         currentOutModule->SetParamValue(converterState.encoderParamBlock, ENCODER_PARAM_SAMPLE_RATE,
                                         rate);
 }
 
 // Tells the user the encoder's parameters after they were changed (or would have been).
-void ShowEncoderParams()
-{
+void ShowEncoderParams() {
     std::vector<char> buffer(ENCODER_PARAM_BUFFER_SIZE, 0);
     char *text = buffer.data();
     if (currentOutModule && currentOutModule->ParamsToString)
@@ -51,15 +48,13 @@ void ShowEncoderParams()
 
 } // namespace
 
-bool IsFamilyChange(int sourceRate, int wantedRate)
-{
+bool IsFamilyChange(int sourceRate, int wantedRate) {
     const RateFamily source = FamilyOf(sourceRate);
     const RateFamily wanted = FamilyOf(wantedRate);
     return source != kNoFamily && wanted != kNoFamily && source != wanted;
 }
 
-int NeighbourRate(int wantedRate, int sourceRate)
-{
+int NeighbourRate(int wantedRate, int sourceRate) {
     const bool upwards = sourceRate < wantedRate;
     switch (wantedRate) {
     case 8000:
@@ -79,8 +74,7 @@ int NeighbourRate(int wantedRate, int sourceRate)
     }
 }
 
-void FixFreqHandler(int sourceRate, int wantedRate)
-{
+void FixFreqHandler(int sourceRate, int wantedRate) {
     const bool familyChange = IsFamilyChange(sourceRate, wantedRate);
     switch (static_cast<unsigned>(converterState.fixFreq)) {
     case 0:

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 struct ModuleRecord {
-    char *fileName;    // full path of the plug-in library
+    char *fileName; // full path of the plug-in library
     char *description;
     char **extensions; // entries such as "MP3;MP2"
     char **extensionDescriptions;

@@ -28,7 +28,6 @@ constexpr int kMinOutModuleVersion = 16;
 constexpr int kCoreOutModuleId = 65536;
 constexpr char kSep[] = {platform::kPathSeparator, '\0'};
 
-
 // Stand-ins for the visualisation and DSP slots: the core shows and filters nothing.
 void NoSAVSAInit(int, int) {}
 void NoSAVSADeInit() {}

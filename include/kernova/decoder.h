@@ -15,10 +15,10 @@ extern "C" {
 
 /* Input module extension table: pointer-sized slots, written by the plug-in. */
 typedef struct InputModuleEx {
-    void *reserved0;                                 /* 0: not used by the core */
-    int (*SetParamString)(const char *text);         /* 1: -DECPARAM text; nonzero = accepted */
-    void (*SetDefaultParams)(void);                  /* 2: called after a refused text; optional */
-    void (*GetParamDescription)(char *buffer256);    /* 3: describes the accepted parameters */
+    void *reserved0;                              /* 0: not used by the core */
+    int (*SetParamString)(const char *text);      /* 1: -DECPARAM text; nonzero = accepted */
+    void (*SetDefaultParams)(void);               /* 2: called after a refused text; optional */
+    void (*GetParamDescription)(char *buffer256); /* 3: describes the accepted parameters */
 } InputModuleEx;
 
 typedef In_Module *(*QZconvInputModAddrFunc)(void);

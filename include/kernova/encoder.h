@@ -17,8 +17,8 @@
 #ifndef KERNOVA_ENCODER_H
 #define KERNOVA_ENCODER_H
 
-#include <stdint.h>
 #include "kernova/winamp.h"
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -36,37 +36,39 @@ typedef struct EncoderTable {
     uintptr_t moduleId;               /* 4: compared by LoadPlugIn_GUI */
     void *unused5;
     void *unused6;
-    HINSTANCE hInstance; /* 7: written by the core: the library handle */
-    int *pPriority;      /* 8: the core stores the job's CPU priority 0..5 here */
-    void (*Init)(void);  /* 9 */
-    void (*Quit)(void);  /* 10 */
-    void (*GuiInit)(intptr_t value);                        /* 11 */
-    void (*SetGuiParams)(intptr_t target, void *params);    /* 12 */
-    void (*GetGuiParams)(intptr_t source, void **params);   /* 13 */
-    void (*GuiNotify)(intptr_t a, intptr_t b);              /* 14 */
-    int (*ShowAdvancedSettings)(intptr_t value);            /* 15 */
+    HINSTANCE hInstance;             /* 7: written by the core: the library handle */
+    int *pPriority;                  /* 8: the core stores the job's CPU priority 0..5 here */
+    void (*Init)(void);              /* 9 */
+    void (*Quit)(void);              /* 10 */
+    void (*GuiInit)(intptr_t value); /* 11 */
+    void (*SetGuiParams)(intptr_t target, void *params);  /* 12 */
+    void (*GetGuiParams)(intptr_t source, void **params); /* 13 */
+    void (*GuiNotify)(intptr_t a, intptr_t b);            /* 14 */
+    int (*ShowAdvancedSettings)(intptr_t value);          /* 15 */
     void *unused16;
     void *unused17;
     void (*GetDefaultParams)(void **params); /* 18 */
     void *unused19;
     void *unused20;
-    void (*FreeParams)(void **params);                    /* 21 */
-    void (*GetShortDesc)(void *params, char **buffer);    /* 22 */
-    void (*ParamsToString)(void *params, char **buffer);  /* 23: *buffer holds 1024 zeroed bytes */
+    void (*FreeParams)(void **params);                   /* 21 */
+    void (*GetShortDesc)(void *params, char **buffer);   /* 22 */
+    void (*ParamsToString)(void *params, char **buffer); /* 23: *buffer holds 1024 zeroed bytes */
     int (*StringToParams)(const char *text, void **params, int *showParams); /* 24: nonzero = ok */
-    int (*Open)(const char *outputName, void *params, WAVEFORMATEX *format, int *wantStandard); /* 25 */
-    int (*GetBlockSize)(void);                            /* 26: bytes per Encode call */
-    int (*Encode)(const void *block);                     /* 27: 0 = success */
-    void (*EncodeLast)(const void *buffer, int bytes);    /* 28: the last, partial block */
-    void (*Close)(void);                                  /* 29 */
-    const char *(*GetHelpText)(void);                     /* 30 */
+    int (*Open)(const char *outputName, void *params, WAVEFORMATEX *format,
+                int *wantStandard);                    /* 25 */
+    int (*GetBlockSize)(void);                         /* 26: bytes per Encode call */
+    int (*Encode)(const void *block);                  /* 27: 0 = success */
+    void (*EncodeLast)(const void *buffer, int bytes); /* 28: the last, partial block */
+    void (*Close)(void);                               /* 29 */
+    const char *(*GetHelpText)(void);                  /* 30 */
     void *unused31;
     void *unused32;
-    int (*GetTestParams)(const char ***pair, int index);  /* 33: 1 = set exists; pair[0] params, pair[1] file */
-    void (*SetOption)(int option);                        /* 34 */
-    void (*FixFreqCallback)(int sourceRate, int wantedRate); /* 35: written by the core */
+    int (*GetTestParams)(const char ***pair,
+                         int index); /* 33: 1 = set exists; pair[0] params, pair[1] file */
+    void (*SetOption)(int option);   /* 34 */
+    void (*FixFreqCallback)(int sourceRate, int wantedRate);   /* 35: written by the core */
     void (*SetParamValue)(void *params, int which, int value); /* 36: which 1 = sample rate */
-    int (*NeedsMorePasses)(void);                         /* 37: nonzero = decode once more */
+    int (*NeedsMorePasses)(void);                              /* 37: nonzero = decode once more */
 } EncoderTable;
 
 typedef EncoderTable *(*RegisterCompressModuleFunc)(void);

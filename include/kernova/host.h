@@ -29,7 +29,8 @@ typedef struct HostCallbacks {
     void (*onUnknownKey)(void); /* written by the host */
     void *reserved3;
     int lastResult; /* written by the core: result code of the last job */
-    int abortFlag;  /* 1 = stop after the current job; set by AbortCommand_DLL, cleared by the host */
+    int abortFlag;  /* 1 = stop after the current job; set by AbortCommand_DLL, cleared by the host
+                     */
 } HostCallbacks;
 
 typedef int (*InitKernova_DLLFunc)(void);

@@ -31,10 +31,10 @@ typedef struct TagTable {
     int (*ReadTags)(const char *file);                            /* 11: nonzero = read */
     int (*WriteTags)(const char *file, int writeV1, int writeV2); /* 12: nonzero = written */
     void *unused13;
-    int (*ClearTags)(void);                                       /* 14 */
+    int (*ClearTags)(void); /* 14 */
     void *unused15;
-    int (*GetTagField)(char **text, int field, int kind);         /* 16: 1 = field has a value */
-    int (*CopyTagContents)(int kind);                             /* 17 */
+    int (*GetTagField)(char **text, int field, int kind); /* 16: 1 = field has a value */
+    int (*CopyTagContents)(int kind);                     /* 17 */
     void *unused18;
     int (*SetTagFields)(const char *arg, int safe);               /* 19: nonzero = applied */
     int (*GetTrim)(char **var);                                   /* 20: written by the core */

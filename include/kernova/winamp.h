@@ -14,6 +14,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+/* mmreg.h needs the types of windows.h. */
 #include <mmreg.h>
 #else
 
@@ -38,8 +39,7 @@ typedef void *HINSTANCE;
 #define WM_USER 0x0400
 
 /* Posts a message to a window handle that the core gave out; returns nonzero on success. */
-static inline int PostMessageA(HWND hwnd, unsigned int msg, uintptr_t wParam, intptr_t lParam)
-{
+static inline int PostMessageA(HWND hwnd, unsigned int msg, uintptr_t wParam, intptr_t lParam) {
     return (hwnd && hwnd->post) ? hwnd->post(hwnd, msg, wParam, lParam) : 0;
 }
 
@@ -76,11 +76,11 @@ extern "C" {
  * (signed; 8-bit is unsigned). Times are milliseconds.
  */
 typedef struct Out_Module {
-    int version;      /* written by the plug-in: at least 16 */
+    int version; /* written by the plug-in: at least 16 */
     char *description;
     int id;
-    HWND hMainWindow;        /* written by the core */
-    HINSTANCE hDllInstance;  /* written by the core: the library handle */
+    HWND hMainWindow;       /* written by the core */
+    HINSTANCE hDllInstance; /* written by the core: the library handle */
     void (*Config)(HWND hwndParent);
     void (*About)(HWND hwndParent);
     void (*Init)(void);

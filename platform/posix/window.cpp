@@ -40,7 +40,7 @@ struct Registry {
     std::deque<Window> windows; // stable addresses
     std::unordered_set<const KernovaWindow *> known;
     std::map<std::thread::id, std::deque<Message>> queues; // per owning thread
-    std::condition_variable posted; // wakes threads waiting for a message
+    std::condition_variable posted;                        // wakes threads waiting for a message
 };
 
 // Released when the library is unloaded; by then no decoder thread runs.

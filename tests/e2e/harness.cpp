@@ -10,8 +10,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ShellQuote(const std::string &text)
-{
+std::string ShellQuote(const std::string &text) {
     std::string quoted = "'";
     for (char c : text) {
         if (c == '\'')
@@ -22,24 +21,21 @@ std::string ShellQuote(const std::string &text)
     return quoted + "'";
 }
 
-std::string Slurp(const fs::path &path)
-{
+std::string Slurp(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream buffer;
     buffer << in.rdbuf();
     return buffer.str();
 }
 
-void CopyInto(const fs::path &from, const fs::path &to)
-{
+void CopyInto(const fs::path &from, const fs::path &to) {
     fs::create_directories(to.parent_path());
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
 } // namespace
 
-Sandbox::Sandbox()
-{
+Sandbox::Sandbox() {
     std::random_device device;
     std::mt19937_64 generator(device());
     fs::path base = fs::temp_directory_path() / ("kernova-test-" + std::to_string(generator()));
@@ -58,62 +54,52 @@ Sandbox::Sandbox()
         CopyInto(fs::path(KN_TEST_BIN_DIR) / "gui_probe", base / "app" / "gui_probe");
 }
 
-Sandbox::~Sandbox()
-{
+Sandbox::~Sandbox() {
     std::error_code ignored;
     fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(root, ignored);
 }
 
 void Sandbox::AddTestPlugin(const std::string &name, const std::string &folder,
-                            const std::string &asName)
-{
+                            const std::string &asName) {
     CopyInto(fs::path(KN_TEST_PLUGIN_DIR) / (name + ".so"), fs::path(app) / folder / asName);
 }
 
-void Sandbox::AddBuiltPlugin(const std::string &relative)
-{
+void Sandbox::AddBuiltPlugin(const std::string &relative) {
     CopyInto(fs::path(KN_BIN_DIR) / relative, fs::path(app) / relative);
 }
 
-std::string Sandbox::Path(const std::string &relative) const
-{
+std::string Sandbox::Path(const std::string &relative) const {
     return (fs::path(work) / relative).string();
 }
 
-void Sandbox::WriteFile(const std::string &path, const std::string &content)
-{
+void Sandbox::WriteFile(const std::string &path, const std::string &content) {
     fs::path target = fs::path(path).is_absolute() ? fs::path(path) : fs::path(work) / path;
     fs::create_directories(target.parent_path());
     std::ofstream out(target, std::ios::binary);
     out << content;
 }
 
-std::string Sandbox::ReadFile(const std::string &path) const
-{
+std::string Sandbox::ReadFile(const std::string &path) const {
     fs::path target = fs::path(path).is_absolute() ? fs::path(path) : fs::path(work) / path;
     return Slurp(target);
 }
 
-bool Sandbox::Exists(const std::string &path) const
-{
+bool Sandbox::Exists(const std::string &path) const {
     fs::path target = fs::path(path).is_absolute() ? fs::path(path) : fs::path(work) / path;
     return fs::exists(target);
 }
 
-RunResult Sandbox::Run(const std::vector<std::string> &args, const std::string &cwd) const
-{
+RunResult Sandbox::Run(const std::vector<std::string> &args, const std::string &cwd) const {
     return Exec((fs::path(app) / "kernova").string(), args, cwd);
 }
 
-RunResult Sandbox::Probe(const std::vector<std::string> &args, const std::string &cwd) const
-{
+RunResult Sandbox::Probe(const std::vector<std::string> &args, const std::string &cwd) const {
     return Exec((fs::path(app) / "kernova_probe").string(), args, cwd);
 }
 
 RunResult Sandbox::Exec(const std::string &program, const std::vector<std::string> &args,
-                        const std::string &cwd) const
-{
+                        const std::string &cwd) const {
     const fs::path out = fs::path(root) / "stdout.txt";
     const fs::path err = fs::path(root) / "stderr.txt";
     const fs::path rc = fs::path(root) / "rc.txt";
@@ -134,8 +120,7 @@ RunResult Sandbox::Exec(const std::string &program, const std::vector<std::strin
     return result;
 }
 
-std::vector<std::string> SplitLines(const std::string &text)
-{
+std::vector<std::string> SplitLines(const std::string &text) {
     std::vector<std::string> lines;
     std::stringstream stream(text);
     std::string line;

@@ -13,7 +13,7 @@ struct RunResult {
 };
 
 class Sandbox {
-public:
+  public:
     // Copies bin/kernova, bin/libkernova.so, bin/plugins/idtagger.so and the probe into
     // <root>/app; <root>/work is the current folder of the runs.
     Sandbox();
@@ -26,7 +26,8 @@ public:
     std::string work; // current folder of the runs
 
     // Copies the test plug-in <name>.so (from the test plug-in folder) into app/<folder>/<asName>.
-    void AddTestPlugin(const std::string &name, const std::string &folder, const std::string &asName);
+    void AddTestPlugin(const std::string &name, const std::string &folder,
+                       const std::string &asName);
     // Copies a plug-in of the real build (bin/<relative>) into app/<relative>.
     void AddBuiltPlugin(const std::string &relative);
     // Writes a file (folders created); a relative path is taken below `work`.
@@ -45,7 +46,7 @@ public:
     // Runs the probe host: each argument is one command line (or a probe option).
     RunResult Probe(const std::vector<std::string> &args, const std::string &cwd = "") const;
 
-private:
+  private:
     RunResult Exec(const std::string &program, const std::vector<std::string> &args,
                    const std::string &cwd) const;
 };

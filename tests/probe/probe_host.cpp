@@ -25,8 +25,7 @@ AbortCommand_DLLFunc abortCommand = nullptr;
 int abortOnCode = -1;
 bool showProgress = false;
 
-void PrintCallback(char kind, int code, intptr_t arg)
-{
+void PrintCallback(char kind, int code, intptr_t arg) {
     if (arg != 0)
         std::printf("%c %d %s\n", kind, code, reinterpret_cast<const char *>(arg));
     else
@@ -34,43 +33,39 @@ void PrintCallback(char kind, int code, intptr_t arg)
     std::fflush(stdout);
 }
 
-void OnMessage(int code, intptr_t arg)
-{
+void OnMessage(int code, intptr_t arg) {
     PrintCallback('M', code, arg);
     if (code == abortOnCode && abortCommand)
         abortCommand();
 }
 
-void OnError(int code, intptr_t arg) { PrintCallback('E', code, arg); }
+void OnError(int code, intptr_t arg) {
+    PrintCallback('E', code, arg);
+}
 
-void OnPosition(int value)
-{
+void OnPosition(int value) {
     if (showProgress)
         std::printf("P %d\n", value);
 }
 
-void OnLength(int value)
-{
+void OnLength(int value) {
     if (showProgress)
         std::printf("L %d\n", value);
 }
 
-void OnUnknownKey()
-{
+void OnUnknownKey() {
     std::printf("U\n");
     std::fflush(stdout);
 }
 
-std::string FolderOf(const std::string &path)
-{
+std::string FolderOf(const std::string &path) {
     auto pos = path.rfind(platform::kPathSeparator);
     return pos == std::string::npos ? std::string(".") : path.substr(0, pos);
 }
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     std::string core = FolderOf(platform::GetExecutablePath()) + platform::kPathSeparator +
                        "libkernova" + platform::kLibrarySuffix;
     platform::LibraryHandle library = platform::LoadLibrary(core.c_str());
@@ -79,11 +74,16 @@ int main(int argc, char **argv)
                      platform::LastLibraryError().c_str());
         return 2;
     }
-    auto getTable = reinterpret_cast<GetKernova_DLLFunc>(platform::GetExport(library, "GetKernova_DLL"));
-    auto init = reinterpret_cast<InitKernova_DLLFunc>(platform::GetExport(library, "InitKernova_DLL"));
-    auto doCommand = reinterpret_cast<DoCommand_DLLFunc>(platform::GetExport(library, "DoCommand_DLL"));
-    auto deInit = reinterpret_cast<DeInitKernova_DLLFunc>(platform::GetExport(library, "DeInitKernova_DLL"));
-    abortCommand = reinterpret_cast<AbortCommand_DLLFunc>(platform::GetExport(library, "AbortCommand_DLL"));
+    auto getTable =
+        reinterpret_cast<GetKernova_DLLFunc>(platform::GetExport(library, "GetKernova_DLL"));
+    auto init =
+        reinterpret_cast<InitKernova_DLLFunc>(platform::GetExport(library, "InitKernova_DLL"));
+    auto doCommand =
+        reinterpret_cast<DoCommand_DLLFunc>(platform::GetExport(library, "DoCommand_DLL"));
+    auto deInit =
+        reinterpret_cast<DeInitKernova_DLLFunc>(platform::GetExport(library, "DeInitKernova_DLL"));
+    abortCommand =
+        reinterpret_cast<AbortCommand_DLLFunc>(platform::GetExport(library, "AbortCommand_DLL"));
     if (!getTable || !init || !doCommand || !deInit || !abortCommand) {
         std::fprintf(stderr, "probe: missing export\n");
         return 2;
