@@ -9,7 +9,7 @@ namespace {
 constexpr size_t kShortDescSize = 64;
 constexpr uint32_t kDefaultFrameBytes = 4; // the block size asked before Open: 16-bit stereo
 
-const EncoderSpec *spec = nullptr;
+const EncoderTraits *traits = nullptr;
 EncoderTable table;
 int priority = 0;
 
@@ -24,13 +24,13 @@ Output out;
 
 ParamValues DefaultValues() {
     ParamValues values;
-    spec->settle(values);
+    traits->settle(values);
     return values;
 }
 
 bool IsUsableInput(const WAVEFORMATEX &format) {
     return format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels >= 1 &&
-           format.nChannels <= spec->maxChannels && IsPcmDepth(format.wBitsPerSample) &&
+           format.nChannels <= traits->maxChannels && IsPcmDepth(format.wBitsPerSample) &&
            format.nSamplesPerSec > 0 &&
            format.nBlockAlign == format.nChannels * (format.wBitsPerSample / 8u);
 }
@@ -62,20 +62,20 @@ void GetShortDesc(void *params, char **buffer) {
     if (buffer == nullptr)
         return;
     ParamValues defaults;
-    CopyText(spec->describe(Shown(params, defaults)), *buffer, kShortDescSize);
+    CopyText(traits->describe(Shown(params, defaults)), *buffer, kShortDescSize);
 }
 
 void ParamsToString(void *params, char **buffer) {
     if (buffer == nullptr)
         return;
     ParamValues defaults;
-    CopyText(FormatParams(spec->grammar, Shown(params, defaults)), *buffer,
+    CopyText(FormatParams(traits->grammar, Shown(params, defaults)), *buffer,
              ENCODER_PARAM_BUFFER_SIZE);
 }
 
 int StringToParams(const char *text, void **params, int *) {
     ParamValues values;
-    if (params == nullptr || !ParseParams(text, spec->grammar, values) || !spec->settle(values))
+    if (params == nullptr || !ParseParams(text, traits->grammar, values) || !traits->settle(values))
         return 0;
     delete static_cast<ParamValues *>(*params);
     *params = new ParamValues(values);
@@ -100,13 +100,13 @@ void Quit() {
 int Open(const char *outputName, void *params, WAVEFORMATEX *format, int *) {
     Close(); // an output that was never closed
     if (format == nullptr || !IsUsableInput(*format))
-        return spec->refusedInputCode;
+        return traits->refusedInputCode;
     ParamValues defaults = DefaultValues();
     auto *values = params != nullptr ? static_cast<ParamValues *>(params) : &defaults;
     std::unique_ptr<EncoderSession> session;
-    int result = spec->start(outputName, *values, *format, session);
+    int result = traits->start(outputName, *values, *format, session);
     if (result != 0 || !session)
-        return result != 0 ? result : spec->refusedInputCode;
+        return result != 0 ? result : traits->refusedInputCode;
     out.session = std::move(session);
     out.frameBytes = format->nBlockAlign;
     return 0;
@@ -137,26 +137,26 @@ void EncodeLast(const void *buffer, int bytes) {
 }
 
 const char *GetHelpText() {
-    return spec->helpText;
+    return traits->helpText;
 }
 
 int GetTestParams(const char ***pair, int index) {
-    if (pair == nullptr || index < 0 || index >= spec->testCount)
+    if (pair == nullptr || index < 0 || index >= traits->testCount)
         return 0;
-    *pair = spec->tests[index];
+    *pair = traits->tests[index];
     return 1;
 }
 
 void SetOption(int) {} // no options: every setting comes with the parameter text
 
 void SetParamValue(void *params, int which, int value) {
-    if (params == nullptr || which != ENCODER_PARAM_SAMPLE_RATE || spec->rateKey < 0)
+    if (params == nullptr || which != ENCODER_PARAM_SAMPLE_RATE || traits->rateKey < 0)
         return;
     auto *values = static_cast<ParamValues *>(params);
     if (value > 0)
-        values->Set(spec->rateKey, value);
+        values->Set(traits->rateKey, value);
     else
-        values->Clear(spec->rateKey);
+        values->Clear(traits->rateKey);
 }
 
 int NeedsMorePasses() {
@@ -170,8 +170,8 @@ void AskFixFreq(int sourceRate, int wantedRate) {
         table.FixFreqCallback(sourceRate, wantedRate);
 }
 
-EncoderTable *RegisterEncoder(const EncoderSpec &encoder) {
-    spec = &encoder;
+EncoderTable *RegisterEncoder(const EncoderTraits &encoder) {
+    traits = &encoder;
     table.version = ENCODER_TABLE_MIN_VERSION;
     table.description = encoder.description;
     table.extension = encoder.extension;

@@ -37,7 +37,7 @@ class EncoderSession {
     OutputFile file;
 };
 
-struct EncoderSpec {
+struct EncoderTraits {
     const char *description; // "<name> - <what it is>"
     const char *extension;   // lower case, no dot
     const char *extensionDescription;
@@ -60,9 +60,9 @@ struct EncoderSpec {
                  std::unique_ptr<EncoderSession> &session);
 };
 
-// Fills this plug-in's encoder table from `spec` (kept by reference); RegisterCompressModule
+// Fills this plug-in's encoder table from `traits` (kept by reference); RegisterCompressModule
 // returns the result.
-EncoderTable *RegisterEncoder(const EncoderSpec &spec);
+EncoderTable *RegisterEncoder(const EncoderTraits &traits);
 
 // Asks the core's -FIXFREQ handler about an output rate other than the input's; the handler
 // may change the rate in the params that the core holds, through SetParamValue.

@@ -28,7 +28,7 @@ constexpr auto kLimit = std::chrono::seconds(60);
 
 // ---- Generated audio ----
 
-struct Spec {
+struct Shape {
     uint32_t rate = 44100;
     uint16_t channels = 2;
     uint16_t bits = 16;
@@ -43,23 +43,23 @@ struct Spec {
 
 // A different pitch per channel plus `noise`, with both extremes in the first frame; in the
 // output layout (8-bit unsigned, else signed little-endian).
-std::string MakeSamples(const Spec &spec, double noise, uint32_t seed = 1) {
+std::string MakeSamples(const Shape &shape, double noise, uint32_t seed = 1) {
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> jitter(-noise, noise);
-    int64_t largest = (int64_t(1) << (spec.bits - 1)) - 1;
+    int64_t largest = (int64_t(1) << (shape.bits - 1)) - 1;
     std::string bytes;
-    bytes.reserve(spec.frames * spec.FrameBytes());
-    for (size_t frame = 0; frame < spec.frames; frame++) {
-        for (uint16_t channel = 0; channel < spec.channels; channel++) {
+    bytes.reserve(shape.frames * shape.FrameBytes());
+    for (size_t frame = 0; frame < shape.frames; frame++) {
+        for (uint16_t channel = 0; channel < shape.channels; channel++) {
             double pitch = 220.0 + 110.0 * channel;
             double x =
-                0.6 * std::sin(2 * M_PI * pitch * double(frame) / spec.rate) + jitter(random);
+                0.6 * std::sin(2 * M_PI * pitch * double(frame) / shape.rate) + jitter(random);
             int64_t v = std::llround(std::clamp(x, -1.0, 1.0) * double(largest));
-            if (frame == 0 && spec.frames > 1)
+            if (frame == 0 && shape.frames > 1)
                 v = channel % 2 ? -largest - 1 : largest;
-            if (spec.bits == 8)
+            if (shape.bits == 8)
                 v += 128;
-            for (int i = 0; i < spec.bits / 8; i++)
+            for (int i = 0; i < shape.bits / 8; i++)
                 bytes.push_back(static_cast<char>(static_cast<uint64_t>(v) >> (8 * i)));
         }
     }
@@ -72,20 +72,20 @@ void PutLe(std::string &bytes, uint64_t v, int count) {
 }
 
 // WAVE_FORMAT_EXTENSIBLE with the usual speaker mask above 2 channels or 16 bits.
-std::string MakeWav(const Spec &spec, const std::string &samples) {
-    bool extensible = spec.channels > 2 || spec.bits > 16;
+std::string MakeWav(const Shape &shape, const std::string &samples) {
+    bool extensible = shape.channels > 2 || shape.bits > 16;
     uint32_t masks[] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x13F, 0x63F};
     std::string format;
     PutLe(format, extensible ? 0xFFFE : 1, 2);
-    PutLe(format, spec.channels, 2);
-    PutLe(format, spec.rate, 4);
-    PutLe(format, spec.rate * spec.FrameBytes(), 4);
-    PutLe(format, spec.FrameBytes(), 2);
-    PutLe(format, spec.bits, 2);
+    PutLe(format, shape.channels, 2);
+    PutLe(format, shape.rate, 4);
+    PutLe(format, shape.rate * shape.FrameBytes(), 4);
+    PutLe(format, shape.FrameBytes(), 2);
+    PutLe(format, shape.bits, 2);
     if (extensible) {
         PutLe(format, 22, 2);
-        PutLe(format, spec.bits, 2);
-        PutLe(format, masks[spec.channels], 4);
+        PutLe(format, shape.bits, 2);
+        PutLe(format, masks[shape.channels], 4);
         format +=
             std::string("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16);
     }
@@ -133,8 +133,8 @@ std::string FirstDifference(const std::string &expected, const std::string &actu
 struct Format {
     const char *decoder;   // plug-in file name
     const char *extension; // of the test files
-    // Encodes wav (of `spec`) into out; empty when the command failed.
-    std::string (*encode)(const fs::path &wav, const Spec &spec, const fs::path &out);
+    // Encodes wav (of `shape`) into out; empty when the command failed.
+    std::string (*encode)(const fs::path &wav, const Shape &shape, const fs::path &out);
     int notFormatCode;
 };
 
@@ -142,26 +142,26 @@ std::string Encoded(const std::string &command, const fs::path &out) {
     return RunCommand(command) ? out.string() : "";
 }
 
-std::string EncodeFlac(const fs::path &wav, const Spec &, const fs::path &out) {
+std::string EncodeFlac(const fs::path &wav, const Shape &, const fs::path &out) {
     return Encoded("flac -s -f -o " + Quote(out) + " " + Quote(wav), out);
 }
-std::string EncodeMp3(const fs::path &wav, const Spec &, const fs::path &out) {
+std::string EncodeMp3(const fs::path &wav, const Shape &, const fs::path &out) {
     return Encoded("lame --quiet -b 192 " + Quote(wav) + " " + Quote(out), out);
 }
-std::string EncodeMp2(const fs::path &wav, const Spec &, const fs::path &out) {
+std::string EncodeMp2(const fs::path &wav, const Shape &, const fs::path &out) {
     return Encoded(
         "ffmpeg -nostdin -v error -y -i " + Quote(wav) + " -c:a mp2 -b:a 256k " + Quote(out), out);
 }
-std::string EncodeVorbis(const fs::path &wav, const Spec &, const fs::path &out) {
+std::string EncodeVorbis(const fs::path &wav, const Shape &, const fs::path &out) {
     return Encoded("oggenc -Q -q 6 -o " + Quote(out) + " " + Quote(wav), out);
 }
 // 64 kbit/s a channel keeps every stream in the CELT mode, which ffmpeg decodes as libopus does.
-std::string EncodeOpus(const fs::path &wav, const Spec &spec, const fs::path &out) {
-    std::string bitrate = std::to_string(64 * spec.channels);
+std::string EncodeOpus(const fs::path &wav, const Shape &shape, const fs::path &out) {
+    std::string bitrate = std::to_string(64 * shape.channels);
     return Encoded("opusenc --quiet --bitrate " + bitrate + " " + Quote(wav) + " " + Quote(out),
                    out);
 }
-std::string EncodeWithSox(const fs::path &wav, const Spec &, const fs::path &out) {
+std::string EncodeWithSox(const fs::path &wav, const Shape &, const fs::path &out) {
     return Encoded("sox " + Quote(wav) + " " + Quote(out), out);
 }
 
@@ -192,15 +192,15 @@ class Decoders : public ::testing::Test {
 
     const testhost::DecoderPlugin &Load(const char *name) { return testhost::LoadDecoder(name); }
 
-    // A generated WAV of `spec` encoded into `format`; the samples go to `samples`.
-    std::string MakeFile(const Format &format, const Spec &spec, std::string *samples = nullptr,
+    // A generated WAV of `shape` encoded into `format`; the samples go to `samples`.
+    std::string MakeFile(const Format &format, const Shape &shape, std::string *samples = nullptr,
                          double noise = 0.2) {
-        std::string pcm = MakeSamples(spec, noise, spec.bits * 1000u + spec.channels);
+        std::string pcm = MakeSamples(shape, noise, shape.bits * 1000u + shape.channels);
         fs::path wav = folder / "source.wav";
-        WriteFile(wav, MakeWav(spec, pcm));
+        WriteFile(wav, MakeWav(shape, pcm));
         if (samples != nullptr)
             *samples = pcm;
-        return format.encode(wav, spec, folder / (std::string("coded.") + format.extension));
+        return format.encode(wav, shape, folder / (std::string("coded.") + format.extension));
     }
 
     fs::path folder;
@@ -247,11 +247,11 @@ TEST_F(Decoders, TablesAnswerAsTheCoreExpects) {
 struct LosslessCase {
     const Format *format;
     const char *extension; // the file type, for formats with several
-    Spec spec;
+    Shape shape;
 };
 
 void PrintTo(const LosslessCase &c, std::ostream *out) {
-    *out << c.extension << ", " << c.spec.Name() << ", " << c.spec.frames << " frames";
+    *out << c.extension << ", " << c.shape.Name() << ", " << c.shape.frames << " frames";
 }
 
 class LosslessRoundTrip : public Decoders, public ::testing::WithParamInterface<LosslessCase> {};
@@ -261,7 +261,7 @@ TEST_P(LosslessRoundTrip, SamplesComeBackBitIdentical) {
     Format format = *c.format;
     format.extension = c.extension;
     std::string samples;
-    std::string file = MakeFile(format, c.spec, &samples);
+    std::string file = MakeFile(format, c.shape, &samples);
     ASSERT_NE(file, "") << "the encoder failed";
     testhost::CaptureTarget capture;
     testhost::DecodeRun run = testhost::Decode(Load(format.decoder), file, capture);
@@ -273,14 +273,14 @@ TEST_P(LosslessRoundTrip, SamplesComeBackBitIdentical) {
     EXPECT_EQ(run.writer.ignoredWrites, 0);
     EXPECT_EQ(run.writer.opens, 1);
     EXPECT_EQ(run.writer.closes, 1);
-    EXPECT_EQ(capture.format.nSamplesPerSec, c.spec.rate);
-    EXPECT_EQ(capture.format.nChannels, c.spec.channels);
-    EXPECT_EQ(capture.format.wBitsPerSample, c.spec.bits);
+    EXPECT_EQ(capture.format.nSamplesPerSec, c.shape.rate);
+    EXPECT_EQ(capture.format.nChannels, c.shape.channels);
+    EXPECT_EQ(capture.format.wBitsPerSample, c.shape.bits);
     EXPECT_EQ(FirstDifference(samples, capture.pcm), "");
-    int lengthMs = static_cast<int>((c.spec.frames * 1000 + c.spec.rate - 1) / c.spec.rate);
+    int lengthMs = static_cast<int>((c.shape.frames * 1000 + c.shape.rate - 1) / c.shape.rate);
     EXPECT_EQ(run.lengthMs, lengthMs);
     EXPECT_EQ(testhost::GetFileInfo(Load(format.decoder), file).lengthMs, lengthMs);
-    EXPECT_EQ(run.outputTimeMs, static_cast<int>(c.spec.frames * 1000 / c.spec.rate));
+    EXPECT_EQ(run.outputTimeMs, static_cast<int>(c.shape.frames * 1000 / c.shape.rate));
 }
 
 std::vector<LosslessCase> LosslessCases() {
@@ -303,17 +303,17 @@ std::vector<LosslessCase> LosslessCases() {
 INSTANTIATE_TEST_SUITE_P(Formats, LosslessRoundTrip, ::testing::ValuesIn(LosslessCases()),
                          [](const auto &info) {
                              const LosslessCase &c = info.param;
-                             return std::string(c.extension) + "_b" + std::to_string(c.spec.bits) +
-                                    "_c" + std::to_string(c.spec.channels) + "_" +
-                                    std::to_string(c.spec.rate) + "_n" +
-                                    std::to_string(c.spec.frames);
+                             return std::string(c.extension) + "_b" + std::to_string(c.shape.bits) +
+                                    "_c" + std::to_string(c.shape.channels) + "_" +
+                                    std::to_string(c.shape.rate) + "_n" +
+                                    std::to_string(c.shape.frames);
                          });
 
 TEST_F(Decoders, Rf64FromFfmpegIsBitIdentical) {
-    Spec spec{48000, 2, 24, 7001};
-    std::string samples = MakeSamples(spec, 0.2);
+    Shape shape{48000, 2, 24, 7001};
+    std::string samples = MakeSamples(shape, 0.2);
     fs::path wav = folder / "source.wav";
-    WriteFile(wav, MakeWav(spec, samples));
+    WriteFile(wav, MakeWav(shape, samples));
     fs::path rf64 = folder / "coded.rf64";
     ASSERT_TRUE(RunCommand("ffmpeg -nostdin -v error -y -i " + Quote(wav) +
                            " -c:a pcm_s24le -rf64 always -f wav " + Quote(rf64)));
@@ -326,8 +326,8 @@ TEST_F(Decoders, Rf64FromFfmpegIsBitIdentical) {
 }
 
 TEST_F(Decoders, FlacWithoutALengthInItsHeaderIsCounted) {
-    Spec spec{44100, 2, 16, 30001};
-    std::string samples = MakeSamples(spec, 0.2);
+    Shape shape{44100, 2, 16, 30001};
+    std::string samples = MakeSamples(shape, 0.2);
     fs::path raw = folder / "source.raw";
     WriteFile(raw, samples);
     fs::path flac = folder / "streamed.flac";
@@ -348,7 +348,7 @@ TEST_F(Decoders, SlowOutputGetsEveryByteInPiecesItCanTake) {
     struct Case {
         const char *name;
         const Format *format;
-        Spec spec;
+        Shape shape;
         testhost::WriterOptions options;
     } cases[] = {
         {"FLAC 24-bit 6 ch, room for 2 frames",
@@ -360,7 +360,7 @@ TEST_F(Decoders, SlowOutputGetsEveryByteInPiecesItCanTake) {
     };
     for (const Case &c : cases) {
         std::string samples;
-        std::string file = MakeFile(*c.format, c.spec, &samples);
+        std::string file = MakeFile(*c.format, c.shape, &samples);
         testhost::CaptureTarget capture;
         testhost::DecodeRun run =
             testhost::Decode(Load(c.format->decoder), file, capture, c.options);
@@ -396,14 +396,14 @@ double SnrDb(const std::vector<int16_t> &reference, const std::vector<int16_t> &
 
 struct LossyCase {
     const Format *format;
-    Spec spec;          // of the source WAV
+    Shape shape;        // of the source WAV
     uint32_t rate;      // of the decoded stream
     double minSnrDb;    // against ffmpeg
     size_t slackFrames; // length difference allowed: a codec frame plus the encoder's delay
 };
 
 void PrintTo(const LossyCase &c, std::ostream *out) {
-    *out << c.format->extension << " from " << c.spec.Name();
+    *out << c.format->extension << " from " << c.shape.Name();
 }
 
 class LossyDecode : public Decoders, public ::testing::WithParamInterface<LossyCase> {};
@@ -412,7 +412,7 @@ TEST_P(LossyDecode, MatchesAnIndependentDecode) {
     if (!HasFfmpeg())
         GTEST_SKIP() << "ffmpeg is not installed";
     const LossyCase &c = GetParam();
-    std::string file = MakeFile(*c.format, c.spec, nullptr, 0.02);
+    std::string file = MakeFile(*c.format, c.shape, nullptr, 0.02);
     ASSERT_NE(file, "") << "the encoder failed";
     fs::path raw = folder / "ffmpeg.raw";
     ASSERT_TRUE(RunCommand("ffmpeg -nostdin -v error -y -i '" + file + "' -f s16le " + Quote(raw)));
@@ -420,7 +420,7 @@ TEST_P(LossyDecode, MatchesAnIndependentDecode) {
     ASSERT_TRUE(RunCommand("ffprobe -v error -select_streams a:0 -show_entries "
                            "stream=sample_rate,channels -of csv=p=0 '" +
                            file + "' > " + Quote(probe)));
-    std::string expectedFormat = std::to_string(c.rate) + "," + std::to_string(c.spec.channels);
+    std::string expectedFormat = std::to_string(c.rate) + "," + std::to_string(c.shape.channels);
     EXPECT_EQ(ReadFile(probe).substr(0, expectedFormat.size()), expectedFormat);
 
     testhost::CaptureTarget capture;
@@ -431,14 +431,14 @@ TEST_P(LossyDecode, MatchesAnIndependentDecode) {
     EXPECT_EQ(run.errorCode, 0);
     EXPECT_EQ(run.writer.ignoredWrites, 0);
     EXPECT_EQ(capture.format.nSamplesPerSec, c.rate);
-    EXPECT_EQ(capture.format.nChannels, c.spec.channels);
+    EXPECT_EQ(capture.format.nChannels, c.shape.channels);
     EXPECT_EQ(capture.format.wBitsPerSample, 16);
 
     std::vector<int16_t> reference = ToValues(ReadFile(raw));
     std::vector<int16_t> ours = ToValues(capture.pcm);
-    size_t referenceFrames = reference.size() / c.spec.channels;
-    size_t ourFrames = ours.size() / c.spec.channels;
-    size_t sourceFrames = c.spec.frames * c.rate / c.spec.rate;
+    size_t referenceFrames = reference.size() / c.shape.channels;
+    size_t ourFrames = ours.size() / c.shape.channels;
+    size_t sourceFrames = c.shape.frames * c.rate / c.shape.rate;
     EXPECT_LE(std::max(ourFrames, referenceFrames) - std::min(ourFrames, referenceFrames),
               c.slackFrames);
     EXPECT_LE(std::max(ourFrames, sourceFrames) - std::min(ourFrames, sourceFrames), c.slackFrames);
@@ -461,8 +461,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LossyCase{&kOpus, {48000, 6, 16, 30001}, 48000, 55, 960 + 312}),
     [](const auto &info) {
         const LossyCase &c = info.param;
-        return std::string(c.format->extension) + "_c" + std::to_string(c.spec.channels) + "_" +
-               std::to_string(c.spec.rate);
+        return std::string(c.format->extension) + "_c" + std::to_string(c.shape.channels) + "_" +
+               std::to_string(c.shape.rate);
     });
 
 // ---- Damage ----
@@ -532,12 +532,12 @@ TEST_F(Decoders, DamagedStreamsDecodeWhatTheyHoldAndEnd) {
         {&kOpus, 0.05, KN_ERR_DECODER_DAMAGED, false}, // headers, but no whole page of audio
         {&kAiff, 0.5, 0, true}, // libsndfile sizes the sound data by the file
     };
-    Spec spec{44100, 2, 16, 4 * 44100};
+    Shape shape{44100, 2, 16, 4 * 44100};
     for (const Case &c : cases) {
         std::string name =
             std::string(c.format->decoder) +
             (c.kept == kScribbled ? " scribbled" : " cut to " + std::to_string(c.kept));
-        std::string file = MakeFile(*c.format, spec);
+        std::string file = MakeFile(*c.format, shape);
         ASSERT_NE(file, "") << name;
         std::string bytes = ReadFile(file);
         if (c.kept == kScribbled) {
@@ -559,18 +559,18 @@ TEST_F(Decoders, DamagedStreamsDecodeWhatTheyHoldAndEnd) {
         EXPECT_TRUE(run.finished) << name;
         EXPECT_EQ(run.endOfStream, 1) << name;
         EXPECT_EQ(run.writer.closes, 1) << name;
-        size_t frames = capture.pcm.size() / spec.FrameBytes();
-        EXPECT_GT(frames, spec.frames / 8) << name;
+        size_t frames = capture.pcm.size() / shape.FrameBytes();
+        EXPECT_GT(frames, shape.frames / 8) << name;
         if (c.kept != kScribbled) {
-            EXPECT_LT(frames, spec.frames * 3 / 4) << name;
+            EXPECT_LT(frames, shape.frames * 3 / 4) << name;
         }
     }
 }
 
 TEST_F(Decoders, StopEndsADecodeThatWaitsForTheOutput) {
     for (const Format *format : kAllFormats) {
-        Spec spec{48000, 2, 16, 3 * 48000};
-        std::string file = MakeFile(*format, spec);
+        Shape shape{48000, 2, 16, 3 * 48000};
+        std::string file = MakeFile(*format, shape);
         ASSERT_NE(file, "") << format->decoder;
         const testhost::DecoderPlugin &plugin = Load(format->decoder);
         testhost::CaptureTarget capture;
@@ -582,11 +582,11 @@ TEST_F(Decoders, StopEndsADecodeThatWaitsForTheOutput) {
         EXPECT_EQ(session.EndOfStreamPosts(), 0) << format->decoder;
         EXPECT_EQ(session.Writer().closes, 1) << format->decoder;
         EXPECT_GE(session.Writer().bytesTaken, kStallBytes) << format->decoder;
-        EXPECT_LT(session.Writer().bytesTaken, spec.frames * spec.FrameBytes() / 2)
+        EXPECT_LT(session.Writer().bytesTaken, shape.frames * shape.FrameBytes() / 2)
             << format->decoder;
         int outputMs = plugin.module->GetOutputTime();
         EXPECT_EQ(outputMs,
-                  static_cast<int>(session.Writer().bytesTaken / spec.FrameBytes() * 1000 / 48000))
+                  static_cast<int>(session.Writer().bytesTaken / shape.FrameBytes() * 1000 / 48000))
             << format->decoder;
     }
 }

@@ -74,7 +74,7 @@ class Bytes {
     }
 };
 
-struct WavSpec {
+struct WavShape {
     uint32_t rate = 44100;
     uint16_t channels = 2;
     uint16_t bits = 16;
@@ -88,16 +88,16 @@ int64_t LargestValue(uint16_t bits) {
 }
 
 // Sines of a different pitch per channel plus noise, with both extremes at the start.
-std::vector<int64_t> MakeValues(const WavSpec &spec, uint32_t seed) {
+std::vector<int64_t> MakeValues(const WavShape &shape, uint32_t seed) {
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> noise(-0.25, 0.25);
-    std::vector<int64_t> values(spec.frames * spec.channels);
-    int64_t largest = LargestValue(spec.bits);
-    for (size_t frame = 0; frame < spec.frames; frame++) {
-        for (size_t channel = 0; channel < spec.channels; channel++) {
+    std::vector<int64_t> values(shape.frames * shape.channels);
+    int64_t largest = LargestValue(shape.bits);
+    for (size_t frame = 0; frame < shape.frames; frame++) {
+        for (size_t channel = 0; channel < shape.channels; channel++) {
             double pitch = 220.0 + 110.0 * channel;
-            double x = 0.7 * std::sin(2 * M_PI * pitch * frame / spec.rate) + noise(random);
-            values[frame * spec.channels + channel] =
+            double x = 0.7 * std::sin(2 * M_PI * pitch * frame / shape.rate) + noise(random);
+            values[frame * shape.channels + channel] =
                 std::llround(std::clamp(x, -1.0, 1.0) * largest);
         }
     }
@@ -121,8 +121,8 @@ std::string EncodeValues(const std::vector<int64_t> &values, uint16_t bits) {
     return bytes;
 }
 
-std::string MakeSamples(const WavSpec &spec, uint32_t seed = 1) {
-    return EncodeValues(MakeValues(spec, seed), spec.bits);
+std::string MakeSamples(const WavShape &shape, uint32_t seed = 1) {
+    return EncodeValues(MakeValues(shape, seed), shape.bits);
 }
 
 // ---- WAV files made by the test ----
@@ -143,19 +143,19 @@ struct Layout {
     size_t cutBytes = 0;    // bytes cut from the end of the file
 };
 
-std::string FormatChunk(const WavSpec &spec, const Layout &layout) {
+std::string FormatChunk(const WavShape &shape, const Layout &layout) {
     bool extensible =
-        layout.tag == 0xFFFE || (layout.tag == 0 && (spec.channels > 2 || spec.bits > 16));
+        layout.tag == 0xFFFE || (layout.tag == 0 && (shape.channels > 2 || shape.bits > 16));
     uint16_t tag = extensible ? 0xFFFE : (layout.tag ? layout.tag : 1);
-    uint16_t bits = layout.fmtBits ? layout.fmtBits : spec.bits;
+    uint16_t bits = layout.fmtBits ? layout.fmtBits : shape.bits;
     auto channels =
-        static_cast<uint16_t>(layout.fmtChannels >= 0 ? layout.fmtChannels : spec.channels);
+        static_cast<uint16_t>(layout.fmtChannels >= 0 ? layout.fmtChannels : shape.channels);
     uint32_t blockAlign = static_cast<uint32_t>(channels * (bits / 8) + layout.blockAlignDelta);
     Bytes body;
     body.U16(tag)
         .U16(channels)
-        .U32(spec.rate)
-        .U32(blockAlign * spec.rate)
+        .U32(shape.rate)
+        .U32(blockAlign * shape.rate)
         .U16(blockAlign)
         .U16(bits);
     if (extensible)
@@ -167,8 +167,8 @@ std::string FormatChunk(const WavSpec &spec, const Layout &layout) {
     return Bytes().Tag("fmt ").U32(size).Raw(body.data).data;
 }
 
-std::string MakeWav(const WavSpec &spec, const std::string &samples, const Layout &layout = {}) {
-    std::string format = FormatChunk(spec, layout);
+std::string MakeWav(const WavShape &shape, const std::string &samples, const Layout &layout = {}) {
+    std::string format = FormatChunk(shape, layout);
     std::string junk = layout.junk ? Bytes().Tag("LIST").U32(5).Raw(std::string("INFOx\0", 6)).data
                                    : std::string();
     std::string pad = samples.size() % 2 ? std::string(1, '\0') : std::string();
@@ -178,7 +178,7 @@ std::string MakeWav(const WavSpec &spec, const std::string &samples, const Layou
     std::string trailer = layout.rf64 ? Bytes().Tag("LIST").U32(4).Tag("INFO").data : "";
     std::string ds64;
     if (layout.rf64)
-        ds64 = Bytes().Tag("ds64").U32(28).U64(0).U64(samples.size()).U64(spec.frames).U32(0).data;
+        ds64 = Bytes().Tag("ds64").U32(28).U64(0).U64(samples.size()).U64(shape.frames).U32(0).data;
     std::string chunks =
         layout.dataFirst ? ds64 + data + format : ds64 + junk + format + junk + data + trailer;
     uint32_t riffSize =
@@ -354,9 +354,9 @@ class WaveRoundTrip : public WavePlugins, public ::testing::WithParamInterface<R
 
 TEST_P(WaveRoundTrip, SamplesComeBackBitIdentical) {
     const RoundTripCase &c = GetParam();
-    WavSpec spec{c.rate, c.channels, c.bits, size_t{3 * 4096 + 7} + c.bits + c.channels};
-    std::string samples = MakeSamples(spec, c.bits * 100 + c.channels);
-    fs::path input = Write("in.wav", MakeWav(spec, samples));
+    WavShape shape{c.rate, c.channels, c.bits, size_t{3 * 4096 + 7} + c.bits + c.channels};
+    std::string samples = MakeSamples(shape, c.bits * 100 + c.channels);
+    fs::path input = Write("in.wav", MakeWav(shape, samples));
     testhost::DecodeRun run = Transcode(input, folder / "out.wav");
     ASSERT_EQ(run.playResult, 0);
     EXPECT_EQ(run.endOfStream, 1);
@@ -373,9 +373,9 @@ TEST_P(WaveRoundTrip, SamplesComeBackBitIdentical) {
         EXPECT_EQ(out.mask, c.channels == 6 ? 0x3Fu : c.channels == 2 ? 0x3u : 0x4u);
     }
     EXPECT_EQ(FirstDifference(samples, out.data), "");
-    int expectedMs = static_cast<int>((spec.frames * 1000 + c.rate - 1) / c.rate);
+    int expectedMs = static_cast<int>((shape.frames * 1000 + c.rate - 1) / c.rate);
     EXPECT_EQ(run.lengthMs, expectedMs);
-    EXPECT_EQ(run.outputTimeMs, static_cast<int>(spec.frames * 1000 / c.rate));
+    EXPECT_EQ(run.outputTimeMs, static_cast<int>(shape.frames * 1000 / c.rate));
 }
 
 std::vector<RoundTripCase> AllRoundTrips() {
@@ -397,7 +397,7 @@ INSTANTIATE_TEST_SUITE_P(AllFormats, WaveRoundTrip, ::testing::ValuesIn(AllRound
 TEST_F(WavePlugins, InputLayoutsDecodeWhatTheFileHolds) {
     struct Case {
         const char *name;
-        WavSpec spec;
+        WavShape shape;
         Layout layout;
         size_t expectedFrames;
     } cases[] = {
@@ -412,15 +412,15 @@ TEST_F(WavePlugins, InputLayoutsDecodeWhatTheFileHolds) {
         {"five bytes of 8-bit mono", {8000, 1, 8, 5}, {}, 5},
     };
     for (const Case &c : cases) {
-        std::string samples = MakeSamples(c.spec);
-        fs::path input = Write("in.wav", MakeWav(c.spec, samples, c.layout));
+        std::string samples = MakeSamples(c.shape);
+        fs::path input = Write("in.wav", MakeWav(c.shape, samples, c.layout));
         testhost::DecodeRun run = Transcode(input, folder / "out.wav");
         ASSERT_EQ(run.playResult, 0) << c.name;
         EXPECT_EQ(run.endOfStream, 1) << c.name;
         EXPECT_EQ(run.writer.ignoredWrites, 0) << c.name;
         ParsedWav out = ParseWav(folder / "out.wav");
         ASSERT_EQ(out.problem, "") << c.name;
-        std::string expected = samples.substr(0, c.expectedFrames * c.spec.FrameBytes());
+        std::string expected = samples.substr(0, c.expectedFrames * c.shape.FrameBytes());
         EXPECT_EQ(FirstDifference(expected, out.data), "") << c.name;
     }
 }
@@ -431,9 +431,9 @@ TEST_F(WavePlugins, DecoderWaitsForAnOutputThatTakesLittleAtATime) {
         int limit;
         int refusals;
     } cases[] = {{"room for 3 frames", 12, 0}, {"no room at first", -1, 40}};
-    WavSpec spec{44100, 2, 16, 3001};
-    std::string samples = MakeSamples(spec);
-    fs::path input = Write("in.wav", MakeWav(spec, samples));
+    WavShape shape{44100, 2, 16, 3001};
+    std::string samples = MakeSamples(shape);
+    fs::path input = Write("in.wav", MakeWav(shape, samples));
     for (const Case &c : cases) {
         testhost::DecodeRun run =
             Transcode(input, folder / "out.wav", nullptr,
@@ -445,8 +445,8 @@ TEST_F(WavePlugins, DecoderWaitsForAnOutputThatTakesLittleAtATime) {
 }
 
 TEST_F(WavePlugins, StopEndsADecodeThatCannotWrite) {
-    WavSpec spec{44100, 2, 16, 441000};
-    fs::path input = Write("in.wav", MakeWav(spec, MakeSamples(spec)));
+    WavShape shape{44100, 2, 16, 441000};
+    fs::path input = Write("in.wav", MakeWav(shape, MakeSamples(shape)));
     const testhost::DecoderPlugin &decoder = testhost::LoadDecoder("wave");
     void *params = MakeParams(nullptr);
     EncoderTarget target(Loaded().encoder, (folder / "out.wav").string(), params);
@@ -471,7 +471,7 @@ TEST_F(WavePlugins, StopEndsADecodeThatCannotWrite) {
 // ---- Refusals ----
 
 TEST_F(WavePlugins, DecoderRefusesWhatItCannotRead) {
-    WavSpec cd{44100, 2, 16, 100};
+    WavShape cd{44100, 2, 16, 100};
     std::string samples = MakeSamples(cd);
     std::string garbage(3000, '\0');
     std::mt19937 random(7);
@@ -520,7 +520,7 @@ TEST_F(WavePlugins, DecoderRefusesWhatItCannotRead) {
 TEST_F(WavePlugins, FileInfoReadsTheLengthFromTheHeader) {
     struct Case {
         const char *name;
-        WavSpec spec;
+        WavShape shape;
         int lengthMs;
         int code;
     } cases[] = {
@@ -531,7 +531,7 @@ TEST_F(WavePlugins, FileInfoReadsTheLengthFromTheHeader) {
     };
     const Plugins &plugins = Loaded();
     for (const Case &c : cases) {
-        fs::path input = Write("My Song.wav", MakeWav(c.spec, MakeSamples(c.spec)));
+        fs::path input = Write("My Song.wav", MakeWav(c.shape, MakeSamples(c.shape)));
         char title[500] = "unchanged";
         int length = 0;
         plugins.decoder->GetFileInfo(input.c_str(), title, &length);
@@ -683,7 +683,7 @@ int64_t Rescale(int64_t v, uint16_t from, uint16_t to) {
 TEST_F(WavePlugins, EncoderChangesDepthAndCopiesMonoToStereo) {
     struct Case {
         const char *params;
-        WavSpec input;
+        WavShape input;
         uint16_t bits;
         uint16_t channels;
     } cases[] = {
@@ -716,7 +716,7 @@ TEST_F(WavePlugins, EncoderChangesDepthAndCopiesMonoToStereo) {
 TEST_F(WavePlugins, EncoderRefusesChangesItCannotMakeExactly) {
     struct Case {
         const char *params;
-        WavSpec input;
+        WavShape input;
     } cases[] = {
         {"c:1", {44100, 2, 16, 100}},
         {"c:2", {44100, 6, 16, 100}},
@@ -865,13 +865,13 @@ TEST_F(WavePlugins, OtherProgramsReadOurOutput) {
     bool ffmpeg = HasProgram("ffmpeg");
     if (!sox && !ffmpeg)
         GTEST_SKIP() << "neither sox nor ffmpeg is installed";
-    WavSpec specs[] = {
+    WavShape shapes[] = {
         {44100, 2, 16, 22051}, {96000, 6, 24, 9601}, {22050, 1, 8, 2205}, {48000, 8, 32, 4801}};
-    for (const WavSpec &spec : specs) {
+    for (const WavShape &shape : shapes) {
         std::string name =
-            std::to_string(spec.bits) + "-bit " + std::to_string(spec.channels) + " ch";
-        std::string samples = MakeSamples(spec, 11);
-        fs::path input = Write("in.wav", MakeWav(spec, samples));
+            std::to_string(shape.bits) + "-bit " + std::to_string(shape.channels) + " ch";
+        std::string samples = MakeSamples(shape, 11);
+        fs::path input = Write("in.wav", MakeWav(shape, samples));
         fs::path output = folder / "ours.wav";
         ASSERT_EQ(Transcode(input, output).endOfStream, 1) << name;
         if (sox) {
@@ -879,13 +879,13 @@ TEST_F(WavePlugins, OtherProgramsReadOurOutput) {
             for (const char *field : {"-r", "-c", "-b"})
                 info += Capture(std::string("sox --i ") + field + " '" + output.string() + "'",
                                 folder / "info");
-            std::string expected = std::to_string(spec.rate) + "\n" +
-                                   std::to_string(spec.channels) + "\n" +
-                                   std::to_string(spec.bits) + "\n";
+            std::string expected = std::to_string(shape.rate) + "\n" +
+                                   std::to_string(shape.channels) + "\n" +
+                                   std::to_string(shape.bits) + "\n";
             EXPECT_EQ(info, expected) << name;
         }
         if (ffmpeg) {
-            std::string raw = DecodeWithFfmpeg(output, spec.bits, folder / "raw");
+            std::string raw = DecodeWithFfmpeg(output, shape.bits, folder / "raw");
             EXPECT_EQ(FirstDifference(samples, raw), "") << name;
         }
     }

@@ -32,7 +32,7 @@ struct Playback {
     pa_threaded_mainloop *loop = nullptr;
     pa_context *context = nullptr;
     pa_stream *stream = nullptr;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
     pa_channel_map map{};
     std::string partialFrame;  // bytes of a frame that a Write cut in two
     uint64_t writtenBytes = 0; // since Open or the last Flush
@@ -100,9 +100,9 @@ bool StreamReady() {
 }
 
 // Volume 0..255 scales the amplitude; pan -128..128 turns the other side down.
-pa_cvolume VolumeOf(const pa_sample_spec &spec, const pa_channel_map &map) {
+pa_cvolume VolumeOf(const pa_sample_spec &sampleFormat, const pa_channel_map &map) {
     pa_cvolume levels;
-    pa_cvolume_set(&levels, spec.channels, pa_sw_volume_from_linear(volume / 255.0));
+    pa_cvolume_set(&levels, sampleFormat.channels, pa_sw_volume_from_linear(volume / 255.0));
     if (pan != 0 && pa_channel_map_can_balance(&map))
         pa_cvolume_set_balance(&levels, &map, pan / 128.0f);
     return levels;
@@ -130,7 +130,7 @@ void Release(pa_operation *operation) {
 void ApplyVolume() {
     if (!StreamReady())
         return;
-    pa_cvolume levels = VolumeOf(playback.spec, playback.map);
+    pa_cvolume levels = VolumeOf(playback.sampleFormat, playback.map);
     Release(pa_context_set_sink_input_volume(playback.context, pa_stream_get_index(playback.stream),
                                              &levels, nullptr, nullptr));
 }
@@ -143,7 +143,7 @@ pa_usec_t StreamTime() {
 }
 
 int BytesToMs(uint64_t bytes) {
-    uint64_t perSecond = pa_bytes_per_second(&playback.spec);
+    uint64_t perSecond = pa_bytes_per_second(&playback.sampleFormat);
     return perSecond == 0 ? 0 : static_cast<int>(bytes * 1000 / perSecond);
 }
 
@@ -204,32 +204,33 @@ pa_buffer_attr BufferOf(int bufferMs, int prebufferMs) {
     attr.minreq = UINT32_MAX;
     attr.fragsize = UINT32_MAX;
     int buffer = bufferMs > 0 ? bufferMs : kDefaultBufferMs;
-    attr.tlength = static_cast<uint32_t>(
-        pa_usec_to_bytes(static_cast<pa_usec_t>(buffer) * PA_USEC_PER_MSEC, &playback.spec));
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(
+        static_cast<pa_usec_t>(buffer) * PA_USEC_PER_MSEC, &playback.sampleFormat));
     attr.prebuf = UINT32_MAX;
     if (prebufferMs > 0)
         attr.prebuf = static_cast<uint32_t>(std::min<size_t>(
             attr.tlength, pa_usec_to_bytes(static_cast<pa_usec_t>(prebufferMs) * PA_USEC_PER_MSEC,
-                                           &playback.spec)));
+                                           &playback.sampleFormat)));
     return attr;
 }
 
 // Latency of the connected stream in milliseconds, or -1 when it did not connect.
 int ConnectStream(int bufferMs, int prebufferMs) {
     pa_threaded_mainloop_lock(playback.loop);
-    playback.stream = pa_stream_new(playback.context, "Kernova", &playback.spec, &playback.map);
+    playback.stream =
+        pa_stream_new(playback.context, "Kernova", &playback.sampleFormat, &playback.map);
     int latency = -1;
     if (playback.stream != nullptr) {
         pa_stream_set_state_callback(playback.stream, OnStreamEvent, playback.loop);
         pa_buffer_attr attr = BufferOf(bufferMs, prebufferMs);
-        pa_cvolume levels = VolumeOf(playback.spec, playback.map);
+        pa_cvolume levels = VolumeOf(playback.sampleFormat, playback.map);
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
                                                     PA_STREAM_AUTO_TIMING_UPDATE);
         if (pa_stream_connect_playback(playback.stream, nullptr, &attr, flags, &levels, nullptr) >=
                 0 &&
             WaitUntil(StreamSettled, kConnectTimeoutUs) && StreamReady()) {
             const pa_buffer_attr *granted = pa_stream_get_buffer_attr(playback.stream);
-            latency = static_cast<int>(pa_bytes_to_usec(granted->tlength, &playback.spec) /
+            latency = static_cast<int>(pa_bytes_to_usec(granted->tlength, &playback.sampleFormat) /
                                        PA_USEC_PER_MSEC);
         }
     }
@@ -243,17 +244,17 @@ bool DescribeFormat(int rate, int channels, int bits) {
     if (bits % 8 != 0 || bits < 8 || bits > 32 || channels <= 0 ||
         channels > static_cast<int>(PA_CHANNELS_MAX) || rate <= 0)
         return false;
-    playback.spec.format = formats[bits / 8 - 1];
-    playback.spec.rate = static_cast<uint32_t>(rate);
-    playback.spec.channels = static_cast<uint8_t>(channels);
-    return pa_sample_spec_valid(&playback.spec) &&
-           pa_channel_map_init_auto(&playback.map, playback.spec.channels, PA_CHANNEL_MAP_WAVEEX) !=
-               nullptr;
+    playback.sampleFormat.format = formats[bits / 8 - 1];
+    playback.sampleFormat.rate = static_cast<uint32_t>(rate);
+    playback.sampleFormat.channels = static_cast<uint8_t>(channels);
+    return pa_sample_spec_valid(&playback.sampleFormat) &&
+           pa_channel_map_init_auto(&playback.map, playback.sampleFormat.channels,
+                                    PA_CHANNEL_MAP_WAVEEX) != nullptr;
 }
 
 // Hands whole frames to the stream (mainloop locked); false when the stream refused them.
 bool QueueFrames(const char *data, size_t bytes) {
-    size_t frame = pa_frame_size(&playback.spec);
+    size_t frame = pa_frame_size(&playback.sampleFormat);
     size_t whole = bytes / frame * frame;
     if (whole > 0 &&
         pa_stream_write(playback.stream, data, whole, nullptr, 0, PA_SEEK_RELATIVE) < 0)

@@ -138,7 +138,7 @@ const char *tests[][2] = {
     {"l:5 b:24", "test_l5_24bit"},
 };
 
-const knplugin::EncoderSpec kSpec = {
+const knplugin::EncoderTraits kTraits = {
     "flac - FLAC lossless encoder (libFLAC)",
     "flac",
     "FLAC files",
@@ -166,5 +166,5 @@ const knplugin::EncoderSpec kSpec = {
 } // namespace
 
 extern "C" EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kSpec);
+    return knplugin::RegisterEncoder(kTraits);
 }

@@ -196,7 +196,7 @@ const char *tests[][2] = {
     {"m:abr b:96 c:m", "test_abr96_mono"}, {"m:cbr b:64 f:22050", "test_cbr64_22050.mp3"},
 };
 
-const knplugin::EncoderSpec kSpec = {
+const knplugin::EncoderTraits kTraits = {
     "mp3 - MPEG-1/2 Layer III encoder (LAME)",
     "mp3",
     "MPEG Layer 3 files",
@@ -232,5 +232,5 @@ const knplugin::EncoderSpec kSpec = {
 } // namespace
 
 extern "C" EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kSpec);
+    return knplugin::RegisterEncoder(kTraits);
 }

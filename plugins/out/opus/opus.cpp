@@ -161,7 +161,7 @@ const char *tests[][2] = {
     {"b:96 a:lowdelay", "test_lowdelay96"},
 };
 
-const knplugin::EncoderSpec kSpec = {
+const knplugin::EncoderTraits kTraits = {
     "opus - Ogg Opus encoder (libopus)",
     "opus",
     "Ogg Opus files",
@@ -191,5 +191,5 @@ const knplugin::EncoderSpec kSpec = {
 } // namespace
 
 extern "C" EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kSpec);
+    return knplugin::RegisterEncoder(kTraits);
 }

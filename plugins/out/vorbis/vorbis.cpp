@@ -166,7 +166,7 @@ const char *tests[][2] = {
     {"b:96", "test_b96.ogg"}, {"b:192", "test_b192"},
 };
 
-const knplugin::EncoderSpec kSpec = {
+const knplugin::EncoderTraits kTraits = {
     "vorbis - Ogg Vorbis encoder (libvorbis)",
     "ogg",
     "Ogg Vorbis files",
@@ -193,5 +193,5 @@ const knplugin::EncoderSpec kSpec = {
 } // namespace
 
 extern "C" EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kSpec);
+    return knplugin::RegisterEncoder(kTraits);
 }

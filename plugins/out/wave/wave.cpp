@@ -195,7 +195,7 @@ int Start(const char *outputName, ParamValues &params, const WAVEFORMATEX &forma
 
 const char *tests[][2] = {{"b:16", "test16.wav"}, {"b:24", "test24"}, {"b:8", "test8.wav"}};
 
-const knplugin::EncoderSpec kSpec = {
+const knplugin::EncoderTraits kTraits = {
     "wave - PCM WAV writer",
     "wav",
     "Wave files",
@@ -226,5 +226,5 @@ const knplugin::EncoderSpec kSpec = {
 } // namespace
 
 extern "C" EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kSpec);
+    return knplugin::RegisterEncoder(kTraits);
 }
