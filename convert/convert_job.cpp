@@ -132,15 +132,8 @@ bool SetEncoderParams() {
 }
 
 bool ReportLength() {
-    char title[500] = {};
-    int lengthMs = 0;
-    if (currentInModule->GetFileInfo)
-        currentInModule->GetFileInfo(converterState.inputName, title, &lengthMs);
-    if (lengthMs > 0) {
-        converterState.onLength(lengthMs / 1000);
-        converterState.onPosition(0);
+    if (ReportInputLength() > 0)
         return true;
-    }
     if (currentInModule->version != IN_MODULE_VERSION_WITH_ERROR_CODE)
         return true;
     const int code = currentInModule->IsPaused ? currentInModule->IsPaused() : 0;

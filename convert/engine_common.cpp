@@ -64,6 +64,18 @@ void ApplyDecoderParams(bool describe) {
     converterState.onMessage(KN_MSG_DECODER_PARAMS, Arg(converterState.decoderParams));
 }
 
+int ReportInputLength() {
+    char title[500] = {};
+    int lengthMs = 0;
+    if (currentInModule->GetFileInfo)
+        currentInModule->GetFileInfo(converterState.inputName, title, &lengthMs);
+    if (lengthMs > 0) {
+        converterState.onLength(lengthMs / 1000);
+        converterState.onPosition(0);
+    }
+    return lengthMs > 0 ? lengthMs : 0;
+}
+
 void DeleteStaleSettingsFiles() {
     const std::string settings = std::string("plugins") + platform::kPathSeparator + "in" +
                                  platform::kPathSeparator + "tmpset.dat";

@@ -14,6 +14,9 @@ char *ChooseDecoder();
 // Hands -DECPARAM to the loaded decoder; with describe, an accepted text is echoed as the
 // decoder describes it.
 void ApplyDecoderParams(bool describe);
+// Asks the loaded decoder for the input's length; when it knows one, reports it in seconds
+// (onLength) with position 0. Returns the length in milliseconds, 0 when unknown.
+int ReportInputLength();
 // Deletes the settings files that earlier versions left in the current folder.
 void DeleteStaleSettingsFiles();
 // Removes the library suffix (".so") from the end of a module file name.

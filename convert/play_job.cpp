@@ -35,24 +35,13 @@ bool AttachPlaybackOutput() {
     return true;
 }
 
-void ReportPlayLength() {
-    char title[500] = {};
-    int lengthMs = 0;
-    if (currentInModule->GetFileInfo)
-        currentInModule->GetFileInfo(converterState.inputName, title, &lengthMs);
-    if (lengthMs > 0) {
-        converterState.onLength(lengthMs / 1000);
-        converterState.onPosition(0);
-    }
-}
-
 int PlayLoadedFile() {
     DeleteStaleSettingsFiles();
     if (!AttachPlaybackOutput())
         return KN_RESULT_FAILED;
     if (currentInModule->Init)
         currentInModule->Init();
-    ReportPlayLength();
+    ReportInputLength();
     ApplyDecoderParams(true);
     const int decoded =
         DecodeFile(converterState.inputName, kPlayVolume, converterState.previewSeconds);
