@@ -1,10 +1,10 @@
 // The library's exports: C names, default visibility, thin calls into the core.
 #include <cstdint>
 
+#include "kernova/export.h"
+
 #include "core/core.h"
 #include "modules/gui.h"
-
-#define KERNOVA_EXPORT extern "C" __attribute__((visibility("default")))
 
 KERNOVA_EXPORT int InitKernova_DLL() {
     return InitKernova();

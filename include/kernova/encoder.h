@@ -20,6 +20,8 @@
 #include "kernova/winamp.h"
 #include <stdint.h>
 
+#include "kernova/export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

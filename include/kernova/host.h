@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include "kernova/export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

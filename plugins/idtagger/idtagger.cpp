@@ -201,6 +201,6 @@ TagTable tagTable = [] {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) TagTable *zorvGetTagModule() {
+KERNOVA_EXPORT TagTable *zorvGetTagModule() {
     return &tagTable;
 }

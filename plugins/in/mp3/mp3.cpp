@@ -120,10 +120,10 @@ const knplugin::DecoderDefinition definition = {
 
 } // namespace
 
-extern "C" In_Module *QZconvInputModAddr() {
+KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
     return knplugin::GetDecoderModule(definition);
 }
 
-extern "C" InputModuleEx *QZconvInputModAddrEx() {
+KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
     return knplugin::GetDecoderModuleEx();
 }

@@ -435,6 +435,6 @@ Out_Module module = {16,    description, 0,      nullptr, nullptr,       Config,
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) Out_Module *winampGetOutModule() {
+KERNOVA_EXPORT Out_Module *winampGetOutModule() {
     return &module;
 }

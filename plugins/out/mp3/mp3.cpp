@@ -231,6 +231,6 @@ const knplugin::EncoderTraits kTraits = {
 
 } // namespace
 
-extern "C" EncoderTable *RegisterCompressModule() {
+KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
     return knplugin::RegisterEncoder(kTraits);
 }

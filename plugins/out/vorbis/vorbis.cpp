@@ -192,6 +192,6 @@ const knplugin::EncoderTraits kTraits = {
 
 } // namespace
 
-extern "C" EncoderTable *RegisterCompressModule() {
+KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
     return knplugin::RegisterEncoder(kTraits);
 }

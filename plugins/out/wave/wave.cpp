@@ -225,6 +225,6 @@ const knplugin::EncoderTraits kTraits = {
 
 } // namespace
 
-extern "C" EncoderTable *RegisterCompressModule() {
+KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
     return knplugin::RegisterEncoder(kTraits);
 }
