@@ -100,31 +100,53 @@ bool WriteAll(Out_Module *out, char *data, size_t bytes, uint32_t frameBytes) {
     return true;
 }
 
-// The decoding thread. It keeps the last few bytes of each block back until the next one is
-// decoded, and writes only when more than that is waiting, so that no write, the stream's
-// last included, is a tiny one.
+// Adds the `bytes` at `data` behind the held bytes. When they would not fit, all held bytes but
+// the last smallest piece are written first, so that what stays held is never a tiny write.
+bool JoinHeld(Out_Module *out, std::vector<char> &held, size_t &heldBytes, const char *data,
+              size_t bytes, uint32_t frameBytes) {
+    if (heldBytes + bytes > held.size()) {
+        size_t minPiece = MinPieceBytes(frameBytes);
+        size_t ready = heldBytes - minPiece;
+        if (!WriteAll(out, held.data(), ready, frameBytes))
+            return false;
+        std::memmove(held.data(), held.data() + ready, minPiece);
+        heldBytes = minPiece;
+    }
+    std::memcpy(held.data() + heldBytes, data, bytes);
+    heldBytes += bytes;
+    return true;
+}
+
+// The decoding thread. Blocks are read alternately into two buffers, and a block is written
+// only once the next one has been read: a tiny read (the stream's last, or a short one at the
+// start) joins the block before it, so that no write, the last included, is a tiny one. Whole
+// blocks go out without being moved, and in step with encoders whose blocks have as many frames.
 void Decode(std::unique_ptr<DecoderStream> stream, Out_Module *out, HWND window) {
     PcmFormat format = stream->Format();
     if (out->Open(static_cast<int>(format.rate), format.channels, format.bits, -1, -1) < 0)
         return;
     uint32_t frameBytes = format.FrameBytes();
-    size_t keep = MinPieceBytes(frameBytes);
-    std::vector<char> block(2 * keep + kBlockFrames * frameBytes);
-    size_t pending = 0; // below 2 x keep whenever a block is read
+    size_t minPiece = MinPieceBytes(frameBytes);
+    // Room for a block plus a tiny read joined to it.
+    std::vector<char> held(kBlockFrames * frameBytes + minPiece);
+    std::vector<char> next(held.size());
+    size_t heldBytes = 0;
     while (!stopRequested) {
-        size_t frames = stream->Read(block.data() + pending, kBlockFrames);
+        size_t frames = stream->Read(next.data(), kBlockFrames);
         if (frames == 0)
             break;
-        pending += frames * frameBytes;
-        if (pending < 2 * keep)
+        size_t bytes = frames * frameBytes;
+        if (heldBytes > 0 && (heldBytes < minPiece || bytes < minPiece)) {
+            if (!JoinHeld(out, held, heldBytes, next.data(), bytes, frameBytes))
+                return;
             continue;
-        size_t ready = pending - keep;
-        if (!WriteAll(out, block.data(), ready, frameBytes))
+        }
+        if (heldBytes > 0 && !WriteAll(out, held.data(), heldBytes, frameBytes))
             return;
-        std::memmove(block.data(), block.data() + ready, keep);
-        pending = keep;
+        std::swap(held, next);
+        heldBytes = bytes;
     }
-    if (stopRequested || (pending > 0 && !WriteAll(out, block.data(), pending, frameBytes)))
+    if (stopRequested || (heldBytes > 0 && !WriteAll(out, held.data(), heldBytes, frameBytes)))
         return;
     lastError = stream->EndCode();
     PostMessageA(window, WM_WA_MPEG_EOF, 0, 0);

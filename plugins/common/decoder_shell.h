@@ -18,8 +18,10 @@
 #ifndef KERNOVA_PLUGINS_DECODER_SHELL_H
 #define KERNOVA_PLUGINS_DECODER_SHELL_H
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "kernova/decoder.h"
@@ -70,29 +72,41 @@ In_Module *GetDecoderModule(const DecoderDefinition &definition);
 // The extension table: -DECPARAM accepts only an empty (or blank) text.
 InputModuleEx *GetDecoderModuleEx();
 
-// Stores one sample of `bits` bits (a signed value in that range) in the output layout at `out`
-// and returns the position after it: 8-bit samples become unsigned.
-inline char *StoreSample(char *out, int32_t value, uint16_t bits) {
-    if (bits == 8) {
-        *out = static_cast<char>(value + 128);
-        return out + 1;
-    }
-    // Spelled out per depth: this runs once per sample and a loop over the bytes is slow.
+// Stores one sample of `Bits` bits (a signed value in that range) in the output layout at `out`:
+// 8-bit samples become unsigned, the others little-endian, in one store of a value of their own
+// width where the machine is little-endian itself (which also lets loops over them vectorise).
+template <uint16_t Bits> inline void PutSample(char *out, int32_t value) {
     auto u = static_cast<uint32_t>(value);
+    if constexpr (Bits == 8) {
+        *out = static_cast<char>(value + 128);
+    } else if constexpr (std::endian::native != std::endian::little) {
+        for (int i = 0; i < Bits / 8; i++)
+            out[i] = static_cast<char>(u >> (8 * i));
+    } else if constexpr (Bits == 16) {
+        auto narrow = static_cast<uint16_t>(u);
+        std::memcpy(out, &narrow, sizeof narrow);
+    } else {
+        std::memcpy(out, &u, Bits / 8);
+    }
+}
+
+// Stores one sample of `bits` bits in the output layout at `out` (see PutSample) and returns the
+// position after it.
+inline char *StoreSample(char *out, int32_t value, uint16_t bits) {
+    // Spelled out per depth: this runs once per sample and a loop over the bytes is slow.
     switch (bits) {
+    case 8:
+        PutSample<8>(out, value);
+        return out + 1;
     case 16:
-        out[0] = static_cast<char>(u);
-        out[1] = static_cast<char>(u >> 8);
+        PutSample<16>(out, value);
         return out + 2;
     case 24:
-        out[0] = static_cast<char>(u);
-        out[1] = static_cast<char>(u >> 8);
-        out[2] = static_cast<char>(u >> 16);
+        PutSample<24>(out, value);
         return out + 3;
     default:
-        for (int shift = 0; shift < bits; shift += 8)
-            *out++ = static_cast<char>(u >> shift);
-        return out;
+        PutSample<32>(out, value);
+        return out + 4;
     }
 }
 

@@ -20,6 +20,49 @@ uint16_t OutputBits(uint32_t sourceBits) {
     return sourceBits <= 8 ? 8 : sourceBits <= 16 ? 16 : sourceBits <= 24 ? 24 : 32;
 }
 
+// Stores frames [first, first + count) of the decoded channels interleaved at `out`, shifted up
+// to the output depth, and returns the position after them. One copy per depth and common
+// channel count, so that the loop over a frame's samples does not ask the depth per sample.
+using InterleaveFunc = char *(*)(char *out, const FLAC__int32 *const channels[],
+                                 uint16_t channelCount, uint32_t first, uint32_t count, int shift);
+
+template <uint16_t Bits, uint16_t Channels>
+char *Interleave(char *out, const FLAC__int32 *const channels[], uint16_t channelCount,
+                 uint32_t first, uint32_t count, int shift) {
+    // Local copies of the channel pointers, which stores through `out` cannot change, and
+    // indexed stores: together they let the compiler vectorise the loop.
+    const FLAC__int32 *source[knplugin::kMaxChannels];
+    size_t perFrame = Channels != 0 ? Channels : channelCount; // FLAC has at most 8
+    for (size_t c = 0; c < perFrame; c++)
+        source[c] = channels[c] + first;
+    constexpr size_t kSampleBytes = Bits / 8;
+    for (size_t i = 0; i < count; i++)
+        for (size_t c = 0; c < perFrame; c++) {
+            auto value = static_cast<int32_t>(static_cast<uint32_t>(source[c][i]) << shift);
+            knplugin::PutSample<Bits>(out + (i * perFrame + c) * kSampleBytes, value);
+        }
+    return out + count * perFrame * kSampleBytes;
+}
+
+template <uint16_t Bits> InterleaveFunc PickForDepth(uint16_t channels) {
+    return channels == 1   ? Interleave<Bits, 1>
+           : channels == 2 ? Interleave<Bits, 2>
+                           : Interleave<Bits, 0>;
+}
+
+InterleaveFunc PickInterleave(uint16_t bits, uint16_t channels) {
+    switch (bits) {
+    case 8:
+        return PickForDepth<8>(channels);
+    case 16:
+        return PickForDepth<16>(channels);
+    case 24:
+        return PickForDepth<24>(channels);
+    default:
+        return PickForDepth<32>(channels);
+    }
+}
+
 struct DecoderDeleter {
     void operator()(FLAC__StreamDecoder *decoder) const { FLAC__stream_decoder_delete(decoder); }
 };
@@ -66,24 +109,22 @@ class FlacStream final : public knplugin::DecoderStream {
     knplugin::PcmFormat Format() const override { return format; }
     uint64_t LengthFrames() const override { return totalFrames; }
 
+    // Decodes straight into `buffer`; only the part of a frame that does not fit waits in
+    // `pending` for the next call.
     size_t Read(char *buffer, size_t frames) override {
         size_t frameBytes = format.FrameBytes();
-        size_t wanted = frames * frameBytes;
-        size_t copied = 0;
-        while (copied < wanted) {
-            if (pendingStart == pending.size()) {
-                pending.clear();
-                pendingStart = 0;
-                if (!DecodeFrame())
-                    break;
-                continue;
-            }
-            size_t now = std::min(wanted - copied, pending.size() - pendingStart);
-            std::memcpy(buffer + copied, pending.data() + pendingStart, now);
-            pendingStart += now;
-            copied += now;
+        size_t taken = std::min(frames * frameBytes, pendingEnd - pendingStart);
+        if (taken > 0)
+            std::memcpy(buffer, pending.data() + pendingStart, taken);
+        pendingStart += taken;
+        target = buffer + taken;
+        targetFrames = frames - taken / frameBytes;
+        while (targetFrames > 0 && DecodeFrame()) {
         }
-        return copied / frameBytes;
+        size_t read = static_cast<size_t>(target - buffer) / frameBytes;
+        target = nullptr;
+        targetFrames = 0;
+        return read;
     }
 
     int EndCode() const override {
@@ -106,15 +147,22 @@ class FlacStream final : public knplugin::DecoderStream {
         return false;
     }
 
+    // Stores the frame in the reader's buffer as far as it has room, the rest in `pending`.
     void Append(const FLAC__Frame *frame, const FLAC__int32 *const channels[]) {
         uint32_t samples = frame->header.blocksize;
-        size_t start = pending.size();
-        pending.resize(start + samples * format.FrameBytes());
-        char *out = pending.data() + start;
-        int32_t scale = int32_t(1) << (format.bits - sourceBits);
-        for (uint32_t i = 0; i < samples; i++)
-            for (uint16_t c = 0; c < format.channels; c++)
-                out = knplugin::StoreSample(out, channels[c][i] * scale, format.bits);
+        auto direct = static_cast<uint32_t>(std::min<size_t>(samples, targetFrames));
+        if (direct > 0) {
+            target = interleave(target, channels, format.channels, 0, direct, shift);
+            targetFrames -= direct;
+        }
+        if (direct == samples)
+            return;
+        size_t rest = (samples - direct) * format.FrameBytes();
+        if (pending.size() < rest)
+            pending.resize(rest);
+        interleave(pending.data(), channels, format.channels, direct, samples - direct, shift);
+        pendingStart = 0;
+        pendingEnd = rest;
     }
 
     static FLAC__StreamDecoderWriteStatus OnWrite(const FLAC__StreamDecoder *,
@@ -143,6 +191,8 @@ class FlacStream final : public knplugin::DecoderStream {
         self->totalFrames = info.total_samples;
         self->format = {info.sample_rate, static_cast<uint16_t>(info.channels),
                         OutputBits(info.bits_per_sample)};
+        self->shift = static_cast<int>(self->format.bits - info.bits_per_sample);
+        self->interleave = PickInterleave(self->format.bits, self->format.channels);
     }
 
     static void OnError(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus, void *data) {
@@ -159,8 +209,13 @@ class FlacStream final : public knplugin::DecoderStream {
     bool ended = false;
     bool damaged = false;
     bool signatureMatches = true;
-    std::vector<char> pending; // decoded bytes not yet read, from pendingStart on
+    int shift = 0; // from the source's depth up to the output's
+    InterleaveFunc interleave = nullptr;
+    char *target = nullptr; // where the current Read wants its next frame
+    size_t targetFrames = 0;
+    std::vector<char> pending; // decoded bytes not yet read: pendingStart to pendingEnd
     size_t pendingStart = 0;
+    size_t pendingEnd = 0;
 };
 
 std::unique_ptr<knplugin::DecoderStream> OpenFlac(const char *file, int &error) {
@@ -178,10 +233,10 @@ const knplugin::DecoderDefinition definition = {
 
 } // namespace
 
-extern "C" In_Module *QZconvInputModAddr() {
+KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
     return knplugin::GetDecoderModule(definition);
 }
 
-extern "C" InputModuleEx *QZconvInputModAddrEx() {
+KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
     return knplugin::GetDecoderModuleEx();
 }
