@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kernova/winamp.h"
@@ -13,10 +14,14 @@ namespace platform {
 
 #if defined(_WIN32)
 constexpr char kPathSeparator = '\\';
+constexpr const char *kLibraryPrefix = ""; // the core is kernova.dll
 constexpr const char *kLibrarySuffix = ".dll";
+constexpr const char *kExecutableSuffix = ".exe";
 #else
 constexpr char kPathSeparator = '/';
+constexpr const char *kLibraryPrefix = "lib"; // the core is libkernova.so
 constexpr const char *kLibrarySuffix = ".so";
+constexpr const char *kExecutableSuffix = "";
 #endif
 
 // ---- Files and folders ----
@@ -55,7 +60,8 @@ void UnlockFile(FileLockHandle lock);
 
 // ---- Libraries ----
 
-using LibraryHandle = void *;
+// The system's own handle type, so that plug-in tables can hold it as it is.
+using LibraryHandle = HINSTANCE;
 LibraryHandle LoadLibrary(const char *path); // null on failure
 void *GetExport(LibraryHandle library, const char *name);
 void FreeLibrary(LibraryHandle library);
@@ -114,6 +120,25 @@ bool IsTerminal(int fd);
 // what it did before. The handler runs as a signal handler: it may only touch lock-free atomics
 // and call async-signal-safe functions. Called from the main thread only.
 void SetInterruptHandler(void (*handler)());
+
+// ---- Processes and environment (the test programs run the built programs through these) ----
+
+// Runs `program` with `args` (each one argument, no shell in between) in the folder `cwd`
+// (empty: ours), with `env` added to our environment, standard input empty and standard
+// output and error written to the files `outFile` and `errFile`. A run that takes longer
+// than timeoutSeconds is killed and gives 124. Returns the exit code, -1 when the program
+// cannot be started.
+int RunProcess(const std::string &program, const std::vector<std::string> &args,
+               const std::string &cwd, const std::vector<std::pair<std::string, std::string>> &env,
+               const std::string &outFile, const std::string &errFile, int timeoutSeconds);
+// The value of an environment variable; empty when it is not set.
+std::string GetEnvironment(const char *name);
+// True when the variable is set, even to an empty value.
+bool HasEnvironment(const char *name);
+// Sets (or, with a null value, removes) an environment variable of this process.
+void SetEnvironment(const char *name, const char *value);
+// Full path of the library or program whose code or data holds `address`; empty on failure.
+std::string GetModulePath(const void *address);
 
 // ---- Audio format layer ----
 // Stands in for the Windows Audio Compression Manager (ACM): the same calls, flags and result
