@@ -12,10 +12,59 @@
 
 #include <stdint.h>
 
+#include "kernova/export.h"
+
 #if defined(_WIN32)
-#include <windows.h>
-/* mmreg.h needs the types of windows.h. */
-#include <mmreg.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * The Windows types, declared exactly as windows.h declares them, so that plug-ins may
+ * include windows.h before or after this header and the core needs no system header.
+ */
+struct HWND__;
+typedef struct HWND__ *HWND;
+struct HINSTANCE__;
+typedef struct HINSTANCE__ *HINSTANCE;
+
+#define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
+#define WM_USER 0x0400
+
+#ifdef _WIN64
+__declspec(dllimport) int __stdcall PostMessageA(HWND hWnd, unsigned int Msg,
+                                                 unsigned long long wParam, long long lParam);
+#else
+__declspec(dllimport) int __stdcall PostMessageA(HWND hWnd, unsigned int Msg, unsigned int wParam,
+                                                 long lParam);
+#endif
+
+#ifndef WAVE_FORMAT_PCM
+#define WAVE_FORMAT_PCM 1
+#endif
+
+#ifndef _WAVEFORMATEX_
+#define _WAVEFORMATEX_
+#pragma pack(push, 1)
+/* PCM format record, 18 bytes packed. */
+typedef struct tWAVEFORMATEX {
+    unsigned short wFormatTag;     /* 1 = PCM */
+    unsigned short nChannels;      /* channels */
+    unsigned long nSamplesPerSec;  /* frames per second */
+    unsigned long nAvgBytesPerSec; /* nSamplesPerSec * nBlockAlign */
+    unsigned short nBlockAlign;    /* bytes per frame */
+    unsigned short wBitsPerSample; /* 8, 16, 24 or 32 */
+    unsigned short cbSize;         /* 0 for PCM */
+} WAVEFORMATEX, *PWAVEFORMATEX, *NPWAVEFORMATEX, *LPWAVEFORMATEX;
+#pragma pack(pop)
+#endif
+
+#ifdef __cplusplus
+}
+#endif
+
 #else
 
 #ifdef __cplusplus

@@ -1,0 +1,120 @@
+// Files and folders on the Win32 file services.
+// Only the core Win32 headers: the multimedia ones declare names the platform layer has too.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+// windows.h maps these names to its ANSI functions; the platform layer has its own.
+#undef DeleteFile
+
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+// Calls fill(buffer, size) with a growing buffer until the whole text fits. fill returns the
+// length written, or at least size when the text was cut.
+template <typename Fill> std::string ReadGrowing(Fill fill) {
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return std::string();
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool IsDriveRoot(const std::string &path) {
+    return path.size() == 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+HANDLE OpenForIdentity(const char *path) {
+    // Backup semantics lets a folder be opened as well as a file.
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool ReadIdentity(const char *path, BY_HANDLE_FILE_INFORMATION &info) {
+    HANDLE file = OpenForIdentity(path);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool read = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    return read;
+}
+
+bool IsDotEntry(const char *name) {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+FindEntry MakeEntry(const WIN32_FIND_DATAA &found) {
+    FindEntry entry;
+    entry.name = found.cFileName;
+    entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.isHidden = found.cFileName[0] == '.' || (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
+    return entry;
+}
+
+} // namespace
+
+std::string GetExecutablePath() {
+    return ReadGrowing(
+        [](char *buffer, DWORD size) { return GetModuleFileNameA(nullptr, buffer, size); });
+}
+
+std::string GetCurrentFolder() {
+    std::string folder = ReadGrowing([](char *buffer, DWORD size) {
+        DWORD length = GetCurrentDirectoryA(size, buffer);
+        // Too small a buffer gives the size needed, never less than the size offered.
+        return length > size ? size : length;
+    });
+    if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/') && !IsDriveRoot(folder))
+        folder.pop_back();
+    return folder;
+}
+
+bool CreateFolder(const char *path) {
+    return path != nullptr && CreateDirectoryA(path, nullptr) != 0;
+}
+
+bool DeleteFile(const char *path) {
+    return path != nullptr && DeleteFileA(path) != 0;
+}
+
+bool FileExists(const char *path) {
+    return path != nullptr && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsSameFile(const char *a, const char *b) {
+    BY_HANDLE_FILE_INFORMATION infoA, infoB;
+    if (a == nullptr || b == nullptr || !ReadIdentity(a, infoA) || !ReadIdentity(b, infoB))
+        return false;
+    return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+           infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+           infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
+bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries) {
+    entries.clear();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        if (!IsDotEntry(found.cFileName))
+            entries.push_back(MakeEntry(found));
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(entries.begin(), entries.end(),
+              [](const FindEntry &a, const FindEntry &b) { return a.name < b.name; });
+    return !entries.empty();
+}
+
+} // namespace platform

@@ -1,0 +1,46 @@
+// Terminal services: whether a descriptor is a console, and Ctrl-C delivered to a handler.
+// Only the core Win32 headers: the multimedia ones declare names the platform layer has too.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <io.h>
+
+#include "platform/platform.h"
+
+#include <atomic>
+
+namespace platform {
+
+namespace {
+
+// Written on the main thread, read on the thread the system creates for the console event.
+std::atomic<void (*)()> interruptHandler{nullptr};
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    void (*handler)() = interruptHandler.load();
+    if (event != CTRL_C_EVENT || handler == nullptr)
+        return FALSE;
+    handler();
+    return TRUE;
+}
+
+} // namespace
+
+bool IsTerminal(int fd) {
+    return _isatty(fd) != 0;
+}
+
+void SetInterruptHandler(void (*handler)()) {
+    static bool hooked = false;
+    interruptHandler.store(handler);
+    if (handler == nullptr) {
+        if (hooked)
+            SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+        hooked = false;
+        return;
+    }
+    if (!hooked)
+        hooked = SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
+}
+
+} // namespace platform
