@@ -21,6 +21,24 @@ size_t FindFolderEnd(std::string_view name) {
     return p != kNone && p >= kFirstSeparatorIndex ? p : kNone;
 }
 
+// Where CreateMultiLevelFolder starts looking for folder ends. On Windows it skips a drive
+// and its root ("D:\a": the first folder ends at index 4 at the earliest) or the two
+// backslashes of a network name, and leaves paths of under 5 characters alone; here it skips
+// the root folder's '/'. kNone: nothing to create.
+size_t FirstFolderSeparatorIndex([[maybe_unused]] std::string_view path) {
+#if defined(_WIN32)
+    if (path.size() < 5)
+        return kNone;
+    if (path[1] == ':')
+        return 4;
+    if (path.starts_with("\\\\"))
+        return 3;
+    return 0;
+#else
+    return 1;
+#endif
+}
+
 bool HasFilePart(std::string_view name) {
     size_t p = FindFolderEnd(name);
     return p == kNone || p + 1 < name.size();
@@ -225,7 +243,10 @@ int CreateMultiLevelFolder(const char *path) {
     std::string_view view(path);
     if (view.size() >= static_cast<size_t>(kMaxPathChars))
         return 1;
-    for (size_t p = 1; p < view.size(); ++p) {
+    const size_t start = FirstFolderSeparatorIndex(view);
+    if (start == kNone)
+        return 1;
+    for (size_t p = start; p < view.size(); ++p) {
         if (view[p] == kSep)
             platform::CreateFolder(std::string(view.substr(0, p)).c_str());
     }
