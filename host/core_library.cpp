@@ -27,8 +27,8 @@ std::string GetProgramFolder() {
 }
 
 bool LoadCoreLibrary(CoreLibrary &core, std::string &failure) {
-    std::string path =
-        GetProgramFolder() + platform::kPathSeparator + "libkernova" + platform::kLibrarySuffix;
+    std::string path = GetProgramFolder() + platform::kPathSeparator + platform::kLibraryPrefix +
+                       std::string("kernova") + platform::kLibrarySuffix;
     core = CoreLibrary{};
     core.handle = platform::LoadLibrary(path.c_str());
     if (!core.handle) {

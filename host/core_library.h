@@ -1,5 +1,5 @@
-// The core library as the program loads it: "libkernova" beside the executable, opened at run
-// time like any host would, never linked.
+// The core library as the program loads it: libkernova.so (kernova.dll) beside the executable,
+// opened at run time like any host would, never linked.
 #pragma once
 
 #include <string>
