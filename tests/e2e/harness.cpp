@@ -1,6 +1,8 @@
 #include "tests/e2e/harness.h"
 
-#include <cstdlib>
+#include "platform/platform.h"
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -9,17 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ShellQuote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
 
 std::string Slurp(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
@@ -31,6 +22,21 @@ std::string Slurp(const fs::path &path) {
 void CopyInto(const fs::path &from, const fs::path &to) {
     fs::create_directories(to.parent_path());
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
+// Windows programs end their printed lines with "\r\n"; the tests compare lines.
+std::string WithUnixLineEnds(std::string text) {
+#if defined(_WIN32)
+    std::string unix;
+    unix.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n')
+            unix += text[i];
+    }
+    return unix;
+#else
+    return text;
+#endif
 }
 
 } // namespace
@@ -45,13 +51,16 @@ Sandbox::Sandbox() {
     app = (base / "app").string();
     work = (base / "work").string();
     const fs::path bin = KN_BIN_DIR;
-    CopyInto(bin / "kernova", base / "app" / "kernova");
-    CopyInto(bin / "libkernova.so", base / "app" / "libkernova.so");
-    if (fs::exists(bin / "plugins" / "idtagger.so"))
-        CopyInto(bin / "plugins" / "idtagger.so", base / "app" / "plugins" / "idtagger.so");
-    CopyInto(fs::path(KN_TEST_BIN_DIR) / "kernova_probe", base / "app" / "kernova_probe");
-    if (fs::exists(fs::path(KN_TEST_BIN_DIR) / "gui_probe"))
-        CopyInto(fs::path(KN_TEST_BIN_DIR) / "gui_probe", base / "app" / "gui_probe");
+    CopyInto(bin / ProgramFile("kernova"), base / "app" / ProgramFile("kernova"));
+    CopyInto(bin / CoreLibraryFile(), base / "app" / CoreLibraryFile());
+    // Builds without the tag plug-in (Windows) run without one.
+    const std::string tagger = LibraryFile("idtagger");
+    if (fs::exists(bin / "plugins" / tagger))
+        CopyInto(bin / "plugins" / tagger, base / "app" / "plugins" / tagger);
+    const fs::path testBin = KN_TEST_BIN_DIR;
+    CopyInto(testBin / ProgramFile("kernova_probe"), base / "app" / ProgramFile("kernova_probe"));
+    if (fs::exists(testBin / ProgramFile("gui_probe")))
+        CopyInto(testBin / ProgramFile("gui_probe"), base / "app" / ProgramFile("gui_probe"));
 }
 
 Sandbox::~Sandbox() {
@@ -62,7 +71,7 @@ Sandbox::~Sandbox() {
 
 void Sandbox::AddTestPlugin(const std::string &name, const std::string &folder,
                             const std::string &asName) {
-    CopyInto(fs::path(KN_TEST_PLUGIN_DIR) / (name + ".so"), fs::path(app) / folder / asName);
+    CopyInto(fs::path(KN_TEST_PLUGIN_DIR) / LibraryFile(name), fs::path(app) / folder / asName);
 }
 
 void Sandbox::AddBuiltPlugin(const std::string &relative) {
@@ -85,39 +94,61 @@ std::string Sandbox::ReadFile(const std::string &path) const {
     return Slurp(target);
 }
 
+std::string Sandbox::ReadText(const std::string &path) const {
+    return WithUnixLineEnds(ReadFile(path));
+}
+
 bool Sandbox::Exists(const std::string &path) const {
     fs::path target = fs::path(path).is_absolute() ? fs::path(path) : fs::path(work) / path;
     return fs::exists(target);
 }
 
 RunResult Sandbox::Run(const std::vector<std::string> &args, const std::string &cwd) const {
-    return Exec((fs::path(app) / "kernova").string(), args, cwd);
+    return Exec((fs::path(app) / ProgramFile("kernova")).string(), args, cwd);
 }
 
 RunResult Sandbox::Probe(const std::vector<std::string> &args, const std::string &cwd) const {
-    return Exec((fs::path(app) / "kernova_probe").string(), args, cwd);
+    return Exec((fs::path(app) / ProgramFile("kernova_probe")).string(), args, cwd);
 }
 
 RunResult Sandbox::Exec(const std::string &program, const std::vector<std::string> &args,
                         const std::string &cwd) const {
     const fs::path out = fs::path(root) / "stdout.txt";
     const fs::path err = fs::path(root) / "stderr.txt";
-    const fs::path rc = fs::path(root) / "rc.txt";
-    std::string command = "cd " + ShellQuote(cwd.empty() ? work : cwd) + " && env";
-    for (const auto &[name, value] : env)
-        command += " " + ShellQuote(name + "=" + value);
-    // A hung run must fail its test, not stall the whole suite.
-    command += " timeout -k 5 " + std::to_string(timeoutSeconds) + " " + ShellQuote(program);
-    for (const auto &arg : args)
-        command += " " + ShellQuote(arg);
-    command += " </dev/null >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string());
-    command = "sh -c " + ShellQuote(command + "; echo $? >" + ShellQuote(rc.string()));
-    std::system(command.c_str());
+    const std::vector<std::pair<std::string, std::string>> variables(env.begin(), env.end());
+    // A run that cannot start must not show the output of the run before it.
+    std::error_code ignored;
+    fs::remove(out, ignored);
+    fs::remove(err, ignored);
     RunResult result;
-    result.out = Slurp(out);
-    result.err = Slurp(err);
-    result.exitCode = std::atoi(Slurp(rc).c_str());
+    // A hung run must fail its test (124), not stall the whole suite.
+    result.exitCode = platform::RunProcess(program, args, cwd.empty() ? work : cwd, variables,
+                                           out.string(), err.string(), timeoutSeconds);
+    result.out = WithUnixLineEnds(Slurp(out));
+    result.err = WithUnixLineEnds(Slurp(err));
     return result;
+}
+
+std::string ProgramFile(const std::string &name) {
+    return name + platform::kExecutableSuffix;
+}
+
+std::string LibraryFile(const std::string &name) {
+    return name + platform::kLibrarySuffix;
+}
+
+std::string CoreLibraryFile() {
+#if defined(_WIN32)
+    return LibraryFile("kernova");
+#else
+    return LibraryFile("libkernova");
+#endif
+}
+
+std::string NativePath(const std::string &path) {
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '/', platform::kPathSeparator);
+    return native;
 }
 
 std::vector<std::string> SplitLines(const std::string &text) {

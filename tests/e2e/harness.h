@@ -14,8 +14,8 @@ struct RunResult {
 
 class Sandbox {
   public:
-    // Copies bin/kernova, bin/libkernova.so, bin/plugins/idtagger.so and the probe into
-    // <root>/app; <root>/work is the current folder of the runs.
+    // Copies the program, the core library, the tag plug-in (where the build has one) and the
+    // probes from the build into <root>/app; <root>/work is the current folder of the runs.
     Sandbox();
     ~Sandbox();
     Sandbox(const Sandbox &) = delete;
@@ -25,7 +25,8 @@ class Sandbox {
     std::string app;  // folder of the program (plugins/ below it)
     std::string work; // current folder of the runs
 
-    // Copies the test plug-in <name>.so (from the test plug-in folder) into app/<folder>/<asName>.
+    // Copies the test plug-in <name><suffix> (from the test plug-in folder) into
+    // app/<folder>/<asName>.
     void AddTestPlugin(const std::string &name, const std::string &folder,
                        const std::string &asName);
     // Copies a plug-in of the real build (bin/<relative>) into app/<relative>.
@@ -33,6 +34,8 @@ class Sandbox {
     // Writes a file (folders created); a relative path is taken below `work`.
     void WriteFile(const std::string &path, const std::string &content);
     std::string ReadFile(const std::string &path) const;
+    // A text file the program wrote, with "\n" line ends on every system.
+    std::string ReadText(const std::string &path) const;
     bool Exists(const std::string &path) const;
     std::string Path(const std::string &relative) const; // work/<relative>
 
@@ -45,11 +48,19 @@ class Sandbox {
     RunResult Run(const std::vector<std::string> &args, const std::string &cwd = "") const;
     // Runs the probe host: each argument is one command line (or a probe option).
     RunResult Probe(const std::vector<std::string> &args, const std::string &cwd = "") const;
-
-  private:
+    // Runs any program (a full path) the same way.
     RunResult Exec(const std::string &program, const std::vector<std::string> &args,
-                   const std::string &cwd) const;
+                   const std::string &cwd = "") const;
 };
+
+// "kernova" -> "kernova" here, "kernova.exe" on Windows.
+std::string ProgramFile(const std::string &name);
+// "dec_a" -> "dec_a.so" here, "dec_a.dll" on Windows.
+std::string LibraryFile(const std::string &name);
+// The core library's file name: "libkernova.so" here, "kernova.dll" on Windows.
+std::string CoreLibraryFile();
+// "out/a.wav" with the system's folder separator.
+std::string NativePath(const std::string &path);
 
 // Lines of a text, without their line ends.
 std::vector<std::string> SplitLines(const std::string &text);

@@ -39,13 +39,10 @@
  */
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -54,69 +51,11 @@
 #include "kernova/decoder.h"
 #include "kernova/host.h"
 #include "kernova/winamp.h"
+#include "tests/plugins/common/plugin_switches.h"
 
 namespace {
 
-// ---- Name, switches and event log ----
-
-char plugInName[128] = "unknown";
-char switchPrefix[128] = "UNKNOWN";
-std::mutex logMutex;
-
-// Tests copy one plug-in under several names, so the name comes from the loaded file.
-void FindOwnName() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void *>(&FindOwnName), &info) || !info.dli_fname)
-        return;
-    const char *base = std::strrchr(info.dli_fname, '/');
-    base = base ? base + 1 : info.dli_fname;
-    const char *dot = std::strrchr(base, '.');
-    size_t length = dot ? static_cast<size_t>(dot - base) : std::strlen(base);
-    length = std::min(length, sizeof plugInName - 1);
-    for (size_t i = 0; i < length; ++i) {
-        plugInName[i] = base[i];
-        switchPrefix[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(base[i])));
-    }
-    plugInName[length] = '\0';
-    switchPrefix[length] = '\0';
-}
-
-const char *Switch(const char *key) {
-    std::string name = std::string(switchPrefix) + "_" + key;
-    return std::getenv(name.c_str());
-}
-
-long NumberSwitch(const char *key, long fallback) {
-    const char *value = Switch(key);
-    return value && *value ? std::strtol(value, nullptr, 0) : fallback;
-}
-
-std::string TextSwitch(const char *key, const std::string &fallback) {
-    const char *value = Switch(key);
-    return value ? std::string(value) : fallback;
-}
-
-// std::to_string would make the library impossible to unload (a unique symbol).
-std::string Number(long long value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld", value);
-    return text;
-}
-
-void LogEvent(const std::string &event) {
-    const char *path = std::getenv("KN_TEST_LOG");
-    if (!path || !*path)
-        return;
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (FILE *file = std::fopen(path, "a")) {
-        std::fprintf(file, "%s %s\n", plugInName, event.c_str());
-        std::fclose(file);
-    }
-}
-
-__attribute__((constructor)) void OnLoad() {
-    FindOwnName();
-}
+using namespace testplugin;
 
 // ---- The stream ----
 
@@ -183,29 +122,11 @@ bool WaitForRoom(long bytes) {
     return false;
 }
 
-// Presses the host's stop button: the core that loaded this plug-in is the library
-// libkernova.so of the program folder, two folders above plugins/in.
+// Presses the host's stop button: the core that loaded this plug-in is the core library of
+// the program folder, two folders above plugins/in.
 void AbortLikeTheHost() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void *>(&AbortLikeTheHost), &info) || !info.dli_fname)
-        return;
-    std::string path = info.dli_fname;
-    for (int i = 0; i < 3; ++i) {
-        const size_t slash = path.rfind('/');
-        if (slash == std::string::npos)
-            return;
-        path.erase(slash);
-    }
-    path += "/libkernova.so";
-    void *core = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-    if (!core)
-        return;
-    auto abort = reinterpret_cast<AbortCommand_DLLFunc>(dlsym(core, "AbortCommand_DLL"));
-    if (abort) {
-        abort();
+    if (CallCoreExport("AbortCommand_DLL", 2))
         LogEvent("aborted");
-    }
-    dlclose(core);
 }
 
 // Writes the pattern; false when the stream was cut short (stop or a failed write).
@@ -353,7 +274,7 @@ std::string MakeExtensionBlock(const std::string &list) {
 }
 
 In_Module *BuildModule() {
-    description = TextSwitch("DESCRIPTION", std::string(plugInName) + " pattern decoder");
+    description = TextSwitch("DESCRIPTION", std::string(PlugInName()) + " pattern decoder");
     extensionBlock = MakeExtensionBlock(TextSwitch("EXTENSIONS", "pcm|PCM Pattern"));
     module = In_Module{};
     module.version = static_cast<int>(NumberSwitch("VERSION", IN_MODULE_VERSION_WITH_ERROR_CODE));
@@ -374,7 +295,7 @@ In_Module *BuildModule() {
 
 } // namespace
 
-#define TEST_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+#define TEST_PLUGIN_EXPORT KERNOVA_EXPORT
 
 TEST_PLUGIN_EXPORT In_Module *QZconvInputModAddr() {
     return BuildModule();

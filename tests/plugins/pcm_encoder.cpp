@@ -34,79 +34,17 @@
  */
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
-#include <mutex>
 #include <string>
 
 #include "kernova/encoder.h"
+#include "tests/plugins/common/plugin_switches.h"
 
 namespace {
 
-// ---- Name, switches and event log ----
-
-char plugInName[128] = "unknown";
-char switchPrefix[128] = "UNKNOWN";
-std::mutex logMutex;
-
-// Tests copy one plug-in under several names, so the name comes from the loaded file.
-void FindOwnName() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void *>(&FindOwnName), &info) || !info.dli_fname)
-        return;
-    const char *base = std::strrchr(info.dli_fname, '/');
-    base = base ? base + 1 : info.dli_fname;
-    const char *dot = std::strrchr(base, '.');
-    size_t length = dot ? static_cast<size_t>(dot - base) : std::strlen(base);
-    length = std::min(length, sizeof plugInName - 1);
-    for (size_t i = 0; i < length; ++i) {
-        plugInName[i] = base[i];
-        switchPrefix[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(base[i])));
-    }
-    plugInName[length] = '\0';
-    switchPrefix[length] = '\0';
-}
-
-const char *Switch(const char *key) {
-    std::string name = std::string(switchPrefix) + "_" + key;
-    return std::getenv(name.c_str());
-}
-
-long NumberSwitch(const char *key, long fallback) {
-    const char *value = Switch(key);
-    return value && *value ? std::strtol(value, nullptr, 0) : fallback;
-}
-
-std::string TextSwitch(const char *key, const std::string &fallback) {
-    const char *value = Switch(key);
-    return value ? std::string(value) : fallback;
-}
-
-// std::to_string would make the library impossible to unload (a unique symbol).
-std::string Number(long long value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld", value);
-    return text;
-}
-
-void LogEvent(const std::string &event) {
-    const char *path = std::getenv("KN_TEST_LOG");
-    if (!path || !*path)
-        return;
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (FILE *file = std::fopen(path, "a")) {
-        std::fprintf(file, "%s %s\n", plugInName, event.c_str());
-        std::fclose(file);
-    }
-}
-
-__attribute__((constructor)) void OnLoad() {
-    FindOwnName();
-}
+using namespace testplugin;
 
 // ---- Encoder state ----
 
@@ -224,7 +162,7 @@ int Open(const char *outputName, void *, WAVEFORMATEX *format, int *wantStandard
              Number(format->wBitsPerSample));
     LogEvent(std::string("output ") + outputName);
     LogEvent("priority " + Number(priority));
-    if (Switch("FIXFREQ_WANTED") && table.FixFreqCallback)
+    if (HasSwitch("FIXFREQ_WANTED") && table.FixFreqCallback)
         table.FixFreqCallback(
             static_cast<int>(NumberSwitch("FIXFREQ_SOURCE", format->nSamplesPerSec)),
             static_cast<int>(NumberSwitch("FIXFREQ_WANTED", 0)));
@@ -298,7 +236,7 @@ int NeedsMorePasses() {
 }
 
 EncoderTable *BuildTable() {
-    description = std::string(plugInName) + " - pattern encoder";
+    description = std::string(PlugInName()) + " - pattern encoder";
     extension = TextSwitch("EXTENSION", "enc");
     table = EncoderTable{};
     table.version = ENCODER_TABLE_MIN_VERSION;
@@ -334,6 +272,6 @@ EncoderTable *BuildTable() {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) EncoderTable *RegisterCompressModule() {
+KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
     return BuildTable();
 }

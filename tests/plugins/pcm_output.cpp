@@ -13,75 +13,17 @@
  *   Init, Quit, Open <rate> <channels> <bits>, SetVolume <v>, SetPan <p>,
  *   Close bytes=<n> (bytes recorded since Open).
  */
-#include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
-#include <mutex>
 #include <string>
 
 #include "kernova/winamp.h"
+#include "tests/plugins/common/plugin_switches.h"
 
 namespace {
 
-// ---- Name, switches and event log ----
-
-char plugInName[128] = "unknown";
-char switchPrefix[128] = "UNKNOWN";
-std::mutex logMutex;
-
-// Tests copy one plug-in under several names, so the name comes from the loaded file.
-void FindOwnName() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void *>(&FindOwnName), &info) || !info.dli_fname)
-        return;
-    const char *base = std::strrchr(info.dli_fname, '/');
-    base = base ? base + 1 : info.dli_fname;
-    const char *dot = std::strrchr(base, '.');
-    size_t length = dot ? static_cast<size_t>(dot - base) : std::strlen(base);
-    length = std::min(length, sizeof plugInName - 1);
-    for (size_t i = 0; i < length; ++i) {
-        plugInName[i] = base[i];
-        switchPrefix[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(base[i])));
-    }
-    plugInName[length] = '\0';
-    switchPrefix[length] = '\0';
-}
-
-const char *Switch(const char *key) {
-    std::string name = std::string(switchPrefix) + "_" + key;
-    return std::getenv(name.c_str());
-}
-
-long NumberSwitch(const char *key, long fallback) {
-    const char *value = Switch(key);
-    return value && *value ? std::strtol(value, nullptr, 0) : fallback;
-}
-
-// std::to_string would make the library impossible to unload (a unique symbol).
-std::string Number(long long value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld", value);
-    return text;
-}
-
-void LogEvent(const std::string &event) {
-    const char *path = std::getenv("KN_TEST_LOG");
-    if (!path || !*path)
-        return;
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (FILE *file = std::fopen(path, "a")) {
-        std::fprintf(file, "%s %s\n", plugInName, event.c_str());
-        std::fclose(file);
-    }
-}
-
-__attribute__((constructor)) void OnLoad() {
-    FindOwnName();
-}
+using namespace testplugin;
 
 // ---- The output ----
 
@@ -109,9 +51,9 @@ int Open(int rate, int channels, int bits, int, int) {
         return result;
     bytesRecorded.store(0);
     bytesPerSecond.store(rate * channels * (bits / 8));
-    const char *capture = Switch("CAPTURE");
-    if (capture && *capture)
-        captureFile = std::fopen(capture, "ab");
+    const std::string capture = TextSwitch("CAPTURE", "");
+    if (!capture.empty())
+        captureFile = std::fopen(capture.c_str(), "ab");
     return result;
 }
 
@@ -164,7 +106,7 @@ int GetWrittenTime() {
 }
 
 Out_Module *BuildModule() {
-    description = std::string(plugInName) + " pattern output";
+    description = std::string(PlugInName()) + " pattern output";
     module = Out_Module{};
     module.version = static_cast<int>(NumberSwitch("VERSION", 16));
     module.description = description.data();
@@ -187,6 +129,6 @@ Out_Module *BuildModule() {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) Out_Module *winampGetOutModule() {
+KERNOVA_EXPORT Out_Module *winampGetOutModule() {
     return BuildModule();
 }

@@ -39,87 +39,20 @@
  */
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "kernova/encoder.h"
+#include "tests/plugins/common/plugin_switches.h"
 
 namespace {
 
-// ---- Name, switches and event log: the same block in every test plug-in ----
+using namespace testplugin;
 
-char plugInName[128] = "unknown";   // file base name, e.g. "dec_a"
-char switchPrefix[128] = "UNKNOWN"; // upper-cased, e.g. "DEC_A"
-std::mutex logMutex;
-
-// Tests copy one plug-in under several names, so the name comes from the loaded file.
-void FindOwnName() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void *>(&FindOwnName), &info) || !info.dli_fname)
-        return;
-    const char *base = std::strrchr(info.dli_fname, '/');
-    base = base ? base + 1 : info.dli_fname;
-    const char *dot = std::strrchr(base, '.');
-    size_t length = dot ? static_cast<size_t>(dot - base) : std::strlen(base);
-    length = std::min(length, sizeof plugInName - 1);
-    for (size_t i = 0; i < length; ++i) {
-        plugInName[i] = base[i];
-        switchPrefix[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(base[i])));
-    }
-    plugInName[length] = '\0';
-    switchPrefix[length] = '\0';
-}
-
-const char *Switch(const char *key) {
-    std::string name = std::string(switchPrefix) + "_" + key;
-    return std::getenv(name.c_str());
-}
-
-long NumberSwitch(const char *key, long fallback) {
-    const char *value = Switch(key);
-    return value && *value ? std::strtol(value, nullptr, 0) : fallback;
-}
-
-std::string TextSwitch(const char *key, const std::string &fallback) {
-    const char *value = Switch(key);
-    return value ? std::string(value) : fallback;
-}
-
-// std::to_string would make the library impossible to unload (a unique symbol).
-std::string Number(long long value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld", value);
-    return text;
-}
-
-void LogEvent(const std::string &event) {
-    const char *path = std::getenv("KN_TEST_LOG");
-    if (!path || !*path)
-        return;
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (FILE *file = std::fopen(path, "a")) {
-        std::fprintf(file, "%s %s\n", plugInName, event.c_str());
-        std::fclose(file);
-    }
-}
-
-__attribute__((constructor)) void OnLoad() {
-    FindOwnName();
-    LogEvent("load");
-}
-
-__attribute__((destructor)) void OnUnload() {
-    LogEvent("unload");
-}
-
-// ---- end of the shared block ----
+const LoadLog loadLog;
 
 // The encoder's params handle: the normalised parameter text.
 struct Params {
@@ -216,7 +149,7 @@ void FreeParams(void **params) {
 
 void GetShortDesc(void *params, char **buffer) {
     if (buffer && *buffer)
-        std::snprintf(*buffer, 256, "%s %s", plugInName, TextOf(params));
+        std::snprintf(*buffer, 256, "%s %s", PlugInName(), TextOf(params));
 }
 
 void ParamsToString(void *params, char **buffer) {
@@ -297,10 +230,10 @@ int NeedsMorePasses() {
 }
 
 EncoderTable *BuildTable() {
-    description = TextSwitch("DESCRIPTION", std::string(plugInName) + " test encoder");
+    description = TextSwitch("DESCRIPTION", std::string(PlugInName()) + " test encoder");
     extension = TextSwitch("EXTENSION", "tst");
     extensionDescription = TextSwitch("EXTENSION_DESCRIPTION", "Test Audio");
-    helpText = TextSwitch("HELP", std::string(plugInName) + " help text");
+    helpText = TextSwitch("HELP", std::string(PlugInName()) + " help text");
     testSets = ParseTestSets(TextSwitch("TESTSETS", ""));
     table = EncoderTable{};
     table.version = NumberSwitch("VERSION", ENCODER_TABLE_MIN_VERSION);
@@ -336,7 +269,7 @@ EncoderTable *BuildTable() {
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) EncoderTable *RegisterCompressModule() {
+KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
     LogEvent("RegisterCompressModule");
     return NumberSwitch("NULL_TABLE", 0) ? nullptr : BuildTable();
 }

@@ -22,79 +22,19 @@
  *   Quit, GetFileInfo <file>, Play <file>, Stop.
  */
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
-#include <mutex>
 #include <string>
 
 #include "kernova/decoder.h"
 #include "kernova/winamp.h"
+#include "tests/plugins/common/plugin_switches.h"
 
 namespace {
 
-// ---- Name, switches and event log: the same block in every test plug-in ----
+using namespace testplugin;
 
-char plugInName[128] = "unknown";   // file base name, e.g. "dec_a"
-char switchPrefix[128] = "UNKNOWN"; // upper-cased, e.g. "DEC_A"
-std::mutex logMutex;
-
-// Tests copy one plug-in under several names, so the name comes from the loaded file.
-void FindOwnName() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void *>(&FindOwnName), &info) || !info.dli_fname)
-        return;
-    const char *base = std::strrchr(info.dli_fname, '/');
-    base = base ? base + 1 : info.dli_fname;
-    const char *dot = std::strrchr(base, '.');
-    size_t length = dot ? static_cast<size_t>(dot - base) : std::strlen(base);
-    length = std::min(length, sizeof plugInName - 1);
-    for (size_t i = 0; i < length; ++i) {
-        plugInName[i] = base[i];
-        switchPrefix[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(base[i])));
-    }
-    plugInName[length] = '\0';
-    switchPrefix[length] = '\0';
-}
-
-const char *Switch(const char *key) {
-    std::string name = std::string(switchPrefix) + "_" + key;
-    return std::getenv(name.c_str());
-}
-
-long NumberSwitch(const char *key, long fallback) {
-    const char *value = Switch(key);
-    return value && *value ? std::strtol(value, nullptr, 0) : fallback;
-}
-
-std::string TextSwitch(const char *key, const std::string &fallback) {
-    const char *value = Switch(key);
-    return value ? std::string(value) : fallback;
-}
-
-void LogEvent(const std::string &event) {
-    const char *path = std::getenv("KN_TEST_LOG");
-    if (!path || !*path)
-        return;
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (FILE *file = std::fopen(path, "a")) {
-        std::fprintf(file, "%s %s\n", plugInName, event.c_str());
-        std::fclose(file);
-    }
-}
-
-__attribute__((constructor)) void OnLoad() {
-    FindOwnName();
-    LogEvent("load");
-}
-
-__attribute__((destructor)) void OnUnload() {
-    LogEvent("unload");
-}
-
-// ---- end of the shared block ----
+const LoadLog loadLog;
 
 In_Module module;
 std::string description;
@@ -117,14 +57,6 @@ std::string MakeExtensionBlock(const std::string &list) {
     }
     block += '\0';
     return block;
-}
-
-// The desktop stand-in is a static object of the core; hidden windows live on the heap.
-const char *WindowKind(HWND window) {
-    Dl_info info{};
-    if (window == nullptr)
-        return "null";
-    return dladdr(window, &info) ? "desktop" : "shadow";
 }
 
 // ---- The stream: Play starts it, Stop ends it ----
@@ -181,7 +113,7 @@ int IsOurFile(const char *) {
 }
 
 In_Module *BuildModule() {
-    description = TextSwitch("DESCRIPTION", std::string(plugInName) + " test winamp decoder");
+    description = TextSwitch("DESCRIPTION", std::string(PlugInName()) + " test winamp decoder");
     extensionBlock = MakeExtensionBlock(TextSwitch("EXTENSIONS", "tst|Test Audio"));
     module = In_Module{};
     module.version = static_cast<int>(NumberSwitch("VERSION", 0x100));
@@ -202,7 +134,7 @@ In_Module *BuildModule() {
 
 } // namespace
 
-#define TEST_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+#define TEST_PLUGIN_EXPORT KERNOVA_EXPORT
 
 TEST_PLUGIN_EXPORT In_Module *winampGetInModule2() {
     LogEvent("winampGetInModule2");

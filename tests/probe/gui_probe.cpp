@@ -26,6 +26,13 @@
 
 namespace {
 
+// The core library beside the program: libkernova.so here, kernova.dll on Windows.
+#if defined(_WIN32)
+constexpr const char *kCoreLibraryName = "kernova";
+#else
+constexpr const char *kCoreLibraryName = "libkernova";
+#endif
+
 using LoadFunc = int (*)(const char *, uint32_t);
 using VoidFunc = void (*)();
 using GetFunc = void (*)(char *, intptr_t);
@@ -159,7 +166,7 @@ void RunCall(const GuiExports &gui, const std::string &call, char **args) {
 
 int main(int argc, char **argv) {
     std::string core = FolderOf(platform::GetExecutablePath()) + platform::kPathSeparator +
-                       "libkernova" + platform::kLibrarySuffix;
+                       kCoreLibraryName + platform::kLibrarySuffix;
     platform::LibraryHandle library = platform::LoadLibrary(core.c_str());
     if (!library) {
         std::fprintf(stderr, "gui probe: cannot load %s: %s\n", core.c_str(),

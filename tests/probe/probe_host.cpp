@@ -20,6 +20,13 @@
 
 namespace {
 
+// The core library beside the program: libkernova.so here, kernova.dll on Windows.
+#if defined(_WIN32)
+constexpr const char *kCoreLibraryName = "kernova";
+#else
+constexpr const char *kCoreLibraryName = "libkernova";
+#endif
+
 HostCallbacks *table = nullptr;
 AbortCommand_DLLFunc abortCommand = nullptr;
 int abortOnCode = -1;
@@ -67,7 +74,7 @@ std::string FolderOf(const std::string &path) {
 
 int main(int argc, char **argv) {
     std::string core = FolderOf(platform::GetExecutablePath()) + platform::kPathSeparator +
-                       "libkernova" + platform::kLibrarySuffix;
+                       kCoreLibraryName + platform::kLibrarySuffix;
     platform::LibraryHandle library = platform::LoadLibrary(core.c_str());
     if (!library) {
         std::fprintf(stderr, "probe: cannot load %s: %s\n", core.c_str(),

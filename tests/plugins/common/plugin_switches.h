@@ -1,0 +1,49 @@
+// Name, switches and event log shared by the test plug-ins.
+//
+// Tests copy one plug-in under several names, so a plug-in's name is its library file name
+// without folder and suffix ("dec_a" for plugins/in/dec_a.so). Its switches are environment
+// variables <NAME>_<SWITCH>, <NAME> being the name upper-cased (DEC_A_VERSION); numbers may be
+// written in decimal or with 0x. Event lines "<name> <event>" are appended to the file named
+// by KN_TEST_LOG, when that is set.
+#pragma once
+
+#include <string>
+
+namespace testplugin {
+
+// The plug-in's name, e.g. "dec_a"; "unknown" when its library file cannot be found.
+const char *PlugInName();
+
+// True when the switch is set, even to an empty text.
+bool HasSwitch(const char *key);
+long NumberSwitch(const char *key, long fallback);
+// The switch's text when it is set (possibly empty), otherwise the fallback.
+std::string TextSwitch(const char *key, const std::string &fallback);
+
+void LogEvent(const std::string &event);
+
+// The file name without its folder ("a.mp3" for "/x/a.mp3", or "C:\\x\\a.mp3" on Windows).
+std::string WithoutFolder(const std::string &path);
+
+// std::to_string would make the library impossible to unload (a unique symbol).
+std::string Number(long long value);
+
+// "null", "desktop" (a static object of a loaded library, as the core's desktop stand-in is)
+// or "shadow" (a hidden window, which lives on the heap).
+const char *WindowKind(const void *window);
+
+// Calls the export `name` (a function without arguments) of the core library that loaded
+// this plug-in: the core of the program folder, `levelsUp` folders above the plug-in's own.
+// False when the core or the export is missing.
+bool CallCoreExport(const char *name, int levelsUp);
+
+// Logs "load" when the library is loaded and "unload" when it is unloaded; a plug-in that
+// reports both declares one object of this type.
+struct LoadLog {
+    LoadLog();
+    ~LoadLog();
+    LoadLog(const LoadLog &) = delete;
+    LoadLog &operator=(const LoadLog &) = delete;
+};
+
+} // namespace testplugin
