@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <initializer_list>
 #include <system_error>
 #include <vector>
 
@@ -68,6 +69,18 @@ bool IsMpegAudio(TagLib::IOStream &stream) {
     return file.isValid() && file.firstFrameOffset() >= 0;
 }
 
+// TagLib's RIFF reader takes any file as a RIFF file; the container's own name must be there.
+bool HasContainerHeader(TagLib::IOStream &stream, const char *container,
+                        std::initializer_list<const char *> forms) {
+    stream.seek(0);
+    const TagLib::ByteVector header = stream.readBlock(12);
+    stream.seek(0);
+    if (header.size() != 12 || !header.startsWith(container))
+        return false;
+    return std::any_of(forms.begin(), forms.end(),
+                       [&](const char *form) { return header.containsAt(form, 8); });
+}
+
 template <typename File> bool IsValidAs(TagLib::IOStream &stream) {
     return File(&stream, false).isValid();
 }
@@ -77,9 +90,15 @@ int CheckContent(TagLib::IOStream &stream, int type) {
     case kTypeMpeg:
         return IsMpegAudio(stream) ? type : kTypeNone;
     case kTypeWav:
-        return IsValidAs<TagLib::RIFF::WAV::File>(stream) ? type : kTypeNone;
+        return HasContainerHeader(stream, "RIFF", {"WAVE"}) &&
+                       IsValidAs<TagLib::RIFF::WAV::File>(stream)
+                   ? type
+                   : kTypeNone;
     case kTypeAiff:
-        return IsValidAs<TagLib::RIFF::AIFF::File>(stream) ? type : kTypeNone;
+        return HasContainerHeader(stream, "FORM", {"AIFF", "AIFC"}) &&
+                       IsValidAs<TagLib::RIFF::AIFF::File>(stream)
+                   ? type
+                   : kTypeNone;
     case kTypeFlac:
         return TagLib::FLAC::File(&stream, Frames(), false).isValid() ? type : kTypeNone;
     case kTypeOggVorbis:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,20 @@ inline bool HaveTool(const std::string &name) {
 inline bool MakeAudio(const fs::path &path, const std::string &extra) {
     return Succeeds("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration=1 " + extra + " " +
                     Quote(path.string()));
+}
+
+// A 44100 Hz 16-bit stereo WAV file holding the given sample bytes.
+inline std::string PcmWave(const std::string &samples) {
+    auto word = [](std::uint32_t value, int bytes) {
+        std::string text;
+        for (int i = 0; i < bytes; ++i)
+            text += static_cast<char>((value >> (8 * i)) & 0xFF);
+        return text;
+    };
+    const auto size = static_cast<std::uint32_t>(samples.size());
+    return "RIFF" + word(36 + size, 4) + "WAVEfmt " + word(16, 4) + word(1, 2) + word(2, 2) +
+           word(44100, 4) + word(44100 * 4, 4) + word(4, 2) + word(16, 2) + "data" + word(size, 4) +
+           samples;
 }
 
 // A PNG of the given size; its bytes are what a copied cover must keep.
