@@ -53,9 +53,9 @@ class CodecE2E : public ::testing::Test {
         if (!HaveTools())
             GTEST_SKIP() << "sox, ffmpeg or ffprobe is not installed";
         for (const char *name : kDecoders)
-            box.AddBuiltPlugin(std::string("plugins/in/") + name + ".so");
+            box.AddBuiltPlugin(LibraryFile(std::string("plugins/in/") + name));
         for (const char *name : kEncoders)
-            box.AddBuiltPlugin(std::string("plugins/out/") + name + ".so");
+            box.AddBuiltPlugin(LibraryFile(std::string("plugins/out/") + name));
     }
 
     // A chord with one tone per channel, over quiet pink noise so that the lossless coders
@@ -66,8 +66,8 @@ class CodecE2E : public ::testing::Test {
         std::string tones;
         for (int channel = 0; channel < channels; ++channel)
             tones += " sine " + std::to_string(220 + 137 * channel);
-        const std::string noise = box.root + "/noise.wav";
-        const std::string chord = box.root + "/chord.wav";
+        const std::string noise = box.root + NativePath("/noise.wav");
+        const std::string chord = box.root + NativePath("/chord.wav");
         const std::string shape = " -r " + std::to_string(rate) + " -c " +
                                   std::to_string(channels) + " -b " + std::to_string(bits) + " ";
         const std::string command = "sox -n" + shape + Quote(noise) + " synth " +
@@ -81,7 +81,7 @@ class CodecE2E : public ::testing::Test {
     // The file decoded by ffmpeg into raw little-endian integers (format "s16le" or
     // "s24le"), optionally resampled to `rate`; empty when ffmpeg fails.
     std::string Raw(const std::string &relative, const std::string &format, int rate = 0) {
-        const std::string raw = box.root + "/decoded.raw";
+        const std::string raw = box.root + NativePath("/decoded.raw");
         fs::remove(raw);
         std::string command = "ffmpeg -v error -nostdin -y -i " + Quote(box.Path(relative));
         if (rate != 0)
@@ -103,7 +103,7 @@ class CodecE2E : public ::testing::Test {
 
     // One property of the first audio stream as ffprobe sees it (sample_rate, channels, ...).
     std::string Probe(const std::string &relative, const std::string &entry) {
-        const std::string answer = box.root + "/ffprobe.txt";
+        const std::string answer = box.root + NativePath("/ffprobe.txt");
         fs::remove(answer);
         Shell("ffprobe -v error -select_streams a:0 -show_entries stream=" + entry +
               " -of default=noprint_wrappers=1:nokey=1 " + Quote(box.Path(relative)) + " >" +
@@ -116,7 +116,7 @@ class CodecE2E : public ::testing::Test {
 
     // True when ffmpeg decodes the whole file without a single complaint.
     bool DecodesCleanly(const std::string &relative, std::string &complaints) {
-        const std::string log = box.root + "/ffmpeg.log";
+        const std::string log = box.root + NativePath("/ffmpeg.log");
         const bool ran = Shell("ffmpeg -v error -nostdin -i " + Quote(box.Path(relative)) +
                                " -f null - 2>" + Quote(log));
         complaints = box.ReadFile(log);
@@ -284,7 +284,7 @@ TEST_F(CodecE2E, EveryTestSetOfEveryEncoderDecodesCleanly) {
     Generate("test.wav", 44100, 2, 16, 1.5);
     for (const TestSetCase &c : cases) {
         SCOPED_TRACE(c.encoder);
-        const std::string folder = std::string("sets_") + c.encoder + "/";
+        const std::string folder = std::string("sets_") + c.encoder + NativePath("/");
         fs::create_directories(box.Path(folder));
         RunResult result = box.Run({"-I", "test.wav", "-O", folder, "-ENC", c.encoder, "-TESTENC"});
         EXPECT_EQ(result.exitCode, 0) << result.out << result.err;

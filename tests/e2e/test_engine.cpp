@@ -77,21 +77,21 @@ size_t CountOf(const Lines &lines, const std::string &line) {
 class EngineTest : public ::testing::Test {
   protected:
     EngineTest() {
-        sandbox.AddTestPlugin("pcm_decoder", "plugins/in", "pcm_decoder.so");
-        sandbox.AddTestPlugin("pcm_encoder", "plugins/out", "pcm_encoder.so");
-        sandbox.env["KN_TEST_LOG"] = sandbox.root + "/events.log";
-        sandbox.env["PCM_ENCODER_CAPTURE"] = sandbox.root + "/capture.bin";
-        sandbox.env["DIRECTSOUND_CAPTURE"] = sandbox.root + "/played.bin";
+        sandbox.AddTestPlugin("pcm_decoder", "plugins/in", LibraryFile("pcm_decoder"));
+        sandbox.AddTestPlugin("pcm_encoder", "plugins/out", LibraryFile("pcm_encoder"));
+        sandbox.env["KN_TEST_LOG"] = sandbox.root + NativePath("/events.log");
+        sandbox.env["PCM_ENCODER_CAPTURE"] = sandbox.root + NativePath("/capture.bin");
+        sandbox.env["DIRECTSOUND_CAPTURE"] = sandbox.root + NativePath("/played.bin");
         // A lost stop must fail its test, not stall the suite.
         sandbox.timeoutSeconds = 60;
         work = fs::canonical(sandbox.work).string();
-        input = work + "/in.pcm";
-        output = work + "/out.enc";
+        input = work + NativePath("/in.pcm");
+        output = work + NativePath("/out.enc");
         sandbox.WriteFile(input, kSourceText);
     }
 
     void InstallPlayback() {
-        sandbox.AddTestPlugin("pcm_output", "plugins/out/WinAMP", "DirectSound.so");
+        sandbox.AddTestPlugin("pcm_output", "plugins/out/WinAMP", LibraryFile("DirectSound"));
     }
 
     std::string Convert(const std::string &keys = "") const {
@@ -109,9 +109,10 @@ class EngineTest : public ::testing::Test {
     Lines Events(const std::string &plugin) const {
         Lines events;
         const std::string prefix = plugin + " ";
-        if (!sandbox.Exists(sandbox.root + "/events.log"))
+        if (!sandbox.Exists(sandbox.root + NativePath("/events.log")))
             return events;
-        for (const std::string &line : SplitLines(sandbox.ReadFile(sandbox.root + "/events.log"))) {
+        for (const std::string &line :
+             SplitLines(sandbox.ReadFile(sandbox.root + NativePath("/events.log")))) {
             if (line.rfind(prefix, 0) == 0)
                 events.push_back(line.substr(prefix.size()));
         }
@@ -132,8 +133,8 @@ class EngineTest : public ::testing::Test {
         return CountOf(Events(plugin), event);
     }
 
-    std::string Captured() const { return ReadIfThere(sandbox.root + "/capture.bin"); }
-    std::string Played() const { return ReadIfThere(sandbox.root + "/played.bin"); }
+    std::string Captured() const { return ReadIfThere(sandbox.root + NativePath("/capture.bin")); }
+    std::string Played() const { return ReadIfThere(sandbox.root + NativePath("/played.bin")); }
 
     std::string ReadIfThere(const std::string &path) const {
         return sandbox.Exists(path) ? sandbox.ReadFile(path) : std::string();
@@ -169,7 +170,7 @@ TEST_F(EngineTest, ConvertReportsSettingsDecoderProgressAndResultInOrder) {
         {"-CPU 9 is the lowest level", " -CPU 9", "default settings", "Lowest [5]", "priority 5"},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/events.log");
+        fs::remove(sandbox.root + NativePath("/events.log"));
         const RunResult run = sandbox.Probe({"--progress", Convert(c.keys)});
         const Lines lines = Callbacks(run);
         const Lines expected = Concat(JobHead(c.params, c.priority),
@@ -192,8 +193,8 @@ TEST_F(EngineTest, AutoChoosesTheEncoderByOutputExtensionInAnyCase) {
         Lines expected;
         std::string written; // the output file that must hold the stream, or none
     };
-    const std::string upper = work + "/x.MP3";
-    const std::string unknown = work + "/x.ogg";
+    const std::string upper = work + NativePath("/x.MP3");
+    const std::string unknown = work + NativePath("/x.ogg");
     const Case cases[] = {
         {"extension mp3 matches x.MP3",
          "-I " + input + " -O " + upper,
@@ -224,7 +225,7 @@ TEST_F(EngineTest, AutoChoosesTheEncoderByOutputExtensionInAnyCase) {
 }
 
 TEST_F(EngineTest, DecoderNamedWithDecIsUsedElseTheDefaultChoice) {
-    sandbox.AddTestPlugin("pcm_decoder", "plugins/in", "pcm_other.so");
+    sandbox.AddTestPlugin("pcm_decoder", "plugins/in", LibraryFile("pcm_other"));
     sandbox.env["PCM_OTHER_EXTENSIONS"] = "xyz|Other";
     struct Case {
         const char *label;
@@ -239,7 +240,7 @@ TEST_F(EngineTest, DecoderNamedWithDecIsUsedElseTheDefaultChoice) {
         {"a leading colon stays part of the name", ":pcm_other", "default", "pcm_decoder"},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/events.log");
+        fs::remove(sandbox.root + NativePath("/events.log"));
         const RunResult run = sandbox.Probe({Convert(" -DEC " + c.dec)});
         Lines expected = JobHead();
         expected.back() = "M 206 " + c.shown;
@@ -269,7 +270,7 @@ TEST_F(EngineTest, EncoderParametersRefusedOrShown) {
          true},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/events.log");
+        fs::remove(sandbox.root + NativePath("/events.log"));
         fs::remove(output);
         sandbox.env["PCM_ENCODER_ACCEPT_PARAMS"] = c.acceptSwitch;
         sandbox.env["PCM_ENCODER_SHOW_PARAMS"] = c.showSwitch;
@@ -300,8 +301,8 @@ TEST_F(EngineTest, EveryByteReachesTheEncoderOnceInOrderInWholeBlocks) {
         {"an empty stream opens and closes the encoder", 8192, 0, 4608, "0x402", 0},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/events.log");
-        fs::remove(sandbox.root + "/capture.bin");
+        fs::remove(sandbox.root + NativePath("/events.log"));
+        fs::remove(sandbox.root + NativePath("/capture.bin"));
         sandbox.env["PCM_DECODER_PIECE"] = std::to_string(c.piece);
         sandbox.env["PCM_DECODER_TOTAL_BYTES"] = std::to_string(c.total);
         sandbox.env["PCM_DECODER_EOF_MESSAGE"] = c.eofMessage;
@@ -331,7 +332,7 @@ TEST_F(EngineTest, PreviewKeepsTheWholePiecesWithinTheLimit) {
         {"a piece that ends exactly at the limit passes", 4000, 32000},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/capture.bin");
+        fs::remove(sandbox.root + NativePath("/capture.bin"));
         sandbox.env["PCM_DECODER_PIECE"] = std::to_string(c.piece);
         const RunResult run = sandbox.Probe({"--progress", Convert(" -PREVIEW 2")});
         // The relay reports the preview limit as the length.
@@ -349,9 +350,9 @@ TEST_F(EngineTest, AbortEndsTheJobAndStopsTheJobFile) {
     // A lost stop would leave this decoder running until the run is killed.
     sandbox.env["PCM_DECODER_ENDLESS"] = "1";
     for (const char *name : {"a.pcm", "b.pcm", "c.pcm"})
-        sandbox.WriteFile(work + "/" + name, kSourceText);
-    const std::string first = work + "/a.pcm";
-    const std::string tests = work + "/tests";
+        sandbox.WriteFile(work + NativePath("/") + name, kSourceText);
+    const std::string first = work + NativePath("/a.pcm");
+    const std::string tests = work + NativePath("/tests");
     struct Case {
         const char *label;
         std::string command;
@@ -359,16 +360,17 @@ TEST_F(EngineTest, AbortEndsTheJobAndStopsTheJobFile) {
     };
     const Case cases[] = {
         {"several convert jobs: the first ends 94, no later job runs",
-         "-I " + work + "/*.pcm -O " + work + "/*.enc -ENC pcm_encoder",
+         "-I " + work + NativePath("/*.pcm -O ") + work + NativePath("/*.enc -ENC pcm_encoder"),
          {"M 204 pcm_encoder", "M 203 default settings", "M 201 " + first,
-          "M 202 " + work + "/a.enc", "M 14 Normal [1]", "M 206 default", "M 94", "R 0 last=94"}},
+          "M 202 " + work + NativePath("/a.enc"), "M 14 Normal [1]", "M 206 default", "M 94",
+          "R 0 last=94"}},
         {"the encoder test stops at its aborted conversion",
          "-I " + input + " -O " + tests + " -ENC pcm_encoder -TESTENC",
          {"Test encoder : pcm_encoder", std::string(58, '-'), "M 204 pcm_encoder", "M 203 q:1",
-          "M 201 " + input, "M 202 " + tests + "/first.enc", "M 14 Normal [1]", "M 206 default",
-          "M 94", "R 0 last=94"}},
+          "M 201 " + input, "M 202 " + tests + NativePath("/first.enc"), "M 14 Normal [1]",
+          "M 206 default", "M 94", "R 0 last=94"}},
         {"several play jobs: an aborted play fails, no later job runs",
-         "-I " + work + "/*.pcm -PLAY",
+         "-I " + work + NativePath("/*.pcm -PLAY"),
          {"M 201 " + first, "M 206 default", "M 95", "R 0 last=95"}},
     };
     for (const Case &c : cases) {
@@ -376,8 +378,8 @@ TEST_F(EngineTest, AbortEndsTheJobAndStopsTheJobFile) {
         EXPECT_EQ(Callbacks(run), c.expected) << c.label << "\n" << run.out;
         EXPECT_EQ(run.exitCode, 0) << c.label;
         for (const char *name : {"a.enc", "b.enc", "c.enc", "in.enc", "tests/first.enc"})
-            EXPECT_FALSE(sandbox.Exists(work + "/" + name)) << c.label << ": " << name;
-        EXPECT_FALSE(sandbox.Exists(sandbox.root + "/played.bin")) << c.label;
+            EXPECT_FALSE(sandbox.Exists(work + NativePath("/") + name)) << c.label << ": " << name;
+        EXPECT_FALSE(sandbox.Exists(sandbox.root + NativePath("/played.bin"))) << c.label;
     }
 }
 
@@ -401,7 +403,7 @@ TEST_F(EngineTest, AbortDuringTheDecodeStopsItAndKeepsNothing) {
          "/played.bin"},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/events.log");
+        fs::remove(sandbox.root + NativePath("/events.log"));
         const RunResult run = sandbox.Probe({c.command});
         EXPECT_EQ(Callbacks(run), c.expected) << c.label << "\n" << run.out;
         EXPECT_EQ(run.exitCode, 0) << c.label;
@@ -413,16 +415,16 @@ TEST_F(EngineTest, AbortDuringTheDecodeStopsItAndKeepsNothing) {
 }
 
 TEST_F(EngineTest, AbortBetweenTwoTestConversionsStopsTheEncoderTest) {
-    const std::string tests = work + "/tests";
+    const std::string tests = work + NativePath("/tests");
     // The encoder test reports each conversion's result itself; the host stops right then.
     const RunResult run = sandbox.Probe(
         {"--abort-on=97", "-I " + input + " -O " + tests + " -ENC pcm_encoder -TESTENC"});
     const Lines lines = Callbacks(run);
-    EXPECT_EQ(CountOf(lines, "M 202 " + tests + "/first.enc"), 1u) << run.out;
-    EXPECT_EQ(CountOf(lines, "M 202 " + tests + "/second.raw"), 0u) << run.out;
-    EXPECT_EQ(CountOf(lines, "M 202 " + tests + "/third.wav"), 0u) << run.out;
+    EXPECT_EQ(CountOf(lines, "M 202 " + tests + NativePath("/first.enc")), 1u) << run.out;
+    EXPECT_EQ(CountOf(lines, "M 202 " + tests + NativePath("/second.raw")), 0u) << run.out;
+    EXPECT_EQ(CountOf(lines, "M 202 " + tests + NativePath("/third.wav")), 0u) << run.out;
     EXPECT_EQ(lines.back().rfind("R 0 ", 0), 0u) << run.out;
-    EXPECT_FALSE(sandbox.Exists(tests + "/second.raw"));
+    EXPECT_FALSE(sandbox.Exists(tests + NativePath("/second.raw")));
 }
 
 TEST_F(EngineTest, AbortBetweenPassesStopsTheConversionAndRemovesTheOutput) {
@@ -457,8 +459,8 @@ TEST_F(EngineTest, DecoderWithoutLength) {
         {"Winamp-style decoder goes on", "0x100", "33", {"M 97", "R 1 last=97"}, false},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/events.log");
-        fs::remove(sandbox.root + "/capture.bin");
+        fs::remove(sandbox.root + NativePath("/events.log"));
+        fs::remove(sandbox.root + NativePath("/capture.bin"));
         sandbox.env["PCM_DECODER_VERSION"] = c.version;
         sandbox.env["PCM_DECODER_ERROR_CODE"] = c.errorCode;
         const RunResult run = sandbox.Probe({Convert()});
@@ -482,7 +484,7 @@ TEST_F(EngineTest, PlayFailureFailsTheConversionWithoutMessages) {
         {"Winamp-style decoder", "0x100", "12", 0},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/events.log");
+        fs::remove(sandbox.root + NativePath("/events.log"));
         sandbox.env["PCM_DECODER_VERSION"] = c.version;
         sandbox.env["PCM_DECODER_ERROR_CODE"] = c.errorCode;
         const RunResult run = sandbox.Probe({Convert()});
@@ -557,7 +559,7 @@ TEST_F(EngineTest, FixFreqModesThroughTheEncodersCallback) {
         {"rates outside both families never change family", "1", "96000", "48000", {}, ""},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/events.log");
+        fs::remove(sandbox.root + NativePath("/events.log"));
         sandbox.env["PCM_DECODER_RATE"] = c.source;
         sandbox.env["PCM_ENCODER_FIXFREQ_WANTED"] = c.wanted;
         const RunResult run = sandbox.Probe({Convert(std::string(" -FIXFREQ ") + c.mode)});
@@ -573,7 +575,7 @@ TEST_F(EngineTest, FixFreqModesThroughTheEncodersCallback) {
 }
 
 TEST_F(EngineTest, TestEncRunsOneConversionPerTestSet) {
-    const std::string folder = work + "/tests";
+    const std::string folder = work + NativePath("/tests");
     const RunResult run =
         sandbox.Probe({"-I " + input + " -O " + folder + " -ENC pcm_encoder -TESTENC"});
     const std::string header = "Test encoder : pcm_encoder\n" + std::string(58, '-') + "\n";
@@ -582,9 +584,9 @@ TEST_F(EngineTest, TestEncRunsOneConversionPerTestSet) {
         const char *params;
         std::string file;
     };
-    const Set sets[] = {{"q:1", folder + "/first.enc"},
-                        {"q:2", folder + "/second.raw"},
-                        {"q:3", folder + "/third.wav"}};
+    const Set sets[] = {{"q:1", folder + NativePath("/first.enc")},
+                        {"q:2", folder + NativePath("/second.raw")},
+                        {"q:3", folder + NativePath("/third.wav")}};
     Lines expected = {"Test encoder : pcm_encoder", std::string(58, '-')};
     for (const Set &set : sets) {
         const Lines job = {"M 204 pcm_encoder",
@@ -672,8 +674,8 @@ TEST_F(EngineTest, PlayGoesThroughDirectSound) {
         const auto saved = sandbox.env;
         for (const auto &[name, value] : c.env)
             sandbox.env[name] = value;
-        fs::remove(sandbox.root + "/events.log");
-        fs::remove(sandbox.root + "/played.bin");
+        fs::remove(sandbox.root + NativePath("/events.log"));
+        fs::remove(sandbox.root + NativePath("/played.bin"));
         const RunResult run = sandbox.Probe({"--progress", "-I " + input + " -PLAY" + c.keys});
         sandbox.env = saved;
         EXPECT_EQ(WithoutPumpPositions(Callbacks(run)),
@@ -719,14 +721,14 @@ TEST_F(EngineTest, OutputNamingTheInputIsRefusedAndTheOtherJobRuns) {
         {"the refused job after a finished one", "b.enc", "a.pcm"},
     };
     for (const Case &c : cases) {
-        const std::string folder = work + "/" + c.same.substr(0, 1) + "-first";
-        const std::string same = folder + "/" + c.same;
-        const std::string other = folder + "/" + c.other;
+        const std::string folder = work + NativePath("/") + c.same.substr(0, 1) + "-first";
+        const std::string same = folder + NativePath("/") + c.same;
+        const std::string other = folder + NativePath("/") + c.other;
         const std::string converted = other.substr(0, other.size() - 3) + "enc";
         sandbox.WriteFile(same, kSourceText);
         sandbox.WriteFile(other, kSourceText);
-        const RunResult run =
-            sandbox.Probe({"-I " + folder + "/*.* -O " + folder + "/*.enc -ENC pcm_encoder"});
+        const RunResult run = sandbox.Probe({"-I " + folder + NativePath("/*.* -O ") + folder +
+                                             NativePath("/*.enc -ENC pcm_encoder")});
         const Lines lines = Callbacks(run);
         EXPECT_EQ(CountOf(lines, "E 17 " + same), 1u) << c.label << "\n" << run.out;
         EXPECT_EQ(CountOf(lines, "M 95"), 1u) << c.label << "\n" << run.out;
@@ -738,11 +740,11 @@ TEST_F(EngineTest, OutputNamingTheInputIsRefusedAndTheOtherJobRuns) {
 }
 
 TEST_F(EngineTest, JobFailingBeforeItsEncoderOpenedLeavesAnExistingOutputAlone) {
-    sandbox.AddTestPlugin("pcm_decoder", "plugins/in", "pcm_short.so");
+    sandbox.AddTestPlugin("pcm_decoder", "plugins/in", LibraryFile("pcm_short"));
     sandbox.env["PCM_SHORT_EXTENSIONS"] = "short|No length";
     sandbox.env["PCM_SHORT_LENGTH_MS"] = "0";
-    const std::string earlier = work + "/earlier.enc";
-    const std::string shortInput = work + "/in.short";
+    const std::string earlier = work + NativePath("/earlier.enc");
+    const std::string shortInput = work + NativePath("/in.short");
     sandbox.WriteFile(shortInput, kSourceText);
     struct Case {
         const char *label;
@@ -853,7 +855,7 @@ TEST_F(EngineTest, FailedConversionLeavesNoOutputBehind) {
         const auto saved = sandbox.env;
         for (const auto &[name, value] : c.env)
             sandbox.env[name] = value;
-        fs::remove(sandbox.root + "/events.log");
+        fs::remove(sandbox.root + NativePath("/events.log"));
         const RunResult run = sandbox.Probe({Convert()});
         sandbox.env = saved;
         EXPECT_EQ(Callbacks(run), Concat(JobHead(), c.tail)) << c.label << "\n" << run.out;
@@ -876,7 +878,7 @@ TEST_F(EngineTest, DecoderParametersAcceptedOrRefusedAndTheJobGoesOn) {
         {"refused: 63, defaults restored", "0", {"E 63 x:1"}, "SetDefaultParams"},
     };
     for (const Case &c : cases) {
-        fs::remove(sandbox.root + "/events.log");
+        fs::remove(sandbox.root + NativePath("/events.log"));
         sandbox.env["PCM_DECODER_ACCEPT_PARAMS"] = c.accept;
         const RunResult run = sandbox.Probe({Convert(" -DECPARAM x:1")});
         EXPECT_EQ(Callbacks(run), Concat(Concat(JobHead(), c.messages), {"M 97", "R 1 last=97"}))

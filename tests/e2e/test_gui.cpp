@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,13 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Lines = std::vector<std::string>;
-
-std::string Quote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 std::string Slurp(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
@@ -42,33 +34,24 @@ struct GuiRun {
 class GuiE2E : public ::testing::Test {
   protected:
     void SetUp() override {
-        box.AddTestPlugin("test_encoder", "plugins/out", "enc_a.so");
-        box.AddTestPlugin("test_encoder", "plugins/out", "enc_b.so");
-        box.AddTestPlugin("test_decoder", "plugins/in", "dec.so");
+        box.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("enc_a"));
+        box.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("enc_b"));
+        box.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("dec"));
         box.env["ENC_A_MODULE_ID"] = "0x41";
         box.env["ENC_B_MODULE_ID"] = "0x42";
         box.env["ENC_A_ADVANCED_RESULT"] = "7";
-        box.env["KN_TEST_LOG"] = box.root + "/events.log";
+        box.env["KN_TEST_LOG"] = (fs::path(box.root) / "events.log").string();
     }
 
     // Runs the GUI probe with the script in the work folder and returns what it printed.
     GuiRun Run(const std::vector<std::string> &script) {
-        const fs::path log = box.root + "/events.log";
-        const fs::path out = box.root + "/gui.out";
+        const fs::path log = fs::path(box.root) / "events.log";
         fs::remove(log);
-        const fs::path rc = box.root + "/gui.rc";
-        std::string command = "cd " + Quote(box.work) + " && env";
-        for (const auto &[name, value] : box.env)
-            command += " " + Quote(name + "=" + value);
-        command += " timeout -k 5 60 " + Quote(box.app + "/gui_probe");
-        for (const std::string &word : script)
-            command += " " + Quote(word);
-        command += " </dev/null >" + Quote(out.string()) + " 2>&1";
-        command = "sh -c " + Quote(command + "; echo $? >" + Quote(rc.string()));
-        std::system(command.c_str());
+        const RunResult result =
+            box.Exec((fs::path(box.app) / ProgramFile("gui_probe")).string(), script);
         GuiRun run;
-        run.exitCode = std::atoi(Slurp(rc).c_str());
-        Lines printed = SplitLines(Slurp(out));
+        run.exitCode = result.exitCode;
+        Lines printed = SplitLines(result.out + result.err);
         EXPECT_FALSE(printed.empty());
         if (!printed.empty()) {
             EXPECT_EQ(printed.front(), "INIT 1");
@@ -119,7 +102,7 @@ TEST_F(GuiE2E, LoadKeepsTheEncoderOnlyForAMatchingId) {
         {"no such encoder", "nothere", "0", "load 0", {}, "get []"},
         {"a library that is no encoder", "dec", "0", "load 0", {}, "get []"},
     };
-    box.AddTestPlugin("test_decoder", "plugins/out", "dec.so");
+    box.AddTestPlugin("test_decoder", "plugins/out", LibraryFile("dec"));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         GuiRun run = Run({"load", c.name, c.id, "get", "5", "unload"});

@@ -42,8 +42,8 @@ std::string DebugJobLine(const std::string &jobLine) {
 class HostTest : public ::testing::Test {
   protected:
     HostTest() {
-        sandbox.AddTestPlugin("test_decoder", "plugins/in", "test_decoder.so");
-        sandbox.AddTestPlugin("test_encoder", "plugins/out", "test_encoder.so");
+        sandbox.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("test_decoder"));
+        sandbox.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("test_encoder"));
     }
 
     // Folders of the program and of the runs as the program itself sees them.
@@ -164,19 +164,23 @@ TEST_F(HostTest, StartsWithoutCodecsButWarns) {
     RunResult result = sandbox.Run({"-HELP", "CPU"});
     EXPECT_EQ(result.out, kCpuHelp + "\n\n");
     EXPECT_EQ(result.err, "kernova: warning: no decoder or encoder plug-in found in " +
-                              ProgramFolder() + "/plugins\n");
+                              ProgramFolder() + NativePath("/plugins") + "\n");
     EXPECT_EQ(result.exitCode, 0);
 }
 
-TEST_F(HostTest, CannotStartWithoutTheTagPluginOrTheCore) {
-    const std::string tagger = ProgramFolder() + "/plugins/idtagger.so";
+TEST_F(HostTest, CannotStartWithoutTheTagPlugin) {
+    const std::string tagger = ProgramFolder() + NativePath("/plugins/") + LibraryFile("idtagger");
+    if (!fs::exists(tagger))
+        GTEST_SKIP() << "this build has no tag plug-in";
     fs::remove(tagger);
     RunResult noTagger = sandbox.Run({"-HELP", "CPU"});
     EXPECT_EQ(noTagger.out, "");
     EXPECT_EQ(noTagger.err, "kernova: error: " + tagger + ": cannot load the ID tag plug-in\n");
     EXPECT_EQ(noTagger.exitCode, 2);
+}
 
-    const std::string core = ProgramFolder() + "/libkernova.so";
+TEST_F(HostTest, CannotStartWithoutTheCore) {
+    const std::string core = ProgramFolder() + NativePath("/") + CoreLibraryFile();
     fs::remove(core);
     RunResult noCore = sandbox.Run({"-HELP", "CPU"});
     EXPECT_EQ(noCore.out, "");
@@ -186,20 +190,21 @@ TEST_F(HostTest, CannotStartWithoutTheTagPluginOrTheCore) {
 }
 
 TEST_F(HostTest, CoreWithoutAnExportIsRefused) {
-    // Any library that is not the core: the tag plug-in has none of the core's exports.
-    fs::copy_file(fs::path(sandbox.app) / "plugins" / "idtagger.so",
-                  fs::path(sandbox.app) / "libkernova.so", fs::copy_options::overwrite_existing);
+    // Any library that is not the core: a test decoder has none of the core's exports.
+    fs::copy_file(fs::path(KN_TEST_PLUGIN_DIR) / LibraryFile("test_decoder"),
+                  fs::path(sandbox.app) / CoreLibraryFile(), fs::copy_options::overwrite_existing);
     RunResult result = sandbox.Run({"-LISTENC"});
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "kernova: error: " + ProgramFolder() +
-                              "/libkernova.so: not the core library (no GetKernova_DLL export)\n");
+    EXPECT_EQ(result.err, "kernova: error: " + ProgramFolder() + NativePath("/") +
+                              CoreLibraryFile() +
+                              ": not the core library (no GetKernova_DLL export)\n");
     EXPECT_EQ(result.exitCode, 2);
 }
 
 TEST_F(HostTest, ListingsAreLaidOutInColumns) {
     sandbox.env["TEST_DECODER_DESCRIPTION"] = "Tenquil decoder";
     sandbox.env["TEST_DECODER_EXTENSIONS"] = "mp3;mp2|MPEG Audio,wav|Wave";
-    sandbox.AddTestPlugin("test_decoder", "plugins/in", "bare.so");
+    sandbox.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("bare"));
     sandbox.env["BARE_EXTENSIONS"] = "";
     sandbox.env["TEST_ENCODER_EXTENSION"] = "longextension";
     const OutputCase cases[] = {
@@ -223,11 +228,11 @@ TEST_F(HostTest, ListingsAreLaidOutInColumns) {
 }
 
 TEST_F(HostTest, TagsAreShownFieldByField) {
-    sandbox.AddTestPlugin("test_tagger", "plugins", "idtagger.so");
+    sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
     sandbox.env["IDTAGGER_TAGS"] = "a.mp3|v1|0=Title|1=Artist;a.mp3|v2|0=Title2|12=http://x|3=Orig";
     sandbox.WriteFile("a.mp3", "x");
     sandbox.WriteFile("b.mp3", "x");
-    const std::string a = WorkFolder() + "/a.mp3";
+    const std::string a = WorkFolder() + NativePath("/a.mp3");
     const OutputCase cases[] = {
         {"both versions",
          {"-I", "a.mp3", "-SHOWID"},
@@ -244,9 +249,9 @@ TEST_F(HostTest, TagsAreShownFieldByField) {
          0},
         {"no tag",
          {"-I", "b.mp3", "-SHOWID"},
-         "input:      " + WorkFolder() +
-             "/b.mp3\n"
-             "no ID tags (the file holds none, cannot be read or cannot carry tags)\n",
+         "input:      " + WorkFolder() + NativePath("/b.mp3\n") +
+             "no ID tags (the file holds none, cannot be read or cannot "
+             "carry tags)\n",
          "",
          0},
     };
@@ -255,15 +260,16 @@ TEST_F(HostTest, TagsAreShownFieldByField) {
 }
 
 TEST_F(HostTest, LastJobResultDecidesTheExitStatus) {
-    sandbox.AddTestPlugin("test_tagger", "plugins", "idtagger.so");
+    sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
     sandbox.WriteFile("a.tst", "x");
     sandbox.WriteFile("b.tst", "y");
     const std::string work = WorkFolder();
-    const std::string settings = "encoder:    test_encoder\n"
-                                 "parameters: %s\n"
-                                 "input:      " +
-                                 work + "/a.tst\noutput:     " + work +
-                                 "/%o\npriority:   Normal [1]\ndecoder:    default\n\nfailed\n";
+    const std::string settings =
+        "encoder:    test_encoder\n"
+        "parameters: %s\n"
+        "input:      " +
+        work + NativePath("/a.tst\noutput:     ") + work +
+        NativePath("/%o\npriority:   Normal [1]\ndecoder:    default\n\nfailed\n");
     auto jobLines = [&](const std::string &parameters, const std::string &output) {
         std::string text = settings;
         text.replace(text.find("%s"), 2, parameters);
@@ -273,14 +279,14 @@ TEST_F(HostTest, LastJobResultDecidesTheExitStatus) {
     const OutputCase cases[] = {
         {"a batch file is written, no job runs",
          {"-I", "a.tst", "-O", "c.tst", "-CREATEBATCH", "jobs.txt"},
-         "Batch file created:\n" + work + "/jobs.txt\n",
+         "Batch file created:\n" + work + NativePath("/jobs.txt\n"),
          "",
          0},
         {"no encoder for the output type",
          {"-I", "a.tst", "-O", "c.xyz"},
          "failed\n",
          "kernova: error: " + work +
-             "/c.xyz: no encoder for this output type (name one with -ENC)\n",
+             NativePath("/c.xyz: no encoder for this output type (name one with -ENC)\n"),
          1},
         {"the encoder refuses its parameters",
          {"-I", "a.tst", "-O", "c.tst", "-ENC", "test_encoder", "-ENCPARAM", "bad"},
@@ -290,23 +296,27 @@ TEST_F(HostTest, LastJobResultDecidesTheExitStatus) {
         {"the output is the input",
          {"-I", "a.tst", "-O", "a.tst"},
          jobLines("default settings", "a.tst"),
-         "kernova: error: the output file is the input file itself: " + work + "/a.tst\n",
+         "kernova: error: the output file is the input file itself: " + work +
+             NativePath("/a.tst\n"),
          1},
         {"two jobs on one output",
-         {"-I", "*.tst", "-O", "out/same.tst"},
+         {"-I", "*.tst", "-O", NativePath("out/same.tst")},
          "Error...\n",
-         "kernova: error: two jobs would write the same output file: out/same.tst\n"
-         "kernova: error: two jobs of this command would write the same output file; nothing was "
-         "done\n",
+         "kernova: error: two jobs would write the same output file: " +
+             NativePath("out/same.tst") +
+             "\n"
+             "kernova: error: two jobs of this command would write the same output file; nothing "
+             "was "
+             "done\n",
          1},
         {"tags set",
          {"-I", "a.tst", "-SETID", "id: TITL=x"},
-         work + "/a.tst: setting ID tags\nID tags written\n",
+         work + NativePath("/a.tst: setting ID tags\nID tags written\n"),
          "",
          0},
         {"tags cannot be written",
          {"-I", "a.tst", "-SETID", "id: TITL=x"},
-         work + "/a.tst: setting ID tags\nfailed\n",
+         work + NativePath("/a.tst: setting ID tags\nfailed\n"),
          "kernova: error: writing the ID tags failed\n",
          1,
          {{"IDTAGGER_WRITE_FAIL", "1"}}},
@@ -330,18 +340,22 @@ std::size_t CountOccurrences(const std::string &text, const std::string &word) {
 }
 
 TEST_F(HostTest, CtrlCStopsTheCommandAfterTheCurrentJob) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "needs a POSIX shell to send SIGINT";
+#endif
     // Many quick jobs; Ctrl-C comes as soon as the first of them have printed.
     constexpr int kFiles = 20000;
     fs::create_directories(sandbox.Path("many"));
     for (int i = 0; i < kFiles; ++i)
         std::ofstream(sandbox.Path("many/f" + std::to_string(i) + ".mp3"));
-    const std::string out = sandbox.root + "/int-out.txt";
-    const std::string rc = sandbox.root + "/int-rc.txt";
+    const std::string out = sandbox.root + NativePath("/int-out.txt");
+    const std::string rc = sandbox.root + NativePath("/int-rc.txt");
     // The wait for the first output is bounded (10 s) so that a silent program cannot hang it.
     const std::string script =
-        "cd " + ShellQuote(sandbox.work) + " && " + ShellQuote(sandbox.app + "/kernova") +
-        " -I 'many/*.mp3' -SHOWID >" + ShellQuote(out) + " 2>/dev/null & pid=$!; i=0; " +
-        "while [ ! -s " + ShellQuote(out) + " ] && [ $i -lt 1000 ]; do sleep 0.01; " +
+        "cd " + ShellQuote(sandbox.work) + " && " +
+        ShellQuote(sandbox.app + NativePath("/kernova")) + " -I 'many/*.mp3' -SHOWID >" +
+        ShellQuote(out) + " 2>/dev/null & pid=$!; i=0; " + "while [ ! -s " + ShellQuote(out) +
+        " ] && [ $i -lt 1000 ]; do sleep 0.01; " +
         "i=$((i + 1)); done; kill -INT $pid; wait $pid; echo $? >" + ShellQuote(rc);
     ASSERT_EQ(std::system(("sh -c " + ShellQuote(script)).c_str()), 0);
     std::ifstream rcFile(rc);
@@ -384,7 +398,8 @@ std::string MakeWav(int seconds) {
 
 // The WAV decoder and encoder of the build; false when they are not built.
 bool AddWavePlugins(Sandbox &sandbox) {
-    for (const char *plugin : {"plugins/in/wave.so", "plugins/out/wave.so"}) {
+    for (const std::string &plugin :
+         {LibraryFile("plugins/in/wave"), LibraryFile("plugins/out/wave")}) {
         if (!fs::exists(fs::path(KN_BIN_DIR) / plugin))
             return false;
         sandbox.AddBuiltPlugin(plugin);
@@ -393,6 +408,9 @@ bool AddWavePlugins(Sandbox &sandbox) {
 }
 
 TEST_F(HostTest, ProgressLineOnlyOnATerminalAndClearedBeforeOtherText) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "needs the script program for a terminal";
+#endif
     if (!AddWavePlugins(sandbox))
         GTEST_SKIP() << "the WAV plug-ins are not built";
     if (std::system("command -v script >/dev/null 2>&1") != 0)
@@ -405,9 +423,10 @@ TEST_F(HostTest, ProgressLineOnlyOnATerminalAndClearedBeforeOtherText) {
     EXPECT_NE(piped.out.find("\ndone\n"), std::string::npos) << piped.out;
 
     // On a terminal stdout and stderr arrive mixed, with "\r\n" line ends.
-    const std::string screen = sandbox.root + "/screen.txt";
+    const std::string screen = sandbox.root + NativePath("/screen.txt");
     const std::string command = "cd " + ShellQuote(sandbox.work) + " && " +
-                                ShellQuote(sandbox.app + "/kernova") + " -I a.wav -O tty.wav";
+                                ShellQuote(sandbox.app + NativePath("/kernova")) +
+                                " -I a.wav -O tty.wav";
     const std::string script =
         "script -qec " + ShellQuote(command) + " /dev/null </dev/null >" + ShellQuote(screen);
     ASSERT_EQ(std::system(script.c_str()), 0);
@@ -424,14 +443,18 @@ TEST_F(HostTest, ProgressLineOnlyOnATerminalAndClearedBeforeOtherText) {
 }
 
 TEST_F(HostTest, SecondCtrlCEndsAStuckCommandAtOnce) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "needs a POSIX shell, SIGINT and a named pipe";
+#endif
     if (!AddWavePlugins(sandbox))
         GTEST_SKIP() << "the WAV plug-ins are not built";
     // Reading a pipe that nobody writes blocks the job: the first Ctrl-C only asks for a stop.
     ASSERT_EQ(std::system(("mkfifo " + ShellQuote(sandbox.Path("stuck.wav"))).c_str()), 0);
-    const std::string rc = sandbox.root + "/stuck-rc.txt";
+    const std::string rc = sandbox.root + NativePath("/stuck-rc.txt");
     // The waits are bounded and a program deaf to both Ctrl-Cs is killed, so nothing hangs.
     const std::string script =
-        "cd " + ShellQuote(sandbox.work) + " && " + ShellQuote(sandbox.app + "/kernova") +
+        "cd " + ShellQuote(sandbox.work) + " && " +
+        ShellQuote(sandbox.app + NativePath("/kernova")) +
         " -I stuck.wav -O out.wav >/dev/null 2>&1 & pid=$!; sleep 0.5; kill -INT $pid; " +
         "sleep 0.3; alive=0; kill -0 $pid 2>/dev/null && alive=1; kill -INT $pid; i=0; " +
         "while kill -0 $pid 2>/dev/null && [ $i -lt 300 ]; do sleep 0.01; i=$((i + 1)); done; " +

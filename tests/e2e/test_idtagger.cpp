@@ -26,8 +26,8 @@ const std::string kFlacBlock = "M 79\nM 78 Flac Title\nM 77 Flac Album\nM 70 Fla
 class IdTagger : public ::testing::Test {
   protected:
     IdTagger() {
-        sandbox.AddBuiltPlugin("plugins/in/wave.so");
-        sandbox.AddBuiltPlugin("plugins/out/wave.so");
+        sandbox.AddBuiltPlugin(LibraryFile("plugins/in/wave"));
+        sandbox.AddBuiltPlugin(LibraryFile("plugins/out/wave"));
         work = fs::canonical(sandbox.work);
     }
 
@@ -295,7 +295,8 @@ class CopyIdFromFlac : public IdTagger, public ::testing::WithParamInterface<con
 
 TEST_P(CopyIdFromFlac, CarriesFieldsAndCover) {
     const std::string encoder = GetParam();
-    const std::string plugins[] = {"plugins/in/flac.so", "plugins/out/" + encoder + ".so"};
+    const std::string plugins[] = {LibraryFile("plugins/in/flac"),
+                                   LibraryFile("plugins/out/" + encoder)};
     for (const std::string &plugin : plugins) {
         if (!fs::exists(fs::path(KN_BIN_DIR) / plugin))
             GTEST_SKIP() << plugin << " is not built yet";

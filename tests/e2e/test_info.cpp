@@ -24,13 +24,13 @@ std::string HelpShown(const std::string &text) {
 class InfoTest : public ::testing::Test {
   protected:
     InfoTest() {
-        sandbox.AddTestPlugin("test_tagger", "plugins", "idtagger.so");
+        sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
         work = fs::canonical(sandbox.work).string();
     }
 
     void InstallCodecs() {
-        sandbox.AddTestPlugin("test_decoder", "plugins/in", "test_decoder.so");
-        sandbox.AddTestPlugin("test_encoder", "plugins/out", "test_encoder.so");
+        sandbox.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("test_decoder"));
+        sandbox.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("test_encoder"));
     }
 
     Sandbox sandbox;
@@ -38,10 +38,10 @@ class InfoTest : public ::testing::Test {
 };
 
 TEST_F(InfoTest, ListingsSendEachModuleAsOneBlock) {
-    sandbox.AddTestPlugin("test_decoder", "plugins/in", "dec_a.so");
-    sandbox.AddTestPlugin("test_decoder", "plugins/in", "dec_b.so");
-    sandbox.AddTestPlugin("test_encoder", "plugins/out", "enc_x.so");
-    sandbox.AddTestPlugin("test_winamp_decoder", "../work/winamp/plugins", "in_wa.so");
+    sandbox.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("dec_a"));
+    sandbox.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("dec_b"));
+    sandbox.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("enc_x"));
+    sandbox.AddTestPlugin("test_winamp_decoder", "../work/winamp/plugins", LibraryFile("in_wa"));
     sandbox.env["DEC_A_DESCRIPTION"] = "D";
     sandbox.env["DEC_A_EXTENSIONS"] = "mp3;mp2|MPEG Audio,wav|Wave";
     sandbox.env["DEC_B_DESCRIPTION"] = "Bare";
@@ -62,7 +62,7 @@ TEST_F(InfoTest, ListingsSendEachModuleAsOneBlock) {
         {"encoders: the extension as the encoder gives it", "-LISTENC",
          "M 67 enc_x\nM 61 E\nM 68 ogg\nM 69 Ogg Vorbis\n"},
         {"decoders without a Winamp folder", "-LISTDEC", decoders},
-        {"Winamp decoders come last, marked", "-LISTDEC -WINAMP " + work + "/winamp",
+        {"Winamp decoders come last, marked", "-LISTDEC -WINAMP " + work + NativePath("/winamp"),
          decoders + "M 67 in_wa\nM 61 [WinAMP] D\nM 68 OGG\nM 69 Ogg Vorbis\n"},
     };
     for (const Case &c : cases)
@@ -165,10 +165,10 @@ TEST_F(InfoTest, HelpWithoutTextSaysSo) {
 
 TEST_F(InfoTest, EncoderHelpComesFromTheEncoder) {
     InstallCodecs();
-    sandbox.AddTestPlugin("test_encoder", "plugins/out", "broken.so");
+    sandbox.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("broken"));
     sandbox.env["BROKEN_VERSION"] = "15";
     sandbox.env["TEST_ENCODER_HELP"] = "q:<0..9> quality";
-    const std::string log = sandbox.root + "/events.log";
+    const std::string log = sandbox.root + NativePath("/events.log");
     sandbox.env["KN_TEST_LOG"] = log;
     struct Case {
         const char *command;
@@ -207,12 +207,12 @@ TEST_F(InfoTest, EncoderTestConvertsEachTestSet) {
     // Each test conversion fails at once: what matters is which sets reach the convert job.
     sandbox.env["TEST_DECODER_PLAY_RESULT"] = "1";
     sandbox.env["TEST_ENCODER_TESTSETS"] = "q:1|low;q:9|high.xyz;q:5|mid";
-    const std::string log = sandbox.root + "/events.log";
+    const std::string log = sandbox.root + NativePath("/events.log");
     sandbox.env["KN_TEST_LOG"] = log;
     sandbox.WriteFile("in.wav", "x");
     const std::string header = "Test encoder : test_encoder\n" + std::string(58, '-') + "\n";
     const RunResult run =
-        sandbox.Probe({"-I in.wav -O " + work + "/test -ENC test_encoder -TESTENC"});
+        sandbox.Probe({"-I in.wav -O " + work + NativePath("/test -ENC test_encoder -TESTENC")});
     EXPECT_EQ(run.out.substr(0, 7 + header.size()), "INIT 1\n" + header);
     std::vector<std::string> jobs;
     int reported = 0;
@@ -223,9 +223,10 @@ TEST_F(InfoTest, EncoderTestConvertsEachTestSet) {
         if (lines[i] == "M 95" && i + 1 < lines.size() && lines[i + 1].empty())
             ++reported;
     }
-    const std::vector<std::string> expected = {"M 203 q:1", "M 202 " + work + "/test/low.tst",
-                                               "M 203 q:9", "M 202 " + work + "/test/high.xyz",
-                                               "M 203 q:5", "M 202 " + work + "/test/mid.tst"};
+    const std::vector<std::string> expected = {
+        "M 203 q:1", "M 202 " + work + NativePath("/test/low.tst"),
+        "M 203 q:9", "M 202 " + work + NativePath("/test/high.xyz"),
+        "M 203 q:5", "M 202 " + work + NativePath("/test/mid.tst")};
     EXPECT_EQ(jobs, expected) << run.out;
     EXPECT_EQ(reported, 3) << "each result, then an empty line\n" << run.out;
     const std::string end = "M 95\n\nM 95\nR 1 last=95\n";

@@ -26,9 +26,9 @@ std::string ShowIdWithoutTags(const std::string &name) {
 class JobsTest : public ::testing::Test {
   protected:
     JobsTest() {
-        sandbox.AddTestPlugin("test_decoder", "plugins/in", "test_decoder.so");
-        sandbox.AddTestPlugin("test_encoder", "plugins/out", "test_encoder.so");
-        sandbox.AddTestPlugin("test_tagger", "plugins", "idtagger.so");
+        sandbox.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("test_decoder"));
+        sandbox.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("test_encoder"));
+        sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
         sandbox.env["TEST_DECODER_EXTENSIONS"] = "wav|Wave";
         sandbox.env["TEST_ENCODER_EXTENSION"] = "flac";
         // The conversions fail at once: these tests are about which jobs run, not their audio.
@@ -36,7 +36,7 @@ class JobsTest : public ::testing::Test {
         work = fs::canonical(sandbox.work).string();
     }
 
-    std::string JobFile() const { return sandbox.app + "/temp.dat"; }
+    std::string JobFile() const { return sandbox.app + NativePath("/temp.dat"); }
 
     Sandbox sandbox;
     std::string work;
@@ -46,8 +46,8 @@ TEST_F(JobsTest, JobFileHoldsOneLinePerSource) {
     for (const char *file :
          {"in/b.wav", "in/a.wav", "in/.h.wav", "in/c.txt", "in/rock/r.wav", "in/rock/.h2.wav"})
         sandbox.WriteFile(file, "x");
-    const std::string in = work + "/in";
-    const std::string out = work + "/out";
+    const std::string in = work + NativePath("/in");
+    const std::string out = work + NativePath("/out");
     struct Case {
         const char *label;
         std::string cwd;
@@ -56,35 +56,40 @@ TEST_F(JobsTest, JobFileHoldsOneLinePerSource) {
     };
     const Case cases[] = {
         {"bare wildcard: full names, no hidden file, no file without decoder", in,
-         "-I *.wav -O " + out + "/*.flac",
-         "|-I| |" + in + "/a.wav| |-O| |" + out + "/a.flac| |-ENC| |AUTO|\n" + "|-I| |" + in +
-             "/b.wav| |-O| |" + out + "/b.flac| |-ENC| |AUTO|\n"},
-        {"a relative folder stays relative", work, "-I in/*.wav -O out/*.flac",
-         "|-I| |in/a.wav| |-O| |out/a.flac| |-ENC| |AUTO|\n"
-         "|-I| |in/b.wav| |-O| |out/b.flac| |-ENC| |AUTO|\n"},
+         "-I *.wav -O " + out + NativePath("/*.flac"),
+         "|-I| |" + in + NativePath("/a.wav| |-O| |") + out +
+             NativePath("/a.flac| |-ENC| |AUTO|\n") + "|-I| |" + in + NativePath("/b.wav| |-O| |") +
+             out + NativePath("/b.flac| |-ENC| |AUTO|\n")},
+        {"a relative folder stays relative", work, NativePath("-I in/*.wav -O out/*.flac"),
+         NativePath("|-I| |in/a.wav| |-O| |out/a.flac| |-ENC| |AUTO|\n"
+                    "|-I| |in/b.wav| |-O| |out/b.flac| |-ENC| |AUTO|\n")},
         {"-RECURSIVE copy mirrors the sub-folder and is not written", in,
-         "-I *.wav -O " + out + "/*.flac -RECURSIVE copy -ENC test_encoder -CPU 3",
-         "|-I| |" + in + "/a.wav| |-O| |" + out + "/a.flac| |-ENC| |test_encoder| |-CPU| |3|\n" +
-             "|-I| |" + in + "/b.wav| |-O| |" + out +
-             "/b.flac| |-ENC| |test_encoder| |-CPU| |3|\n" + "|-I| |" + in + "/rock/r.wav| |-O| |" +
-             out + "/rock/r.flac| |-ENC| |test_encoder| |-CPU| |3|\n"},
+         "-I *.wav -O " + out + NativePath("/*.flac -RECURSIVE copy -ENC test_encoder -CPU 3"),
+         "|-I| |" + in + NativePath("/a.wav| |-O| |") + out +
+             NativePath("/a.flac| |-ENC| |test_encoder| |-CPU| |3|\n") + "|-I| |" + in +
+             NativePath("/b.wav| |-O| |") + out +
+             NativePath("/b.flac| |-ENC| |test_encoder| |-CPU| |3|\n") + "|-I| |" + in +
+             NativePath("/rock/r.wav| |-O| |") + out +
+             NativePath("/rock/r.flac| |-ENC| |test_encoder| |-CPU| |3|\n")},
         {"-RECURSIVE alone puts every output into one folder", in,
-         "-I *.wav -O " + out + "/*.flac -RECURSIVE",
-         "|-I| |" + in + "/a.wav| |-O| |" + out + "/a.flac| |-ENC| |AUTO|\n" + "|-I| |" + in +
-             "/b.wav| |-O| |" + out + "/b.flac| |-ENC| |AUTO|\n" + "|-I| |" + in +
-             "/rock/r.wav| |-O| |" + out + "/r.flac| |-ENC| |AUTO|\n"},
+         "-I *.wav -O " + out + NativePath("/*.flac -RECURSIVE"),
+         "|-I| |" + in + NativePath("/a.wav| |-O| |") + out +
+             NativePath("/a.flac| |-ENC| |AUTO|\n") + "|-I| |" + in + NativePath("/b.wav| |-O| |") +
+             out + NativePath("/b.flac| |-ENC| |AUTO|\n") + "|-I| |" + in +
+             NativePath("/rock/r.wav| |-O| |") + out + NativePath("/r.flac| |-ENC| |AUTO|\n")},
         {"show-ID offers every visible entry, folders too", in, "-I *.* -SHOWID",
-         "|-I| |" + in + "/a.wav| |-SHOWID|\n" + "|-I| |" + in + "/b.wav| |-SHOWID|\n" + "|-I| |" +
-             in + "/c.txt| |-SHOWID|\n" + "|-I| |" + in + "/rock| |-SHOWID|\n"},
+         "|-I| |" + in + NativePath("/a.wav| |-SHOWID|\n") + "|-I| |" + in +
+             NativePath("/b.wav| |-SHOWID|\n") + "|-I| |" + in + NativePath("/c.txt| |-SHOWID|\n") +
+             "|-I| |" + in + NativePath("/rock| |-SHOWID|\n")},
         {"a listing is one line", work, "-LISTENC", "|-LISTENC|\n"},
         {"help is one line", work, "-HELP CPU", "|-HELP| |CPU|\n"},
         {"-STREAM takes the input as it stands; a source without extension gives none", work,
          "-I http://radio/live -O x.flac -STREAM",
-         "|-I| |http://radio/live| |-O| |" + work + "/x| |-ENC| |AUTO| |-STREAM|\n"},
+         "|-I| |http://radio/live| |-O| |" + work + NativePath("/x| |-ENC| |AUTO| |-STREAM|\n")},
     };
     for (const Case &c : cases) {
         const RunResult run = sandbox.Probe({c.command}, c.cwd);
-        EXPECT_EQ(sandbox.ReadFile(JobFile()), c.jobFile) << c.label;
+        EXPECT_EQ(sandbox.ReadText(JobFile()), c.jobFile) << c.label;
         EXPECT_NE(run.out.find("R 1 last="), std::string::npos) << c.label << "\n" << run.out;
     }
 }
@@ -93,25 +98,27 @@ TEST_F(JobsTest, FolderMatchedByThePatternIsSearchedInBothPasses) {
     sandbox.WriteFile("in/a.wav", "x");
     sandbox.WriteFile("in/x.wav/inner.wav", "x");
     sandbox.WriteFile("in/sub/s.wav", "x");
-    const std::string in = work + "/in";
+    const std::string in = work + NativePath("/in");
     sandbox.Probe({"-I *.wav -SHOWID -RECURSIVE"}, in);
-    const std::string expected = "|-I| |" + in + "/a.wav| |-SHOWID|\n" + "|-I| |" + in +
-                                 "/x.wav/inner.wav| |-SHOWID|\n" + "|-I| |" + in +
-                                 "/x.wav| |-SHOWID|\n" + "|-I| |" + in + "/sub/s.wav| |-SHOWID|\n" +
-                                 "|-I| |" + in + "/x.wav/inner.wav| |-SHOWID|\n";
-    EXPECT_EQ(sandbox.ReadFile(JobFile()), expected);
+    const std::string expected = "|-I| |" + in + NativePath("/a.wav| |-SHOWID|\n") + "|-I| |" + in +
+                                 NativePath("/x.wav/inner.wav| |-SHOWID|\n") + "|-I| |" + in +
+                                 NativePath("/x.wav| |-SHOWID|\n") + "|-I| |" + in +
+                                 NativePath("/sub/s.wav| |-SHOWID|\n") + "|-I| |" + in +
+                                 NativePath("/x.wav/inner.wav| |-SHOWID|\n");
+    EXPECT_EQ(sandbox.ReadText(JobFile()), expected);
 }
 
 TEST_F(JobsTest, CreateBatchWritesConversionsOnly) {
     sandbox.WriteFile("in/a.wav", "x");
     sandbox.WriteFile("in/rock/r.wav", "x");
-    const std::string in = work + "/in";
-    const RunResult run = sandbox.Probe(
-        {"-CREATEBATCH b.txt -I " + in + "/*.wav -O out/*.flac -RECURSIVE -SETID id: TITL=x"});
-    EXPECT_EQ(run.out, Probed("Batch file created:\n" + work + "/b.txt\n", 1, 0));
-    EXPECT_EQ(sandbox.ReadFile("b.txt"),
-              "|-I| |" + in + "/a.wav| |-O| |out/a.flac| |-ENC| |AUTO|\n" + "|-I| |" + in +
-                  "/rock/r.wav| |-O| |out/r.flac| |-ENC| |AUTO|\n");
+    const std::string in = work + NativePath("/in");
+    const RunResult run =
+        sandbox.Probe({"-CREATEBATCH b.txt -I " + in +
+                       NativePath("/*.wav -O out/*.flac -RECURSIVE -SETID id: TITL=x")});
+    EXPECT_EQ(run.out, Probed("Batch file created:\n" + work + NativePath("/b.txt\n"), 1, 0));
+    EXPECT_EQ(sandbox.ReadText("b.txt"),
+              "|-I| |" + in + NativePath("/a.wav| |-O| |out/a.flac| |-ENC| |AUTO|\n") + "|-I| |" +
+                  in + NativePath("/rock/r.wav| |-O| |out/r.flac| |-ENC| |AUTO|\n"));
     EXPECT_FALSE(sandbox.Exists(JobFile())) << "the job file is not touched";
 }
 
@@ -120,40 +127,44 @@ TEST_F(JobsTest, CommandsWithoutJobsAreRefused) {
     sandbox.WriteFile("in/b.wav", "x");
     sandbox.WriteFile("in/rock/a.wav", "x");
     sandbox.WriteFile("in/x.wav/inner.wav", "x");
-    const std::string in = work + "/in";
+    const std::string in = work + NativePath("/in");
     struct Case {
         const char *label;
         std::string command;
         std::string messages;
     };
     const Case cases[] = {
-        {"no source file", "-I in/*.mp3 -O out/*.flac", "Error...\nE 13\n"},
-        {"no source file for a batch file", "-CREATEBATCH none.txt -I in/*.mp3 -O out/*.flac",
-         "Error...\nE 13\n"},
-        {"two sources, one output file", "-I in/*.wav -O out/x.flac",
-         "E 16 out/x.flac\nError...\nE 16\n"},
+        {"no source file", NativePath("-I in/*.mp3 -O out/*.flac"), "Error...\nE 13\n"},
+        {"no source file for a batch file",
+         NativePath("-CREATEBATCH none.txt -I in/*.mp3 -O out/*.flac"), "Error...\nE 13\n"},
+        {"two sources, one output file", NativePath("-I in/*.wav -O out/x.flac"),
+         NativePath("E 16 out/x.flac\nError...\nE 16\n")},
         {"two sources, one output file in a batch file",
-         "-CREATEBATCH none.txt -I in/*.wav -O out/x.flac", "E 16 out/x.flac\nError...\nE 16\n"},
-        {"sub-folders flattened onto one name", "-I " + in + "/*.wav -O out/*.flac -RECURSIVE",
-         "E 16 out/a.flac\nError...\nE 16\n"},
+         NativePath("-CREATEBATCH none.txt -I in/*.wav -O out/x.flac"),
+         NativePath("E 16 out/x.flac\nError...\nE 16\n")},
+        {"sub-folders flattened onto one name",
+         "-I " + in + NativePath("/*.wav -O out/*.flac -RECURSIVE"),
+         NativePath("E 16 out/a.flac\nError...\nE 16\n")},
     };
     sandbox.Probe({"-LISTENC"});
     for (const Case &c : cases) {
         const RunResult run = sandbox.Probe({c.command});
         EXPECT_EQ(run.out, Probed(c.messages, 0, 0)) << c.label;
-        EXPECT_EQ(sandbox.ReadFile(JobFile()), "|-LISTENC|\n") << c.label << ": nothing written";
+        EXPECT_EQ(sandbox.ReadText(JobFile()), "|-LISTENC|\n") << c.label << ": nothing written";
     }
     EXPECT_FALSE(sandbox.Exists("none.txt"));
 }
 
 TEST_F(JobsTest, SameSourceListedTwiceIsNoCollision) {
     sandbox.WriteFile("in/x.wav/inner.wav", "x");
-    const std::string in = work + "/in";
-    sandbox.Probe({"-I " + in + "/*.wav -O out/*.flac -RECURSIVE -ENC test_encoder"});
+    const std::string in = work + NativePath("/in");
+    sandbox.Probe({"-I " + in + NativePath("/*.wav -O out/*.flac -RECURSIVE -ENC test_encoder")});
     const std::string line =
-        "|-I| |" + in + "/x.wav/inner.wav| |-O| |out/inner.flac| |-ENC| |test_encoder|\n";
-    const std::string folder = "|-I| |" + in + "/x.wav| |-O| |out/x.flac| |-ENC| |test_encoder|\n";
-    EXPECT_EQ(sandbox.ReadFile(JobFile()), line + folder + line);
+        "|-I| |" + in +
+        NativePath("/x.wav/inner.wav| |-O| |out/inner.flac| |-ENC| |test_encoder|\n");
+    const std::string folder =
+        "|-I| |" + in + NativePath("/x.wav| |-O| |out/x.flac| |-ENC| |test_encoder|\n");
+    EXPECT_EQ(sandbox.ReadText(JobFile()), line + folder + line);
 }
 
 TEST_F(JobsTest, BatchFilesAreFoundAndRun) {
@@ -174,13 +185,14 @@ TEST_F(JobsTest, BatchFilesAreFoundAndRun) {
          Probed("Opening batch file :\njobs.xfb\n\n" + ShowIdWithoutTags("one.mp3") +
                     "ERROR: unknown key -BOGUS\n\nU\n" + ShowIdWithoutTags("two.mp3"),
                 1, 97)},
-        {"wildcard: files in name order, folders left out", "-BATCH b/*.dbt",
-         Probed("Opening batch file :\nb/1.dbt\n\n" + ShowIdWithoutTags("one.mp3") +
-                    "Opening batch file :\nb/2.dbt\n\n" + ShowIdWithoutTags("two.mp3"),
+        {"wildcard: files in name order, folders left out", NativePath("-BATCH b/*.dbt"),
+         Probed(NativePath("Opening batch file :\nb/1.dbt\n\n") + ShowIdWithoutTags("one.mp3") +
+                    NativePath("Opening batch file :\nb/2.dbt\n\n") + ShowIdWithoutTags("two.mp3"),
                 1, 97)},
-        {"a folder runs its batch files", "-BATCH " + work + "/b/",
-         Probed("Opening batch file :\n" + work + "/b/4.xfb\n\n" + ShowIdWithoutTags("four.mp3"), 1,
-                97)},
+        {"a folder runs its batch files", "-BATCH " + work + NativePath("/b/"),
+         Probed("Opening batch file :\n" + work + NativePath("/b/4.xfb\n\n") +
+                    ShowIdWithoutTags("four.mp3"),
+                1, 97)},
         {"no match: the name without a line end", "-BATCH missing",
          Probed("Cannot find batch file : missing.xfb", 0, 0)},
     };
@@ -203,12 +215,14 @@ TEST_F(JobsTest, BatchLineNamingABatchCommandIsNotExecutable) {
 TEST_F(JobsTest, AbortStopsAfterTheCurrentJob) {
     for (const char *file : {"in/a.mp3", "in/b.mp3", "in/c.mp3"})
         sandbox.WriteFile(file, "x");
-    const std::string in = work + "/in";
-    const RunResult run = sandbox.Probe({"--abort-on=97", "-I " + in + "/*.mp3 -SHOWID",
-                                         "-I " + in + "/*.mp3 -SHOWID", "--clear-abort",
-                                         "--abort-on=-1", "-I " + in + "/*.mp3 -SHOWID"});
-    const std::string a = ShowIdWithoutTags(in + "/a.mp3");
-    const std::string all = a + ShowIdWithoutTags(in + "/b.mp3") + ShowIdWithoutTags(in + "/c.mp3");
+    const std::string in = work + NativePath("/in");
+    const RunResult run =
+        sandbox.Probe({"--abort-on=97", "-I " + in + NativePath("/*.mp3 -SHOWID"),
+                       "-I " + in + NativePath("/*.mp3 -SHOWID"), "--clear-abort", "--abort-on=-1",
+                       "-I " + in + NativePath("/*.mp3 -SHOWID")});
+    const std::string a = ShowIdWithoutTags(in + NativePath("/a.mp3"));
+    const std::string all = a + ShowIdWithoutTags(in + NativePath("/b.mp3")) +
+                            ShowIdWithoutTags(in + NativePath("/c.mp3"));
     EXPECT_EQ(run.out,
               "INIT 1\n" + a + "R 0 last=97\n" + a + "R 0 last=97\n" + all + "R 1 last=97\n")
         << "a set flag stops the next command after its first job, until the host clears it";
@@ -217,9 +231,10 @@ TEST_F(JobsTest, AbortStopsAfterTheCurrentJob) {
 TEST_F(JobsTest, AbortEndsTheWholeBatchCommand) {
     sandbox.WriteFile("b/1.xfb", "-I one.mp3 -SHOWID\n-I two.mp3 -SHOWID\n");
     sandbox.WriteFile("b/2.xfb", "-I three.mp3 -SHOWID\n");
-    const RunResult run = sandbox.Probe({"--abort-on=97", "-BATCH b/*"});
+    const RunResult run = sandbox.Probe({"--abort-on=97", NativePath("-BATCH b/*")});
     EXPECT_EQ(run.out,
-              Probed("Opening batch file :\nb/1.xfb\n\n" + ShowIdWithoutTags("one.mp3"), 0, 97));
+              Probed(NativePath("Opening batch file :\nb/1.xfb\n\n") + ShowIdWithoutTags("one.mp3"),
+                     0, 97));
 }
 
 TEST_F(JobsTest, LongJobLineRunsWhole) {

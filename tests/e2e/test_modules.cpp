@@ -20,12 +20,12 @@ using Switches = std::vector<std::pair<std::string, std::string>>;
 
 class ModulesE2E : public ::testing::Test {
   protected:
-    void SetUp() override { box.env["KN_TEST_LOG"] = box.root + "/events.log"; }
+    void SetUp() override { box.env["KN_TEST_LOG"] = box.root + NativePath("/events.log"); }
 
     // Installs a test plug-in as <folder>/<name>.so with its switches.
     void Add(const std::string &plugin, const std::string &folder, const std::string &name,
              const Switches &switches = {}) {
-        box.AddTestPlugin(plugin, folder, name + ".so");
+        box.AddTestPlugin(plugin, folder, LibraryFile(name));
         std::string prefix = name;
         std::transform(prefix.begin(), prefix.end(), prefix.begin(), ::toupper);
         for (const auto &[key, value] : switches)
@@ -49,9 +49,10 @@ class ModulesE2E : public ::testing::Test {
     // Events logged by the plug-in copy `name`, in order.
     Lines Events(const std::string &name) const {
         Lines events;
-        if (!box.Exists(box.root + "/events.log"))
+        if (!box.Exists(box.root + NativePath("/events.log")))
             return events;
-        for (const std::string &line : SplitLines(box.ReadFile(box.root + "/events.log"))) {
+        for (const std::string &line :
+             SplitLines(box.ReadFile(box.root + NativePath("/events.log")))) {
             if (line.rfind(name + " ", 0) == 0)
                 events.push_back(line.substr(name.size() + 1));
         }
@@ -63,7 +64,8 @@ class ModulesE2E : public ::testing::Test {
     // unload when the process ends.)
     bool ScannedOneAtATime() const {
         std::string open;
-        for (const std::string &line : SplitLines(box.ReadFile(box.root + "/events.log"))) {
+        for (const std::string &line :
+             SplitLines(box.ReadFile(box.root + NativePath("/events.log")))) {
             const std::string name = line.substr(0, line.find(' '));
             const std::string event = line.substr(name.size() + 1);
             if (event == "load" && !open.empty())
@@ -84,7 +86,7 @@ class ModulesE2E : public ::testing::Test {
 TEST_F(ModulesE2E, DecoderFolderWithATextFileAndASubFolderGivesOneRecord) {
     AddDecoder("dec", {{"DESCRIPTION", "dec Test"}, {"EXTENSIONS", "mp3;mp2|MPEG Audio,wav|Wave"}});
     Add("test_decoder", "plugins/in/sub", "nested");
-    box.WriteFile(box.app + "/plugins/in/readme.txt", "not a plug-in\n");
+    box.WriteFile(box.app + NativePath("/plugins/in/readme.txt"), "not a plug-in\n");
     AddEncoder();
     EXPECT_EQ(Probe({"-LISTDEC"}),
               (Lines{"INIT 1", "M 67 dec", "M 61 dec Test", "M 68 MP3;MP2", "M 69 MPEG Audio",
@@ -134,7 +136,7 @@ TEST_F(ModulesE2E, EncoderScanSeesInitOnceQuitTwiceAndSkipsOldVersionsSilently) 
         "enc_b",
         {{"EXTENSION", "OGG"}, {"EXTENSION_DESCRIPTION", "Ogg"}, {"DESCRIPTION", "enc_b Ogg"}});
     AddEncoder("old", {{"VERSION", "15"}});
-    box.WriteFile(box.app + "/plugins/out/notes.txt", "text\n");
+    box.WriteFile(box.app + NativePath("/plugins/out/notes.txt"), "text\n");
     EXPECT_EQ(Probe({"-LISTENC"}), (Lines{"INIT 1", "M 67 enc_a", "M 61 enc_a MP3", "M 68 mp3",
                                           "M 69 MPEG Layer 3", "M 67 enc_b", "M 61 enc_b Ogg",
                                           "M 68 OGG", "M 69 Ogg", "M 97", "R 1 last=97"}));
@@ -169,16 +171,16 @@ TEST_F(ModulesE2E, StartUpFailsWithoutDecodersOrEncodersButReleasesWhatItTried) 
     } cases[] = {{"no encoder", true, false}, {"no decoder", false, true}};
     for (const Case &c : cases) {
         Sandbox fresh;
-        fresh.env["KN_TEST_LOG"] = fresh.root + "/events.log";
+        fresh.env["KN_TEST_LOG"] = fresh.root + NativePath("/events.log");
         if (c.decoder)
-            fresh.AddTestPlugin("test_decoder", "plugins/in", "dec.so");
+            fresh.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("dec"));
         if (c.encoder)
-            fresh.AddTestPlugin("test_encoder", "plugins/out", "enc.so");
-        fresh.AddTestPlugin("test_encoder", "plugins/out", "old.so");
+            fresh.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("enc"));
+        fresh.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("old"));
         fresh.env["OLD_VERSION"] = "15";
         RunResult result = fresh.Probe({});
         EXPECT_EQ(SplitLines(result.out), (Lines{"INIT 0"})) << c.what;
-        Lines log = SplitLines(fresh.ReadFile(fresh.root + "/events.log"));
+        Lines log = SplitLines(fresh.ReadFile(fresh.root + NativePath("/events.log")));
         EXPECT_EQ(std::count(log.begin(), log.end(), "old load"), 1) << c.what;
         EXPECT_EQ(std::count(log.begin(), log.end(), "old unload"), 1) << c.what;
     }
@@ -187,8 +189,8 @@ TEST_F(ModulesE2E, StartUpFailsWithoutDecodersOrEncodersButReleasesWhatItTried) 
 TEST_F(ModulesE2E, WinampFolderIsScannedByTheListingWithTheHiddenWindow) {
     AddDecoder("dec", {{"DESCRIPTION", "dec Native"}, {"EXTENSIONS", "wav|Wave"}});
     AddEncoder();
-    const std::string winamp = box.root + "/Winamp";
-    box.AddTestPlugin("test_winamp_decoder", "../Winamp/plugins", "in_x.so");
+    const std::string winamp = box.root + NativePath("/Winamp");
+    box.AddTestPlugin("test_winamp_decoder", "../Winamp/plugins", LibraryFile("in_x"));
     box.env["IN_X_DESCRIPTION"] = "in_x Tracker";
     box.env["IN_X_EXTENSIONS"] = "mod;xm|Modules";
     Lines lines = Probe({"-LISTDEC -WINAMP " + winamp});
@@ -203,8 +205,8 @@ TEST_F(ModulesE2E, WinampFolderIsScannedByTheListingWithTheHiddenWindow) {
 TEST_F(ModulesE2E, DecoderListedFromTheWinampFolderCanBeChosenByName) {
     AddDecoder("dec", {{"EXTENSIONS", "tst|Test"}});
     AddEncoder("enc", {{"EXTENSION", "out"}});
-    const std::string winamp = box.root + "/Winamp";
-    box.AddTestPlugin("test_winamp_decoder", "../Winamp/plugins", "in_x.so");
+    const std::string winamp = box.root + NativePath("/Winamp");
+    box.AddTestPlugin("test_winamp_decoder", "../Winamp/plugins", LibraryFile("in_x"));
     box.env["IN_X_EXTENSIONS"] = "xyz|Other";
     box.WriteFile("song.tst", "data");
     Lines lines =
@@ -222,7 +224,7 @@ TEST_F(ModulesE2E, DecoderListedFromTheWinampFolderCanBeChosenByName) {
 TEST_F(ModulesE2E, TestTaggerKeepsTagsInMemoryBetweenCommands) {
     AddDecoder();
     AddEncoder();
-    box.AddTestPlugin("test_tagger", "plugins", "idtagger.so");
+    box.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
     box.env["IDTAGGER_TAGS"] = "a.mp3|v1|0=T1|1=A1;a.mp3|v2|0=T2|12=U2";
     box.WriteFile("a.mp3", "x");
     const std::string file = box.Path("a.mp3");

@@ -137,34 +137,37 @@ class PlaybackTest : public ::testing::Test {
     void SetUp() override {
         if (!Shell("command -v pulseaudio && command -v parec"))
             GTEST_SKIP() << "pulseaudio or parec is not installed";
-        server = sb.root + "/pulse";
-        StartBackground("sh " + Quote(std::string(KN_SOURCE_DIR) + "/tests/e2e/pulse_server.sh") +
-                            " " + Quote(server),
-                        sb.root + "/server.log", sb.root + "/server.err", sb.root + "/server.pid");
-        sb.env["PULSE_SERVER"] = "unix:" + server + "/native";
+        server = sb.root + NativePath("/pulse");
+        StartBackground(
+            "sh " + Quote(std::string(KN_SOURCE_DIR) + NativePath("/tests/e2e/pulse_server.sh")) +
+                " " + Quote(server),
+            sb.root + NativePath("/server.log"), sb.root + NativePath("/server.err"),
+            sb.root + NativePath("/server.pid"));
+        sb.env["PULSE_SERVER"] = "unix:" + server + NativePath("/native");
         const std::string probe = "PULSE_SERVER=" + Quote(sb.env["PULSE_SERVER"]) + " pactl info";
         for (int i = 0; i < 100 && !Shell(probe); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        ASSERT_TRUE(Shell(probe)) << sb.ReadFile(sb.root + "/server.err");
-        sb.AddBuiltPlugin("plugins/in/wave.so");
-        sb.AddBuiltPlugin("plugins/out/wave.so");
-        sb.AddBuiltPlugin("plugins/out/WinAMP/DirectSound.so");
+        ASSERT_TRUE(Shell(probe)) << sb.ReadFile(sb.root + NativePath("/server.err"));
+        sb.AddBuiltPlugin(LibraryFile("plugins/in/wave"));
+        sb.AddBuiltPlugin(LibraryFile("plugins/out/wave"));
+        sb.AddBuiltPlugin(LibraryFile("plugins/out/WinAMP/DirectSound"));
         sb.timeoutSeconds = 60;
     }
 
     void TearDown() override {
         StopRecording();
-        StopBackground(sb.root + "/server.pid");
-        StopBackground(sb.root + "/silent.pid");
+        StopBackground(sb.root + NativePath("/server.pid"));
+        StopBackground(sb.root + NativePath("/silent.pid"));
     }
 
     // Records the null sink from now on; returns once the recorder delivers data.
     void StartRecording() {
-        recording = sb.root + "/recorded.raw";
+        recording = sb.root + NativePath("/recorded.raw");
         StartBackground("PULSE_SERVER=" + Quote(sb.env["PULSE_SERVER"]) +
                             " exec parec -d kntest.monitor --raw --format=s16le --rate=44100 "
                             "--channels=2 --latency-msec=20",
-                        recording, sb.root + "/parec.log", sb.root + "/parec.pid");
+                        recording, sb.root + NativePath("/parec.log"),
+                        sb.root + NativePath("/parec.pid"));
         for (int i = 0; i < 100 && (!fs::exists(recording) || fs::file_size(recording) == 0); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -174,8 +177,8 @@ class PlaybackTest : public ::testing::Test {
         if (recording.empty())
             return {};
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        StopBackground(sb.root + "/parec.pid");
-        fs::remove(sb.root + "/parec.pid");
+        StopBackground(sb.root + NativePath("/parec.pid"));
+        fs::remove(sb.root + NativePath("/parec.pid"));
         std::vector<int16_t> samples = Samples(sb.ReadFile(recording));
         recording.clear();
         return samples;
@@ -250,8 +253,8 @@ TEST_F(PlaybackTest, WithoutAnAnsweringServerThePlayFailsWithResult95) {
         bool silentListener;
     };
     const Case cases[] = {
-        {"no socket", sb.root + "/missing/native", false},
-        {"a server that never answers", sb.root + "/silent", true},
+        {"no socket", sb.root + NativePath("/missing/native"), false},
+        {"a server that never answers", sb.root + NativePath("/silent"), true},
     };
     sb.WriteFile("tone.wav", ToneWav({44100, 2, 16, 440, 1.0}));
     sb.timeoutSeconds = 20; // a hanging connect is killed (124) and fails the checks
@@ -263,7 +266,7 @@ TEST_F(PlaybackTest, WithoutAnAnsweringServerThePlayFailsWithResult95) {
                             "s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); "
                             "s.listen(8); time.sleep(120)' " +
                                 Quote(c.socket),
-                            "/dev/null", "/dev/null", sb.root + "/silent.pid");
+                            "/dev/null", "/dev/null", sb.root + NativePath("/silent.pid"));
             for (int i = 0; i < 100 && !fs::exists(c.socket); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -286,7 +289,7 @@ TEST_F(PlaybackTest, ServerLostDuringThePlayFailsIt) {
     sb.timeoutSeconds = 30;
     std::thread killer([this] {
         std::this_thread::sleep_for(std::chrono::seconds(2));
-        StopBackground(sb.root + "/server.pid");
+        StopBackground(sb.root + NativePath("/server.pid"));
     });
     const RunResult probe = sb.Probe({"-I tone.wav -PLAY"});
     killer.join();

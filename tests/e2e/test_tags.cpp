@@ -19,11 +19,11 @@ std::string Result(int result, int last) {
 class TagsTest : public ::testing::Test {
   protected:
     TagsTest() {
-        sandbox.AddTestPlugin("test_decoder", "plugins/in", "test_decoder.so");
-        sandbox.AddTestPlugin("test_encoder", "plugins/out", "test_encoder.so");
-        sandbox.AddTestPlugin("test_tagger", "plugins", "idtagger.so");
+        sandbox.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("test_decoder"));
+        sandbox.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("test_encoder"));
+        sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
         work = fs::canonical(sandbox.work).string();
-        tagLibrary = fs::canonical(sandbox.app).string() + "/plugins/idtagger.so";
+        tagLibrary = (fs::canonical(sandbox.app) / "plugins" / LibraryFile("idtagger")).string();
         for (const char *file : {"both.mp3", "v1.mp3", "v2.mp3", "none.mp3", "plain.wav"})
             sandbox.WriteFile(file, "x");
         sandbox.env["IDTAGGER_TAGS"] =
@@ -31,12 +31,12 @@ class TagsTest : public ::testing::Test {
             "both.mp3|v2|0=T2|2=Al2|3=O2|1=Ar2|4=2001|5=C2|8=4|6=Pop|12=http://x;"
             "v1.mp3|v1|0=Only|4=1980;"
             "v2.mp3|v2|12=http://y";
-        log = sandbox.root + "/events.log";
+        log = sandbox.root + NativePath("/events.log");
         sandbox.env["KN_TEST_LOG"] = log;
     }
 
     std::string Show(const std::string &file) const {
-        return "-I " + work + "/" + file + " -SHOWID";
+        return "-I " + work + NativePath("/") + file + " -SHOWID";
     }
 
     std::vector<std::string> Events() const { return SplitLines(sandbox.ReadFile(log)); }
@@ -62,8 +62,8 @@ TEST_F(TagsTest, ShowIdSendsTheV1BlockBeforeTheV2Block) {
         {"plain.wav", "M 64\n"},
     };
     for (const Case &c : cases) {
-        const std::string expected =
-            "INIT 1\nM 201 " + work + "/" + c.file + "\n" + c.messages + "M 97\n" + Result(1, 97);
+        const std::string expected = "INIT 1\nM 201 " + work + NativePath("/") + c.file + "\n" +
+                                     c.messages + "M 97\n" + Result(1, 97);
         EXPECT_EQ(sandbox.Probe({Show(c.file)}).out, expected) << c.file;
     }
 }
@@ -79,7 +79,7 @@ TEST_F(TagsTest, EveryFieldTextIsReleased) {
 TEST_F(TagsTest, UnreadableFileShowsNoTag) {
     sandbox.env["IDTAGGER_READ_FAIL"] = "1";
     EXPECT_EQ(sandbox.Probe({Show("both.mp3")}).out,
-              "INIT 1\nM 201 " + work + "/both.mp3\nM 64\nM 97\n" + Result(1, 97));
+              "INIT 1\nM 201 " + work + NativePath("/both.mp3\nM 64\nM 97\n") + Result(1, 97));
 }
 
 TEST_F(TagsTest, SetIdReportsEachOutcome) {
@@ -89,11 +89,11 @@ TEST_F(TagsTest, SetIdReportsEachOutcome) {
         std::string messages;
         int result;
     };
-    const std::string both = work + "/both.mp3";
+    const std::string both = work + NativePath("/both.mp3");
     const Case cases[] = {
         {"written", "-I both.mp3 -SETID idv2: TITL=New", "M 83 " + both + "\nM 85\n", 97},
         {"file without tags", "-I plain.wav -SETID id: TITL=x",
-         "M 83 " + work + "/plain.wav\nE 86\n", 97},
+         "M 83 " + work + NativePath("/plain.wav\nE 86\n"), 97},
         {"argument refused", "-I both.mp3 -SETID idv1: ORIG=x", "E 87\n", 95},
         {"safe word alone is no argument", "-I both.mp3 -SETID SAFE", "E 87\n", 95},
     };
@@ -146,11 +146,11 @@ TEST_F(TagsTest, StartUpNeedsTheTagPlugIn) {
     for (const Case &c : cases) {
         fs::remove(tagLibrary);
         if (c.plugIn)
-            sandbox.AddTestPlugin(c.plugIn, "plugins", "idtagger.so");
+            sandbox.AddTestPlugin(c.plugIn, "plugins", LibraryFile("idtagger"));
         EXPECT_EQ(sandbox.Probe({}).out, c.out) << c.label;
     }
     fs::remove(tagLibrary);
-    sandbox.AddTestPlugin("test_tagger", "plugins", "idtagger.so");
+    sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
     sandbox.env["IDTAGGER_NULL_TABLE"] = "1";
     EXPECT_EQ(sandbox.Probe({}).out, "INIT 0\n") << "no table: no message";
 }

@@ -25,8 +25,13 @@ bool Shell(const std::string &command) {
     return std::system(("sh -c " + Quote(command) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// sox runs through a POSIX shell, which only the native build has.
 bool HaveSox() {
+#if defined(_WIN32)
+    return false;
+#else
     return Shell("command -v sox && command -v soxi");
+#endif
 }
 
 class WaveConvertE2E : public ::testing::Test {
@@ -34,8 +39,8 @@ class WaveConvertE2E : public ::testing::Test {
     void SetUp() override {
         if (!HaveSox())
             GTEST_SKIP() << "sox is not installed";
-        box.AddBuiltPlugin("plugins/in/wave.so");
-        box.AddBuiltPlugin("plugins/out/wave.so");
+        box.AddBuiltPlugin(LibraryFile("plugins/in/wave"));
+        box.AddBuiltPlugin(LibraryFile("plugins/out/wave"));
     }
 
     // A sine chord of the given shape, one tone per channel; `encoding` is sox's -e name.
@@ -53,7 +58,7 @@ class WaveConvertE2E : public ::testing::Test {
 
     // The file's samples as raw little-endian signed integers of `bits` bits, as sox reads them.
     std::string Samples(const std::string &relative, int bits) {
-        const std::string raw = box.root + "/samples.raw";
+        const std::string raw = box.root + NativePath("/samples.raw");
         fs::remove(raw);
         const std::string command = "sox -D " + Quote(box.Path(relative)) +
                                     " -t raw -e signed-integer -L -b " + std::to_string(bits) +
@@ -64,7 +69,7 @@ class WaveConvertE2E : public ::testing::Test {
 
     // soxi's answer for one property (-r rate, -c channels, -b bits, -e encoding).
     std::string Property(const std::string &relative, const std::string &option) {
-        const std::string answer = box.root + "/soxi.txt";
+        const std::string answer = box.root + NativePath("/soxi.txt");
         Shell("soxi " + option + " " + Quote(box.Path(relative)) + " >" + Quote(answer));
         std::string text = box.ReadFile(answer);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))

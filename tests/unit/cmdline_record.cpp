@@ -8,6 +8,7 @@
 #include "cmdline/CommandRecord.h"
 #include "cmdline/keys.h"
 #include "core/core.h"
+#include "platform/platform.h"
 #include "support/All_Func.h"
 
 namespace {
@@ -57,6 +58,14 @@ void ParseJobLine(const std::string &line, Parsed *parsed) {
     if (GroupKeyArguments(buffer.data(), &list, kJobMode))
         ParseList(&list, parsed);
     parsed->output = testing::internal::GetCapturedStdout();
+}
+
+// The text with the system's folder separator in place of every '/'.
+std::string Native(std::string text) {
+    for (char &c : text)
+        if (c == '/')
+            c = platform::kPathSeparator;
+    return text;
 }
 
 std::string JobLine(const CommandRecord &record) {
@@ -137,11 +146,11 @@ const JobLineCase kJobLineCases[] = {
 TEST_F(RecordTest, EachCommandGivesItsModeAndJobLine) {
     for (const JobLineCase &c : kJobLineCases) {
         Parsed parsed;
-        ParseHostLine(c.command, &parsed);
+        ParseHostLine(Native(c.command), &parsed);
         ASSERT_TRUE(parsed.accepted) << c.command << "\n" << parsed.output;
         EXPECT_EQ(parsed.output, "") << c.command;
         EXPECT_EQ(parsed.record.mode, c.mode) << c.command;
-        EXPECT_EQ(JobLine(parsed.record), c.jobLine) << c.command;
+        EXPECT_EQ(JobLine(parsed.record), Native(c.jobLine)) << c.command;
     }
 }
 
@@ -149,7 +158,7 @@ TEST_F(RecordTest, EachCommandGivesItsModeAndJobLine) {
 TEST_F(RecordTest, JobLineReadBackGivesTheSameJobLine) {
     std::vector<std::string> commands;
     for (const JobLineCase &c : kJobLineCases)
-        commands.push_back(c.command);
+        commands.push_back(Native(c.command));
     commands.push_back("-I a.wav -O b.mp3 -DEBUG -WINAMP /opt/Win Amp/ -CPU 5");
     commands.push_back("-LISTENC -DEBUG -FIXFREQ 3 -PREVIEW 30");
     for (const std::string &command : commands) {
@@ -218,10 +227,10 @@ TEST_F(RecordTest, FolderNamesAreCompletedExceptForTheEncoderTest) {
     };
     for (const Case &c : cases) {
         Parsed parsed;
-        ParseHostLine(c.command, &parsed);
+        ParseHostLine(Native(c.command), &parsed);
         ASSERT_TRUE(parsed.accepted) << c.command;
-        EXPECT_EQ(Text(parsed.record.inputName), c.input) << c.command;
-        EXPECT_EQ(Text(parsed.record.outputName), c.output) << c.command;
+        EXPECT_EQ(Text(parsed.record.inputName), Native(c.input)) << c.command;
+        EXPECT_EQ(Text(parsed.record.outputName), Native(c.output)) << c.command;
     }
 }
 

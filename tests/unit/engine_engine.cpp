@@ -18,6 +18,7 @@
 #include "kernova/encoder.h"
 #include "modules/loader.h"
 #include "support/All_Func.h"
+#include "tests/e2e/harness.h"
 
 namespace fs = std::filesystem;
 
@@ -254,7 +255,7 @@ class OutputWriterTest : public EngineTest {
         EngineTest::SetUp();
         folder = UniqueFolder();
         AssignString((folder + "/out.tst").c_str(), &converterState.outputName);
-        AssignString("/music/song.wav", &converterState.inputName);
+        AssignString(NativePath("/music/song.wav").c_str(), &converterState.inputName);
         writer = GetEncoderOutModule();
     }
 
@@ -376,10 +377,17 @@ TEST_F(OutputWriterTest, TargetFormatIsTheSourceOrTheStandardFormat) {
         int rate, channels, bits;
         unsigned wantRate, wantChannels, wantBits, wantAlign, wantBytesPerSecond;
     };
+    // The system's format converter must take the source format: the Windows one has no
+    // formats of more than two channels and converts only 8 and 16 bits.
     const Case cases[] = {
+#if defined(_WIN32)
+        {"source kept", 0, 48000, 2, 16, 48000, 2, 16, 4, 192000},
+        {"standard asked for", 1, 48000, 2, 16, 44100, 2, 16, 4, 176400},
+#else
         {"source kept", 0, 48000, 6, 24, 48000, 6, 24, 18, 864000},
-        {"mono 8 bit kept", 0, 22050, 1, 8, 22050, 1, 8, 1, 22050},
         {"standard asked for", 1, 48000, 6, 24, 44100, 2, 16, 4, 176400},
+#endif
+        {"mono 8 bit kept", 0, 22050, 1, 8, 22050, 1, 8, 1, 22050},
         {"standard from mono", 1, 8000, 1, 8, 44100, 2, 16, 4, 176400},
     };
     for (const Case &c : cases) {
@@ -451,19 +459,22 @@ TEST_F(OutputWriterTest, OutputNameIsCompletedAndItsFoldersCreated) {
         std::string opened;
     };
     const Case cases[] = {
-        {"no extension gets the encoder's", "/sub/deeper/name", "/sub/deeper/name.tst"},
-        {"a folder takes the source's name", "/folder/", "/folder/song.tst"},
-        {"an extension stays", "/x/y/kept.wav", "/x/y/kept.wav"},
+        {"no extension gets the encoder's", NativePath("/sub/deeper/name"),
+         NativePath("/sub/deeper/name.tst")},
+        {"a folder takes the source's name", NativePath("/folder/"),
+         NativePath("/folder/song.tst")},
+        {"an extension stays", NativePath("/x/y/kept.wav"), NativePath("/x/y/kept.wav")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         AssignString((folder + c.output).c_str(), &converterState.outputName);
         writer = GetEncoderOutModule();
         ASSERT_EQ(Open(), 0);
-        EXPECT_EQ(fake.openedName, folder + c.opened);
-        EXPECT_STREQ(converterState.outputName, (folder + c.opened).c_str());
-        EXPECT_TRUE(fs::is_directory(fs::path(folder + c.opened).parent_path()));
-        EXPECT_FALSE(fs::exists(folder + c.opened)) << "the writer creates no file itself";
+        const std::string opened = folder + c.opened;
+        EXPECT_EQ(fake.openedName, opened);
+        EXPECT_STREQ(converterState.outputName, opened.c_str());
+        EXPECT_TRUE(fs::is_directory(fs::path(opened).parent_path()));
+        EXPECT_FALSE(fs::exists(opened)) << "the writer creates no file itself";
         MDC_Out_Close();
     }
 }

@@ -10,6 +10,7 @@
 #include "modules/QZ_ExtList.h"
 #include "modules/loader.h"
 #include "support/All_Func.h"
+#include "tests/e2e/harness.h"
 
 namespace {
 
@@ -21,17 +22,17 @@ std::string Block(const std::vector<std::pair<std::string, std::string>> &pairs)
     return block + '\0';
 }
 
-ModuleRecord *NewRecord(const char *fileName, const std::string &block) {
+ModuleRecord *NewRecord(const std::string &fileName, const std::string &block) {
     auto *record = new ModuleRecord{};
-    AssignString(fileName, &record->fileName);
+    AssignString(fileName.c_str(), &record->fileName);
     StrToExtList(record, block.c_str());
     return record;
 }
 
 // Encoders keep their single extension as they gave it.
-ModuleRecord *NewEncoderRecord(const char *fileName, const char *extension) {
+ModuleRecord *NewEncoderRecord(const std::string &fileName, const char *extension) {
     auto *record = new ModuleRecord{};
-    AssignString(fileName, &record->fileName);
+    AssignString(fileName.c_str(), &record->fileName);
     AddExtToList(record, Block({{extension, "Audio"}}).c_str());
     AssignString(extension, &record->extensions[0]);
     return record;
@@ -183,15 +184,15 @@ TEST_F(ModuleListsTest, IsInModExtSkipsNullEntriesAndRecordsWithoutEntries) {
 }
 
 TEST_F(ModuleListsTest, DecoderIsChosenByExtensionWithoutRegardToTheNamesCase) {
-    Add(kInputModules, NewRecord("in/wav.so", Block({{"wav", "Wave"}})));
-    Add(kInputModules, NewRecord("in/mpeg.so", Block({{"mp3;mp2", "MPEG"}})));
+    Add(kInputModules, NewRecord(LibraryFile("in/wav"), Block({{"wav", "Wave"}})));
+    Add(kInputModules, NewRecord(LibraryFile("in/mpeg"), Block({{"mp3;mp2", "MPEG"}})));
     struct Case {
         const char *name;
-        const char *chosen;
-    } cases[] = {{"song.mp3", "in/mpeg.so"},
-                 {"SONG.Mp3", "in/mpeg.so"},
-                 {"a/b.c/x.mp2", "in/mpeg.so"},
-                 {"x.WAV", "in/wav.so"},
+        std::string chosen;
+    } cases[] = {{"song.mp3", LibraryFile("in/mpeg")},
+                 {"SONG.Mp3", LibraryFile("in/mpeg")},
+                 {"a/b.c/x.mp2", LibraryFile("in/mpeg")},
+                 {"x.WAV", LibraryFile("in/wav")},
                  {"song", "(null)"},
                  {"song.", "(null)"},
                  {"song.ogg", "(null)"},
@@ -205,19 +206,23 @@ TEST_F(ModuleListsTest, DecoderIsChosenByExtensionWithoutRegardToTheNamesCase) {
 }
 
 TEST_F(ModuleListsTest, PlugInDecodersWinOverWinampOnesAndTheFirstDiscoveredWins) {
-    Add(kWinampInputModules, NewRecord("winamp/in_ogg.so", Block({{"ogg", "Ogg"}})));
-    Add(kWinampInputModules, NewRecord("winamp/in_flac.so", Block({{"flac", "FLAC"}})));
-    Add(kInputModules, NewRecord("in/first.so", Block({{"ogg", "Ogg"}})));
-    Add(kInputModules, NewRecord("in/second.so", Block({{"ogg;flac", "Both"}})));
+    Add(kWinampInputModules, NewRecord(LibraryFile("winamp/in_ogg"), Block({{"ogg", "Ogg"}})));
+    Add(kWinampInputModules, NewRecord(LibraryFile("winamp/in_flac"), Block({{"flac", "FLAC"}})));
+    Add(kInputModules, NewRecord(LibraryFile("in/first"), Block({{"ogg", "Ogg"}})));
+    Add(kInputModules, NewRecord(LibraryFile("in/second"), Block({{"ogg;flac", "Both"}})));
     struct Case {
         const char *name;
         uint8_t first;
-        const char *chosen;
+        std::string chosen;
     } cases[] = {
-        {"a.ogg", 0, "in/first.so"},      {"a.flac", 0, "in/second.so"},
-        {"a.ogg", 1, "in/second.so"},     {"a.mp3", 1, "(null)"},
-        {"a.ogg", 2, "winamp/in_ogg.so"}, {"a.flac", 3, "winamp/in_flac.so"},
-        {"a.ogg", 3, "(null)"},           {"a.ogg", 4, "(null)"},
+        {"a.ogg", 0, LibraryFile("in/first")},
+        {"a.flac", 0, LibraryFile("in/second")},
+        {"a.ogg", 1, LibraryFile("in/second")},
+        {"a.mp3", 1, "(null)"},
+        {"a.ogg", 2, LibraryFile("winamp/in_ogg")},
+        {"a.flac", 3, LibraryFile("winamp/in_flac")},
+        {"a.ogg", 3, "(null)"},
+        {"a.ogg", 4, "(null)"},
     };
     for (const Case &c : cases) {
         Text chosen{GetInModuleForFile(c.name, c.first)};
@@ -226,24 +231,29 @@ TEST_F(ModuleListsTest, PlugInDecodersWinOverWinampOnesAndTheFirstDiscoveredWins
 }
 
 TEST_F(ModuleListsTest, WinampDecodersServeWhenNoPlugInDecoderHandlesTheExtension) {
-    Add(kWinampInputModules, NewRecord("winamp/in_mod.so", Block({{"mod;xm", "Tracker"}})));
+    Add(kWinampInputModules,
+        NewRecord(LibraryFile("winamp/in_mod"), Block({{"mod;xm", "Tracker"}})));
     Text onlyWinamp{GetInModuleForFile("tune.xm", 0)};
-    EXPECT_EQ(onlyWinamp.str(), "winamp/in_mod.so");
-    Add(kInputModules, NewRecord("in/wav.so", Block({{"wav", "Wave"}})));
+    EXPECT_EQ(onlyWinamp.str(), LibraryFile("winamp/in_mod"));
+    Add(kInputModules, NewRecord(LibraryFile("in/wav"), Block({{"wav", "Wave"}})));
     Text fallThrough{GetInModuleForFile("tune.XM", 0)};
-    EXPECT_EQ(fallThrough.str(), "winamp/in_mod.so");
+    EXPECT_EQ(fallThrough.str(), LibraryFile("winamp/in_mod"));
 }
 
 TEST_F(ModuleListsTest, EncoderIsChosenByExtensionWithoutRegardToCase) {
-    Add(kOutputModules, NewEncoderRecord("out/lame.so", "mp3"));
-    Add(kOutputModules, NewEncoderRecord("out/wave1.so", "WAV"));
-    Add(kOutputModules, NewEncoderRecord("out/wave2.so", "wav"));
-    Add(kWinampInputModules, NewRecord("winamp/in_ogg.so", Block({{"ogg", "Ogg"}})));
+    Add(kOutputModules, NewEncoderRecord(LibraryFile("out/lame"), "mp3"));
+    Add(kOutputModules, NewEncoderRecord(LibraryFile("out/wave1"), "WAV"));
+    Add(kOutputModules, NewEncoderRecord(LibraryFile("out/wave2"), "wav"));
+    Add(kWinampInputModules, NewRecord(LibraryFile("winamp/in_ogg"), Block({{"ogg", "Ogg"}})));
     struct Case {
         const char *name;
-        const char *chosen;
-    } cases[] = {{"out.mp3", "out/lame.so"}, {"OUT.MP3", "out/lame.so"}, {"out.Mp3", "out/lame.so"},
-                 {"x.wav", "out/wave1.so"},  {"x.ogg", "(null)"},        {"x", "(null)"},
+        std::string chosen;
+    } cases[] = {{"out.mp3", LibraryFile("out/lame")},
+                 {"OUT.MP3", LibraryFile("out/lame")},
+                 {"out.Mp3", LibraryFile("out/lame")},
+                 {"x.wav", LibraryFile("out/wave1")},
+                 {"x.ogg", "(null)"},
+                 {"x", "(null)"},
                  {"x.mp", "(null)"}};
     for (const Case &c : cases) {
         Text chosen{GetOutModuleForFile(c.name)};
@@ -253,7 +263,7 @@ TEST_F(ModuleListsTest, EncoderIsChosenByExtensionWithoutRegardToCase) {
 }
 
 TEST_F(ModuleListsTest, EmptyOutputListChoosesNothing) {
-    Add(kInputModules, NewRecord("in/wav.so", Block({{"wav", "Wave"}})));
+    Add(kInputModules, NewRecord(LibraryFile("in/wav"), Block({{"wav", "Wave"}})));
     for (const char *name : {"a.wav", "a.mp3", "a"}) {
         Text chosen{GetOutModuleForFile(name)};
         EXPECT_EQ(chosen.text, nullptr) << name;

@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
+#include "tests/e2e/harness.h"
 
 namespace fs = std::filesystem;
 
@@ -65,7 +66,7 @@ class LoaderTest : public ::testing::Test {
         for (int kind : {kInputModules, kWinampInputModules, kOutputModules})
             ClearModListStruct(GetModuleList(kind));
         for (const std::string &name : envNames)
-            unsetenv(name.c_str());
+            platform::SetEnvironment(name.c_str(), nullptr);
         std::error_code ignored;
         for (const fs::path &file : programFiles)
             fs::remove(file, ignored);
@@ -77,7 +78,7 @@ class LoaderTest : public ::testing::Test {
     }
 
     void SetEnv(const std::string &name, const std::string &value) {
-        setenv(name.c_str(), value.c_str(), 1);
+        platform::SetEnvironment(name.c_str(), value.c_str());
         envNames.push_back(name);
     }
 
@@ -92,16 +93,16 @@ class LoaderTest : public ::testing::Test {
     // Copies a test plug-in to scratch/<relative> and returns the full name.
     std::string Install(const std::string &plugin, const std::string &relative,
                         const EnvList &switches = {}) {
-        fs::path target = scratch / relative;
+        fs::path target = scratch / fs::path(relative).make_preferred();
         fs::create_directories(target.parent_path());
-        fs::copy_file(fs::path(KN_TEST_PLUGIN_DIR) / (plugin + ".so"), target,
+        fs::copy_file(fs::path(KN_TEST_PLUGIN_DIR) / (plugin + platform::kLibrarySuffix), target,
                       fs::copy_options::overwrite_existing);
         Configure(target.stem().string(), switches);
         return target.string();
     }
 
     std::string WriteText(const std::string &relative) {
-        fs::path target = scratch / relative;
+        fs::path target = scratch / fs::path(relative).make_preferred();
         fs::create_directories(target.parent_path());
         std::ofstream(target) << "not a library\n";
         return target.string();
@@ -111,7 +112,7 @@ class LoaderTest : public ::testing::Test {
     // running in parallel may share them.
     std::string InstallInProgramFolder(const std::string &relative) {
         char *main = GetMainPathName();
-        fs::path target = fs::path(main) / relative;
+        fs::path target = fs::path(main) / fs::path(relative).make_preferred();
         FreeString(&main);
         fs::create_directories(target.parent_path());
         std::ofstream(target) << "x";
@@ -171,22 +172,23 @@ TEST_F(LoaderTest, RefusedDecodersAreReleasedAndLeaveNoCurrentModule) {
         {"no_decoder_entry", "test_encoder", {}},
     };
     for (const Case &c : cases) {
-        std::string file = Install(c.plugin, std::string(c.name) + ".so", c.switches);
+        std::string file =
+            Install(c.plugin, std::string(c.name) + platform::kLibrarySuffix, c.switches);
         EXPECT_EQ(LoadInModule(file.c_str()), 0) << c.name;
         EXPECT_EQ(currentInModule, nullptr) << c.name;
         EXPECT_EQ(currentInModuleEx, nullptr) << c.name;
         EXPECT_TRUE(Released(c.name)) << c.name;
         EXPECT_FALSE(Logged(c.name, "Init")) << c.name;
     }
-    EXPECT_EQ(LoadInModule(WriteText("text.so").c_str()), 0);
+    EXPECT_EQ(LoadInModule(WriteText(LibraryFile("text")).c_str()), 0);
     EXPECT_EQ(LoadInModule(scratch.string().c_str()), 0);
-    EXPECT_EQ(LoadInModule((scratch / "missing.so").string().c_str()), 0);
+    EXPECT_EQ(LoadInModule((scratch / LibraryFile("missing")).string().c_str()), 0);
     EXPECT_EQ(LoadInModule(nullptr), 0);
     EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(LoaderTest, AcceptedDecoderIsWiredToTheCoreAndReleasedByUnload) {
-    std::string file = Install("test_decoder", "dec.so", {{"VERSION", "0x100"}});
+    std::string file = Install("test_decoder", LibraryFile("dec"), {{"VERSION", "0x100"}});
     ASSERT_EQ(LoadInModule(file.c_str()), 1);
     ASSERT_NE(currentInModule, nullptr);
     In_Module &module = *currentInModule;
@@ -223,7 +225,7 @@ TEST_F(LoaderTest, AcceptedDecoderIsWiredToTheCoreAndReleasedByUnload) {
 TEST_F(LoaderTest, DecoderLoadedDuringAJobSeesTheHiddenWindow) {
     shadowWindow = CreateShadowWindow();
     ASSERT_NE(shadowWindow, nullptr);
-    std::string file = Install("test_winamp_decoder", "in_wa.so");
+    std::string file = Install("test_winamp_decoder", LibraryFile("in_wa"));
     ASSERT_EQ(LoadInModule(file.c_str()), 1);
     EXPECT_EQ(currentInModule->hMainWindow, shadowWindow);
     EXPECT_EQ(coreOutModule.hMainWindow, shadowWindow);
@@ -233,14 +235,14 @@ TEST_F(LoaderTest, DecoderLoadedDuringAJobSeesTheHiddenWindow) {
 }
 
 TEST_F(LoaderTest, LibraryWithBothDecoderEntriesIsTakenThroughTheWinampEntry) {
-    std::string file = Install("test_winamp_decoder", "both.so");
+    std::string file = Install("test_winamp_decoder", LibraryFile("both"));
     ASSERT_EQ(LoadInModule(file.c_str()), 1);
     EXPECT_EQ(currentInModuleEx, nullptr);
     EXPECT_EQ(Events("both"), (EventList{"load", "winampGetInModule2"}));
 }
 
 TEST_F(LoaderTest, NativeDecoderWithoutExtensionTableHasNone) {
-    std::string file = Install("test_decoder", "plain.so", {{"NULL_EX", "1"}});
+    std::string file = Install("test_decoder", LibraryFile("plain"), {{"NULL_EX", "1"}});
     ASSERT_EQ(LoadInModule(file.c_str()), 1);
     EXPECT_EQ(currentInModuleEx, nullptr);
 }
@@ -263,7 +265,7 @@ TEST_F(LoaderTest, RefusedEncodersReportTheNameAsGivenAndAreReleased) {
     };
     for (const Case &c : cases) {
         errors.clear();
-        std::string relative = std::string(c.name) + ".so";
+        std::string relative = std::string(c.name) + platform::kLibrarySuffix;
         std::string file = (scratch / relative).string();
         if (c.plugin && std::string(c.plugin) == "text")
             WriteText(relative);
@@ -286,14 +288,14 @@ TEST_F(LoaderTest, RefusedEncodersReportTheNameAsGivenAndAreReleased) {
 
 TEST_F(LoaderTest, LoadErrorsAreNotReportedBeforeAJobTookTheCallbacks) {
     converterState.onError = nullptr;
-    std::string file = Install("test_encoder", "old.so", {{"VERSION", "15"}});
+    std::string file = Install("test_encoder", LibraryFile("old"), {{"VERSION", "15"}});
     EXPECT_EQ(LoadOutModule(file.c_str()), 0);
-    EXPECT_EQ(LoadOutModule((scratch / "missing.so").string().c_str()), 0);
+    EXPECT_EQ(LoadOutModule((scratch / LibraryFile("missing")).string().c_str()), 0);
     EXPECT_TRUE(Released("old"));
 }
 
 TEST_F(LoaderTest, AcceptedEncoderGetsItsHandleAndTheSampleRateHandler) {
-    std::string file = Install("test_encoder", "enc.so", {{"VERSION", "16"}});
+    std::string file = Install("test_encoder", LibraryFile("enc"), {{"VERSION", "16"}});
     ASSERT_EQ(LoadOutModule(file.c_str()), 1);
     ASSERT_NE(currentOutModule, nullptr);
     EXPECT_NE(currentOutModule->hInstance, nullptr);
@@ -318,7 +320,8 @@ TEST_F(LoaderTest, WinampOutputIsCheckedWiredAndReleased) {
     };
     shadowWindow = CreateShadowWindow();
     for (const Case &c : cases) {
-        std::string file = Install("test_output", std::string(c.name) + ".so", c.switches);
+        std::string file =
+            Install("test_output", std::string(c.name) + platform::kLibrarySuffix, c.switches);
         EXPECT_EQ(LoadWinampOutModule(file.c_str()), c.loaded) << c.name;
         EXPECT_EQ(currentWinampOutModule != nullptr, c.loaded == 1) << c.name;
     }
@@ -331,7 +334,7 @@ TEST_F(LoaderTest, WinampOutputIsCheckedWiredAndReleased) {
         EXPECT_TRUE(Released(c.name)) << c.name;
     EXPECT_TRUE(Logged("good", "Quit"));
     EXPECT_FALSE(Logged("good", "Init"));
-    EXPECT_EQ(LoadWinampOutModule((scratch / "none.so").string().c_str()), 0);
+    EXPECT_EQ(LoadWinampOutModule((scratch / LibraryFile("none")).string().c_str()), 0);
     EXPECT_TRUE(errors.empty());
     platform::SendMessage(shadowWindow, WM_CLOSE, 0, 0);
 }
@@ -339,12 +342,12 @@ TEST_F(LoaderTest, WinampOutputIsCheckedWiredAndReleased) {
 // ---- Finding module files ----
 
 TEST_F(LoaderTest, NamesWithAFolderAreUsedUnchanged) {
-    std::string existing = WriteText("dir/enc.so");
+    std::string existing = WriteText(LibraryFile("dir/enc"));
     struct Case {
         std::string name;
         int found;
     } cases[] = {{existing, 1},
-                 {(scratch / "dir" / "none.so").string(), 0},
+                 {(scratch / "dir" / LibraryFile("none")).string(), 0},
                  {(scratch / "dir" / "enc").string(), 0}};
     for (const Case &c : cases) {
         for (auto find : {FindInModuleFile, FindOutModuleFile, FindWinampOutModuleFile}) {
@@ -358,18 +361,20 @@ TEST_F(LoaderTest, NamesWithAFolderAreUsedUnchanged) {
 
 TEST_F(LoaderTest, BareNamesAreLookedUpInThePlugInFoldersWithTheLibrarySuffix) {
     const std::string name = UniqueName("kn_find_");
-    std::string in = InstallInProgramFolder("plugins/in/" + name + ".so");
-    std::string out = InstallInProgramFolder("plugins/out/" + name + ".so.so");
-    std::string winampOut = InstallInProgramFolder("plugins/out/WinAMP/" + name + ".so");
+    std::string in = InstallInProgramFolder("plugins/in/" + name + platform::kLibrarySuffix);
+    std::string out = InstallInProgramFolder("plugins/out/" + name + platform::kLibrarySuffix +
+                                             platform::kLibrarySuffix);
+    std::string winampOut =
+        InstallInProgramFolder("plugins/out/WinAMP/" + name + platform::kLibrarySuffix);
     struct Case {
         int (*find)(const char *, char **);
         std::string name;
         std::string expected; // empty: not found
     } cases[] = {
         {FindInModuleFile, name, in},
-        {FindInModuleFile, name + ".so", ""},
+        {FindInModuleFile, name + platform::kLibrarySuffix, ""},
         {FindOutModuleFile, name, ""},
-        {FindOutModuleFile, name + ".so", out},
+        {FindOutModuleFile, name + platform::kLibrarySuffix, out},
         {FindWinampOutModuleFile, name, winampOut},
         {FindOutModuleFile, ":" + name, ""},
     };
@@ -389,20 +394,29 @@ TEST_F(LoaderTest, BareNamesAreLookedUpInThePlugInFoldersWithTheLibrarySuffix) {
 TEST_F(LoaderTest, DecoderNamesFallBackToThePluginsFolderThatTheWinampScanReads) {
     const std::string name = UniqueName("kn_wa_");
     fs::path winamp = scratch / "Winamp";
-    WriteText("Winamp/plugins/" + name + ".so");
-    WriteText("Winamp/Plugins/" + name + "_upper.so");
+    WriteText("Winamp/plugins/" + name + platform::kLibrarySuffix);
+    WriteText(LibraryFile("Winamp/Plugins/" + name + "_upper"));
     char *fullName = nullptr;
     EXPECT_EQ(FindInModuleFile(name.c_str(), &fullName), 0);
     AssignString(winamp.string().c_str(), &winampFolder);
     EXPECT_EQ(FindInModuleFile(name.c_str(), &fullName), 1);
     EXPECT_EQ(std::string(fullName ? fullName : ""),
-              (winamp / "plugins" / (name + ".so")).string());
+              (winamp / "plugins" / (name + platform::kLibrarySuffix)).string());
     FreeString(&fullName);
+    // Only the lower-case folder is read; on Windows, where names compare without case,
+    // "Plugins" is that same folder.
+#if defined(_WIN32)
+    EXPECT_EQ(FindInModuleFile((name + "_upper").c_str(), &fullName), 1);
+    EXPECT_EQ(std::string(fullName ? fullName : ""),
+              (winamp / "plugins" / LibraryFile(name + "_upper")).string());
+    FreeString(&fullName);
+#else
     EXPECT_EQ(FindInModuleFile((name + "_upper").c_str(), &fullName), 0);
     EXPECT_EQ(fullName, nullptr);
+#endif
 
     // The program's own folder is searched first.
-    std::string own = InstallInProgramFolder("plugins/in/" + name + ".so");
+    std::string own = InstallInProgramFolder("plugins/in/" + name + platform::kLibrarySuffix);
     EXPECT_EQ(FindInModuleFile(name.c_str(), &fullName), 1);
     EXPECT_EQ(std::string(fullName ? fullName : ""), own);
     FreeString(&fullName);
@@ -411,11 +425,11 @@ TEST_F(LoaderTest, DecoderNamesFallBackToThePluginsFolderThatTheWinampScanReads)
 // ---- Folder scans ----
 
 TEST_F(LoaderTest, DecoderScanKeepsOnlyAcceptedLibrariesAndReleasesEverything) {
-    Install("test_decoder", "in/dec.so",
+    Install("test_decoder", LibraryFile("in/dec"),
             {{"DESCRIPTION", "dec Test"}, {"EXTENSIONS", "mp3;mp2|MPEG Audio,wav|Wave"}});
-    Install("test_decoder", "in/old.so", {{"VERSION", "0xFF"}});
-    Install("test_decoder", "in/.hidden.so");
-    Install("test_decoder", "in/sub/nested.so");
+    Install("test_decoder", LibraryFile("in/old"), {{"VERSION", "0xFF"}});
+    Install("test_decoder", LibraryFile("in/.hidden"));
+    Install("test_decoder", LibraryFile("in/sub/nested"));
     WriteText("in/readme.txt");
     const std::string folder = (scratch / "in").string();
 
@@ -423,7 +437,7 @@ TEST_F(LoaderTest, DecoderScanKeepsOnlyAcceptedLibrariesAndReleasesEverything) {
     const ModuleList *list = GetModuleList(kInputModules);
     ASSERT_EQ(list->count, 1);
     const ModuleRecord &record = *list->modules[0];
-    EXPECT_EQ(std::string(record.fileName), (scratch / "in" / "dec.so").string());
+    EXPECT_EQ(std::string(record.fileName), (scratch / "in" / LibraryFile("dec")).string());
     EXPECT_STREQ(record.description, "dec Test");
     ASSERT_EQ(record.extensionCount, 2);
     EXPECT_STREQ(record.extensions[0], "MP3;MP2");
@@ -441,17 +455,17 @@ TEST_F(LoaderTest, DecoderScanKeepsOnlyAcceptedLibrariesAndReleasesEverything) {
 }
 
 TEST_F(LoaderTest, ScanOfKindOneFillsTheWinampListAndARescanReplacesIt) {
-    Install("test_winamp_decoder", "winamp/plugins/in_a.so");
-    Install("test_winamp_decoder", "winamp/plugins/in_b.so");
+    Install("test_winamp_decoder", LibraryFile("winamp/plugins/in_a"));
+    Install("test_winamp_decoder", LibraryFile("winamp/plugins/in_b"));
     const std::string folder = (scratch / "winamp" / "plugins").string();
     EXPECT_EQ(LoadInModulesList(folder.c_str(), kWinampInputModules), 2);
     const ModuleList *list = GetModuleList(kWinampInputModules);
     ASSERT_EQ(list->count, 2);
-    EXPECT_EQ(fs::path(list->modules[0]->fileName).filename(), "in_a.so");
-    EXPECT_EQ(fs::path(list->modules[1]->fileName).filename(), "in_b.so");
+    EXPECT_EQ(fs::path(list->modules[0]->fileName).filename(), LibraryFile("in_a"));
+    EXPECT_EQ(fs::path(list->modules[1]->fileName).filename(), LibraryFile("in_b"));
     EXPECT_EQ(GetModuleList(kInputModules)->count, 0);
 
-    fs::remove(scratch / "winamp" / "plugins" / "in_a.so");
+    fs::remove(scratch / "winamp" / "plugins" / LibraryFile("in_a"));
     EXPECT_EQ(LoadInModulesList(folder.c_str(), kWinampInputModules), 1);
     EXPECT_EQ(list->count, 1);
     EXPECT_EQ(LoadInModulesList((scratch / "nowhere").string().c_str(), kWinampInputModules), 0);
@@ -460,13 +474,13 @@ TEST_F(LoaderTest, ScanOfKindOneFillsTheWinampListAndARescanReplacesIt) {
 }
 
 TEST_F(LoaderTest, EncoderScanSeesInitOnceAndQuitTwiceAndKeepsTheExtensionsCase) {
-    Install("test_encoder", "out/enc.so",
+    Install("test_encoder", LibraryFile("out/enc"),
             {{"EXTENSION", "mp3"},
              {"EXTENSION_DESCRIPTION", "MPEG Layer 3"},
              {"DESCRIPTION", "enc - test"}});
-    Install("test_encoder", "out/old.so", {{"VERSION", "15"}});
-    Install("test_decoder", "out/dec.so");
-    Install("test_encoder", "out/sub/nested.so");
+    Install("test_encoder", LibraryFile("out/old"), {{"VERSION", "15"}});
+    Install("test_decoder", LibraryFile("out/dec"));
+    Install("test_encoder", LibraryFile("out/sub/nested"));
     WriteText("out/notes.txt");
     const std::string folder = (scratch / "out").string();
 
@@ -474,7 +488,7 @@ TEST_F(LoaderTest, EncoderScanSeesInitOnceAndQuitTwiceAndKeepsTheExtensionsCase)
     const ModuleList *list = GetModuleList(kOutputModules);
     ASSERT_EQ(list->count, 1);
     const ModuleRecord &record = *list->modules[0];
-    EXPECT_EQ(std::string(record.fileName), (scratch / "out" / "enc.so").string());
+    EXPECT_EQ(std::string(record.fileName), (scratch / "out" / LibraryFile("enc")).string());
     EXPECT_STREQ(record.description, "enc - test");
     ASSERT_EQ(record.extensionCount, 1);
     EXPECT_STREQ(record.extensions[0], "mp3");
@@ -488,7 +502,8 @@ TEST_F(LoaderTest, EncoderScanSeesInitOnceAndQuitTwiceAndKeepsTheExtensionsCase)
     EXPECT_TRUE(Events("nested").empty());
     // The scan reports refused libraries by their full names once a job took the callbacks.
     std::vector<std::pair<int, std::string>> expected = {
-        {10, (scratch / "out" / "dec.so").string()}, {10, (scratch / "out" / "old.so").string()}};
+        {10, (scratch / "out" / LibraryFile("dec")).string()},
+        {10, (scratch / "out" / LibraryFile("old")).string()}};
     EXPECT_EQ(errors, expected);
 }
 
@@ -525,7 +540,7 @@ TEST_F(LoaderTest, ConverterStateOwnsTheHiddenWindowAndItsTexts) {
     EXPECT_EQ(shadowWindow, window);
     ASSERT_NE(converterState.encoderExtensionGetter, nullptr);
     EXPECT_EQ(converterState.encoderExtensionGetter(), nullptr);
-    std::string file = Install("test_encoder", "enc.so", {{"EXTENSION", "ogg"}});
+    std::string file = Install("test_encoder", LibraryFile("enc"), {{"EXTENSION", "ogg"}});
     ASSERT_EQ(LoadOutModule(file.c_str()), 1);
     EXPECT_STREQ(converterState.encoderExtensionGetter(), "ogg");
     UnloadOutModule();
@@ -575,7 +590,7 @@ TEST_F(LoaderTest, CallbackCopiesComeFromTheHostTable) {
 
 TEST_F(LoaderTest, TestStringsComeFromTheLoadedEncoder) {
     std::string file =
-        Install("test_encoder", "enc.so", {{"TESTSETS", "q:1|low;q:9 m:s|high.tst"}});
+        Install("test_encoder", LibraryFile("enc"), {{"TESTSETS", "q:1|low;q:9 m:s|high.tst"}});
     ASSERT_EQ(LoadOutModule(file.c_str()), 1);
     struct Case {
         int index;
@@ -595,8 +610,8 @@ TEST_F(LoaderTest, TestStringsComeFromTheLoadedEncoder) {
 // ---- Graphical host interface ----
 
 TEST_F(LoaderTest, GuiLoadKeepsAnEncoderWhoseIdMatches) {
-    std::string a = Install("test_encoder", "gui_a.so", {{"MODULE_ID", "0x51"}});
-    std::string b = Install("test_encoder", "gui_b.so", {{"MODULE_ID", "7"}});
+    std::string a = Install("test_encoder", LibraryFile("gui_a"), {{"MODULE_ID", "0x51"}});
+    std::string b = Install("test_encoder", LibraryFile("gui_b"), {{"MODULE_ID", "7"}});
     struct Case {
         const std::string *file;
         uint32_t id;
@@ -617,13 +632,13 @@ TEST_F(LoaderTest, GuiLoadKeepsAnEncoderWhoseIdMatches) {
 }
 
 TEST_F(LoaderTest, GuiUnloadLeavesEncodersLoadedByJobsAlone) {
-    std::string file = Install("test_encoder", "job.so");
+    std::string file = Install("test_encoder", LibraryFile("job"));
     ASSERT_EQ(LoadOutModule(file.c_str()), 1);
     kernova::UnloadCurrentPlugIn_GUI();
     EXPECT_NE(currentOutModule, nullptr);
     EXPECT_FALSE(Logged("job", "Quit"));
     UnloadOutModule();
-    EXPECT_EQ(kernova::LoadPlugIn_GUI((scratch / "none.so").string().c_str(), 0), 0);
+    EXPECT_EQ(kernova::LoadPlugIn_GUI((scratch / LibraryFile("none")).string().c_str(), 0), 0);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].first, 2);
 }
@@ -641,7 +656,7 @@ TEST_F(LoaderTest, GuiCallsReachTheCurrentEncoderOnly) {
     kernova::GetShortDesc_GUI("a:1", buffer);
     EXPECT_EQ(buffer[0], 'x');
 
-    std::string file = Install("test_encoder", "gui.so", {{"ADVANCED_RESULT", "42"}});
+    std::string file = Install("test_encoder", LibraryFile("gui"), {{"ADVANCED_RESULT", "42"}});
     ASSERT_EQ(kernova::LoadPlugIn_GUI(file.c_str(), 0), 1);
     kernova::GetEncParamString_GUI(buffer, 5);
     EXPECT_STREQ(buffer, "gui:5");

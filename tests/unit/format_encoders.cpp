@@ -42,7 +42,7 @@ EncoderTable *LoadEncoder(const std::string &name) {
     auto found = loaded.find(name);
     if (found != loaded.end())
         return found->second;
-    std::string path = std::string(KN_BIN_DIR) + "/plugins/out/" + name + ".so";
+    std::string path = std::string(KN_BIN_DIR) + "/plugins/out/" + name + platform::kLibrarySuffix;
     platform::LibraryHandle library = platform::LoadLibrary(path.c_str());
     auto registerModule = library ? reinterpret_cast<RegisterCompressModuleFunc>(
                                         platform::GetExport(library, "RegisterCompressModule"))

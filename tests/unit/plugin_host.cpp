@@ -16,19 +16,37 @@ namespace {
 constexpr int kWrittenCanWriteBase = 8192; // the writer's CanWrite base after a write
 constexpr std::chrono::seconds kDecodeLimit(60);
 
-int PostToWindow(HWND self, unsigned int msg, uintptr_t, intptr_t);
+constexpr const char *kWindowClass = "KernovaTestHostWindow";
+constexpr int kPumpWaitMs = 1;
 
-// The hidden window: `post` must come first, as in every window the core hands out.
-struct Window {
-    int (*post)(HWND, unsigned int, uintptr_t, intptr_t) = PostToWindow;
-    std::atomic<int> endOfStream{0};
-    std::atomic<int> otherMessages{0};
+// What the hidden window's procedure counted. Only the thread that created the window and
+// pumps it (the test's own) touches the counts.
+struct WindowCounts {
+    HWND handle = nullptr;
+    int endOfStream = 0;
+    int otherMessages = 0;
 };
 
-int PostToWindow(HWND self, unsigned int msg, uintptr_t, intptr_t) {
-    auto *window = reinterpret_cast<Window *>(self);
-    (msg == WM_WA_MPEG_EOF ? window->endOfStream : window->otherMessages)++;
-    return 1;
+WindowCounts *countingWindow = nullptr; // the window of the one session, while it lives
+
+intptr_t CountMessage(HWND window, unsigned int msg, uintptr_t wParam, intptr_t lParam) {
+    if (countingWindow == nullptr || countingWindow->handle != window || msg == WM_DESTROY)
+        return platform::DefWindowProc(window, msg, wParam, lParam);
+    (msg == WM_WA_MPEG_EOF ? countingWindow->endOfStream : countingWindow->otherMessages)++;
+    return 0;
+}
+
+// A real hidden window of the platform layer, as the core's: the decoder posts to it from its
+// own thread and the messages reach CountMessage on the thread that pumps.
+HWND CreateCountingWindow() {
+    if (!platform::RegisterWindowClass(kWindowClass, CountMessage))
+        return nullptr;
+    return platform::CreateHiddenWindow(kWindowClass, "test host");
+}
+
+void PumpWaitingMessages() {
+    while (platform::PumpOneMessage()) {
+    }
 }
 
 // The writer's state. Written by the decoding thread (and Stop's thread); the test reads the
@@ -47,12 +65,13 @@ struct WriterState {
     std::atomic<int> stalledAnswers{0};
 };
 
+// Pumps the window's messages while it waits, as the core's decode driver does.
 bool WaitUntil(const std::function<bool()> &done, std::chrono::seconds limit) {
     auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
+    for (PumpWaitingMessages(); !done(); PumpWaitingMessages()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        platform::WaitForMessage(kPumpWaitMs);
     }
     return true;
 }
@@ -60,7 +79,7 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::seconds limit) {
 } // namespace
 
 struct HostSession::State {
-    Window window;
+    WindowCounts window;
     WriterState writer;
 };
 
@@ -149,13 +168,19 @@ Out_Module writerModule = {16,          nullptr,     65536,          nullptr, nu
 
 } // namespace
 
+std::string BuiltLibrary(const std::string &relative) {
+    std::string path = std::string(KN_BIN_DIR) + "/" + relative + platform::kLibrarySuffix;
+    std::replace(path.begin(), path.end(), '/', platform::kPathSeparator);
+    return path;
+}
+
 const DecoderPlugin &LoadDecoder(const std::string &name) {
     static std::map<std::string, DecoderPlugin> loaded;
     auto found = loaded.find(name);
     if (found != loaded.end())
         return found->second;
     DecoderPlugin &plugin = loaded[name];
-    std::string path = std::string(KN_BIN_DIR) + "/plugins/in/" + name + ".so";
+    std::string path = BuiltLibrary("plugins/in/" + name);
     platform::LibraryHandle library = platform::LoadLibrary(path.c_str());
     if (library == nullptr) {
         plugin.loadError = path + ": " + platform::LastLibraryError();
@@ -194,7 +219,9 @@ HostSession::HostSession(const DecoderPlugin &decoder, PcmTarget &target,
     state->writer.options = options;
     state->writer.refusalsLeft = options.canWriteRefusals;
     current = state;
-    plugin.module->hMainWindow = reinterpret_cast<HWND>(&state->window);
+    state->window.handle = CreateCountingWindow();
+    countingWindow = &state->window;
+    plugin.module->hMainWindow = state->window.handle;
     plugin.module->outMod = &writerModule;
 }
 
@@ -203,6 +230,8 @@ HostSession::~HostSession() {
         return;
     plugin.module->outMod = nullptr;
     plugin.module->hMainWindow = nullptr;
+    countingWindow = nullptr;
+    platform::DestroyWindow(state->window.handle);
     current = nullptr;
     delete state;
 }
@@ -237,11 +266,13 @@ bool HostSession::Stop(std::chrono::seconds limit) {
 }
 
 int HostSession::EndOfStreamPosts() const {
-    return state ? state->window.endOfStream.load() : 0;
+    PumpWaitingMessages();
+    return state ? state->window.endOfStream : 0;
 }
 
 int HostSession::OtherPosts() const {
-    return state ? state->window.otherMessages.load() : 0;
+    PumpWaitingMessages();
+    return state ? state->window.otherMessages : 0;
 }
 
 const WriterRecord &HostSession::Writer() const {

@@ -1,14 +1,17 @@
 /*
  * The core's side of the decoder protocol, for tests that load a decoder plug-in from the build
- * and drive it as the core does, without the engine: a stand-in for the hidden window that
- * counts the posted messages, and a stand-in for the output writer that the decoder writes to.
+ * and drive it as the core does, without the engine: a real hidden window of the platform layer
+ * that counts the messages posted to it, and a stand-in for the output writer that the decoder
+ * writes to.
  *
  * The writer behaves as the core's: CanWrite answers twice the target's block size before the
  * first write and 16384 after; writes of 4 bytes or fewer are ignored; the PCM goes to a
  * PcmTarget in blocks of its block size, the rest with EncodeLast on Close. Options make it
  * take little at a time, or nothing, to test how a decoder waits.
  *
- * One session at a time: the Out_Module functions reach the session through a global.
+ * One session at a time: the Out_Module functions reach the session through a global. A session
+ * is made, waited on and destroyed on one thread: its window belongs to that thread, and the
+ * posted messages are counted only while that thread pumps (in the waits and the counts).
  */
 #ifndef KERNOVA_TESTS_PLUGIN_HOST_H
 #define KERNOVA_TESTS_PLUGIN_HOST_H
@@ -30,8 +33,12 @@ struct DecoderPlugin {
     std::string loadError; // why the library or its tables are missing
 };
 
-// Loads <build>/bin/plugins/in/<name>.so once for the whole run, as the core keeps a loaded
-// module for a job.
+// The full name of the library <build>/bin/<relative> plus the library suffix, with the
+// system's folder separators ("plugins/in/wave" -> .../bin/plugins/in/wave.so).
+std::string BuiltLibrary(const std::string &relative);
+
+// Loads <build>/bin/plugins/in/<name> (a library) once for the whole run, as the core keeps a
+// loaded module for a job.
 const DecoderPlugin &LoadDecoder(const std::string &name);
 
 // Where the writer hands the PCM, like the core's writer hands it to an encoder.
@@ -75,7 +82,7 @@ struct WriterRecord {
 };
 
 // One decode driven as the core drives it. The decoder's hMainWindow and outMod point at this
-// session's stand-ins until it is destroyed.
+// session's window and writer until it is destroyed.
 class HostSession {
   public:
     HostSession(const DecoderPlugin &plugin, PcmTarget &target, const WriterOptions &options = {});

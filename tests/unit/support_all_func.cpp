@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
 #include "support/All_Func.h"
 
 namespace {
@@ -118,13 +120,21 @@ TEST(AddSlash, EndsTheCopyWithOneSeparator) {
         {"relative folder", "music", "music/"},
         {"null", nullptr, nullptr},
     };
+    // The cases are written with '/'; the routine uses the system's separator.
+    auto native = [](const char *text) {
+        std::string converted = text ? text : "";
+        std::replace(converted.begin(), converted.end(), '/', platform::kPathSeparator);
+        return converted;
+    };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        const std::string text = native(c.text);
+        const std::string expected = native(c.expected);
         Text result;
-        result.value = AddSlash(c.text);
-        EXPECT_EQ(Show(result.value), Show(c.expected));
+        result.value = AddSlash(c.text ? text.c_str() : nullptr);
+        EXPECT_EQ(Show(result.value), Show(c.expected ? expected.c_str() : nullptr));
         if (c.text != nullptr) {
-            EXPECT_NE(result.value, c.text);
+            EXPECT_NE(result.value, text.c_str());
         }
     }
 }

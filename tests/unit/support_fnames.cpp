@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 
@@ -24,6 +26,30 @@ struct Text {
 
 std::string Show(const char *text) {
     return text == nullptr ? "<null>" : "\"" + std::string(text) + "\"";
+}
+
+// A name with the system's folder separators; a null name stays null.
+class Native {
+  public:
+    explicit Native(const char *name) : null_(name == nullptr), text_(name ? name : "") {
+        std::replace(text_.begin(), text_.end(), '/', platform::kPathSeparator);
+    }
+    const char *get() const { return null_ ? nullptr : text_.c_str(); }
+
+  private:
+    bool null_;
+    std::string text_;
+};
+
+// The expectation on Windows, where a separator at index 0 never separates, and elsewhere,
+// where a leading '/' is the root folder.
+constexpr const char *OnWindowsOr([[maybe_unused]] const char *windows,
+                                  [[maybe_unused]] const char *elsewhere) {
+#if defined(_WIN32)
+    return windows;
+#else
+    return elsewhere;
+#endif
 }
 
 std::string ShowAndFree(char *text) {
@@ -46,9 +72,16 @@ class TempFolder {
     }
     ~TempFolder() {
         fs::current_path(saved_);
+#if defined(_WIN32)
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+#else
         std::system(("rm -rf '" + path_ + "'").c_str());
+#endif
     }
-    const std::string &path() const { return path_; }
+    const std::string &path() const {
+        return path_;
+    }
 
   private:
     fs::path saved_;
@@ -80,7 +113,7 @@ void DescendCreating(const std::vector<std::string> &levels) {
 std::string Join(const std::string &base, const std::vector<std::string> &levels) {
     std::string path = base;
     for (const std::string &level : levels)
-        path += "/" + level;
+        path += platform::kPathSeparator + level;
     return path;
 }
 
@@ -209,15 +242,21 @@ TEST(ExtractPathX, StoresTheFolderPart) {
         const char *name;
         const char *expected;
     } cases[] = {
-        {"file", "keep"},         {"/file", ""},     {"/music/a.wav", "/music"},
-        {"music/a.wav", "music"}, {"/out/", "/out"}, {"/", ""},
-        {"a//b", "a/"},           {nullptr, "keep"}, {"", "keep"},
+        {"file", "keep"},
+        {"/file", OnWindowsOr("keep", "")},
+        {"/music/a.wav", "/music"},
+        {"music/a.wav", "music"},
+        {"/out/", "/out"},
+        {"/", OnWindowsOr("keep", "")},
+        {"a//b", "a/"},
+        {nullptr, "keep"},
+        {"", "keep"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(Show(c.name));
         Text folder("keep");
-        ExtractPathX(c.name, &folder.value);
-        EXPECT_EQ(Show(folder.value), Show(c.expected));
+        ExtractPathX(Native(c.name).get(), &folder.value);
+        EXPECT_EQ(Show(folder.value), Show(Native(c.expected).get()));
     }
 }
 
@@ -226,21 +265,36 @@ TEST(ExtractOnlyFileName, AlwaysReplacesTheVariable) {
         const char *name;
         const char *expected;
     } cases[] = {
-        {"/file", "file"}, {"/out/", nullptr}, {"file", "file"}, {"/music/a.wav", "a.wav"},
-        {"/", nullptr},    {nullptr, nullptr}, {"", ""},
+        {"/file", OnWindowsOr("/file", "file")},
+        {"/out/", nullptr},
+        {"file", "file"},
+        {"/music/a.wav", "a.wav"},
+        {"/", OnWindowsOr("/", nullptr)},
+        {nullptr, nullptr},
+        {"", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(Show(c.name));
         Text file("keep");
-        ExtractOnlyFileName(c.name, &file.value);
-        EXPECT_EQ(Show(file.value), Show(c.expected));
+        ExtractOnlyFileName(Native(c.name).get(), &file.value);
+        EXPECT_EQ(Show(file.value), Show(Native(c.expected).get()));
     }
 }
 
-// Folder part, one separator and file part give the name back, also for names at the root.
+// Folder part, one separator and file part give the name back, also for names at the root
+// (of a drive, on Windows).
 TEST(FileNameParts, RoundTripAbsoluteAndRelativeNames) {
-    for (const char *name : {"/a.wav", "/music/a.wav", "/music/rock/a.wav", "music/a.wav", "/.x"}) {
-        SCOPED_TRACE(name);
+#if defined(_WIN32)
+    const char *const names[] = {"D:/a.wav",    "D:/music/a.wav", "D:/music/rock/a.wav",
+                                 "music/a.wav", "D:/.x",          "//server/share/a.wav"};
+#else
+    const char *const names[] = {"/a.wav", "/music/a.wav", "/music/rock/a.wav", "music/a.wav",
+                                 "/.x"};
+#endif
+    for (const char *given : names) {
+        SCOPED_TRACE(given);
+        const Native native(given);
+        const char *name = native.get();
         Text folder, file;
         ExtractPathX(name, &folder.value);
         ExtractOnlyFileName(name, &file.value);
@@ -261,8 +315,10 @@ TEST(GetPathFileNameByMask, PutsTheSourceFileIntoTheMaskFolder) {
     } cases[] = {
         {"/music/song.wav", "/out/*.mp3", "/out/song.mp3"},
         {"/music/song.wav", "*.mp3", "song.mp3"},
-        {"/music/song.wav", "/*.mp3", "/song.mp3"},
-        {"/song.wav", "out/x*", "out/xong"},
+        {"/music/song.wav", "/*.mp3", OnWindowsOr("/ong.mp3", "/song.mp3")},
+        {"/song.wav", "out/x*", OnWindowsOr("out/xsong", "out/xong")},
+        {"E:/music/song.wav", "D:/out/*.mp3", "D:/out/song.mp3"},
+        {"E:/music/song.wav", "D:/*.mp3", "D:/song.mp3"},
         {"song.wav", "/out//*.mp3", "/out/song.mp3"},
         {"/music/", "/out/*.mp3", nullptr},
         {"/music/song.wav", "/out/", nullptr},
@@ -271,7 +327,8 @@ TEST(GetPathFileNameByMask, PutsTheSourceFileIntoTheMaskFolder) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(Show(c.source) + " with " + Show(c.mask));
-        EXPECT_EQ(ShowAndFree(GetPathFileNameByMask(c.source, c.mask)), Show(c.expected));
+        EXPECT_EQ(ShowAndFree(GetPathFileNameByMask(Native(c.source).get(), Native(c.mask).get())),
+                  Show(Native(c.expected).get()));
     }
 }
 
@@ -287,9 +344,9 @@ TEST(AddFileExtension, AppendsDotAndExtension) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(Show(c.name) + " + " + Show(c.extension));
-        Text name(c.name);
+        Text name(Native(c.name).get());
         AddFileExtension(&name.value, c.extension);
-        EXPECT_EQ(Show(name.value), Show(c.expected));
+        EXPECT_EQ(Show(name.value), Show(Native(c.expected).get()));
     }
 }
 
@@ -304,7 +361,9 @@ TEST(AddIfNoExtension, CompletesOutputNamesWithoutExtension) {
         {"/out/new", "mp3", "/music/song.wav", "/out/new.mp3"},
         {"/out/song.MP3", "ogg", "/music/song.wav", "/out/song.MP3"},
         {"/out/*.mp3", "ogg", "/music/song.wav", "/out/*.mp3"},
-        {"/", "mp3", "/music/song.wav", "/song.mp3"},
+        {"/", "mp3", "/music/song.wav", OnWindowsOr("/.mp3", "/song.mp3")},
+        {"D:/out/", "mp3", "E:/music/song.wav", "D:/out/song.mp3"},
+        {"D:/out/new", "mp3", "E:/music/song.wav", "D:/out/new.mp3"},
         {"out/", "mp3", "song.wav", "out/song.mp3"},
         {"/out/", nullptr, "/music/song.wav", "/out/song"},
         {"/out/", "mp3", nullptr, "/out//*.mp3"},
@@ -313,9 +372,9 @@ TEST(AddIfNoExtension, CompletesOutputNamesWithoutExtension) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(Show(c.name) + " from " + Show(c.source));
-        Text name(c.name);
-        AddIfNoExtension(&name.value, c.extension, c.source);
-        EXPECT_EQ(Show(name.value), Show(c.expected));
+        Text name(Native(c.name).get());
+        AddIfNoExtension(&name.value, c.extension, Native(c.source).get());
+        EXPECT_EQ(Show(name.value), Show(Native(c.expected).get()));
     }
     AddIfNoExtension(nullptr, "mp3", "song.wav");
 }
@@ -329,23 +388,26 @@ TEST(InsertPathInName, InsertsTheSubFolder) {
         {"/out/song.mp3", "rock/live", "/out/rock/live/song.mp3"},
         {"/out/song.mp3", "/rock/", "/out/rock/song.mp3"},
         {"song.mp3", "rock", "rock/song.mp3"},
-        {"/song.mp3", "rock", "/rock/song.mp3"},
+        {"/song.mp3", "rock", OnWindowsOr("rock//song.mp3", "/rock/song.mp3")},
+        {"D:/out/song.mp3", "rock/live", "D:/out/rock/live/song.mp3"},
+        {"D:/song.mp3", "rock", "D:/rock/song.mp3"},
         {"/out/", "rock", "/out/rock/"},
         {nullptr, "rock", "rock/"},
         {"/out/song.mp3", nullptr, "/out/song.mp3"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(Show(c.name) + " with " + Show(c.subFolder));
-        Text name(c.name);
-        InsertPathInName(&name.value, c.subFolder);
-        EXPECT_EQ(Show(name.value), Show(c.expected));
+        Text name(Native(c.name).get());
+        InsertPathInName(&name.value, Native(c.subFolder).get());
+        EXPECT_EQ(Show(name.value), Show(Native(c.expected).get()));
     }
 }
 
 // Names far longer than any buffer are taken apart like short ones.
 TEST(FileNameParts, HandleA5000CharacterName) {
-    std::string folder = "/" + std::string(5000, 'f');
-    std::string name = folder + "/" + std::string(5000, 'n') + ".wav";
+    const std::string separator(1, platform::kPathSeparator);
+    std::string folder = separator + std::string(5000, 'f');
+    std::string name = folder + separator + std::string(5000, 'n') + ".wav";
     Text part;
     ExtractPathX(name.c_str(), &part.value);
     EXPECT_EQ(std::string(part.value), folder);
@@ -354,9 +416,9 @@ TEST(FileNameParts, HandleA5000CharacterName) {
     char *extension = GetFileExtension(name.c_str());
     EXPECT_EQ(Show(extension), Show("WAV"));
     std::free(extension);
-    Text output((folder + "/").c_str());
+    Text output((folder + separator).c_str());
     AddIfNoExtension(&output.value, "mp3", name.c_str());
-    EXPECT_EQ(std::string(output.value), folder + "/" + std::string(255, 'n') + ".mp3");
+    EXPECT_EQ(std::string(output.value), folder + separator + std::string(255, 'n') + ".mp3");
 }
 
 TEST(CreateMultiLevelFolder, CreatesEveryLevelButTheLast) {
@@ -370,14 +432,18 @@ TEST(CreateMultiLevelFolder, CreatesEveryLevelButTheLast) {
     } cases[] = {
         {t + "/a/b/c.mp3", {t + "/a", t + "/a/b"}, {t + "/a/b/c.mp3"}},
         {"mp/x.wav", {"mp"}, {"mp/x.wav"}},
+#if defined(_WIN32)
+        {"r/x", {}, {"r"}}, // under 5 characters
+#else
         {"r/x", {"r"}, {"r/x"}},
+#endif
         {t + "/tree/", {t + "/tree"}, {}},
         {"/", {}, {}},
         {"plain", {}, {"plain"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path);
-        EXPECT_EQ(CreateMultiLevelFolder(c.path.c_str()), 1);
+        EXPECT_EQ(CreateMultiLevelFolder(Native(c.path.c_str()).get()), 1);
         for (const std::string &folder : c.created)
             EXPECT_TRUE(fs::is_directory(folder)) << folder;
         for (const std::string &missing : c.notCreated)
@@ -386,11 +452,87 @@ TEST(CreateMultiLevelFolder, CreatesEveryLevelButTheLast) {
     EXPECT_EQ(CreateMultiLevelFolder(nullptr), 1);
 }
 
+#if defined(_WIN32)
+// Drive letters and network names: where the folder part, the file part and the extension are.
+TEST(FileNameParts, FollowDrivesAndNetworkNames) {
+    struct Case {
+        const char *name;
+        const char *folder; // "keep": the folder variable stays as it was
+        const char *file;
+        const char *extension;
+    } cases[] = {
+        {"D:\\a\\b.mp3", "D:\\a", "b.mp3", "MP3"},
+        {"D:\\b.mp3", "D:", "b.mp3", "MP3"},
+        {"D:\\", "D:", nullptr, nullptr},
+        {"D:x.wav", "keep", "D:x.wav", "WAV"},
+        {"\\\\server\\share\\x.wav", "\\\\server\\share", "x.wav", "WAV"},
+        {"\\\\server", "\\", "server", nullptr},
+        {"E:\\a.b\\name", "E:\\a.b", "name", "B\\NAME"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(Show(c.name));
+        Text folder("keep"), file("keep");
+        ExtractPathX(c.name, &folder.value);
+        EXPECT_EQ(Show(folder.value), Show(c.folder));
+        ExtractOnlyFileName(c.name, &file.value);
+        EXPECT_EQ(Show(file.value), Show(c.file));
+        char *extension = GetFileExtension(c.name);
+        EXPECT_EQ(Show(extension), Show(c.extension));
+        std::free(extension);
+    }
+}
+
+// Every entry below `folder`, as names relative to it, in order.
+std::vector<std::string> EntriesBelow(const std::string &folder) {
+    std::vector<std::string> entries;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(folder))
+        entries.push_back(fs::relative(entry.path(), folder).string());
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// Levels are looked for from index 4 of a drive path ("X:\" and the first folder's first
+// character), from index 3 of a network name, from the start of any other path; paths under 5
+// characters are left alone. Each case runs in a fresh current folder on the temporary
+// folder's drive and must create exactly the folders named, nothing else.
+TEST(CreateMultiLevelFolder, FollowsTheWindowsStartIndex) {
+    struct Case {
+        const char *label;
+        std::string path; // "<temp>": the current folder's full name; "<drive>": its drive
+        std::vector<std::string> created;
+    } cases[] = {
+        {"drive path", "<temp>\\a\\b\\c.mp3", {"a", "a\\b"}},
+        {"drive path ending with a separator", "<temp>\\tree\\", {"tree"}},
+        {"relative", "mp\\x.wav", {"mp"}},
+        {"relative, 5 characters", "ab\\cd", {"ab"}},
+        {"relative, 4 characters", "ab\\c", {}},
+        {"relative, 3 characters", "r\\x", {}},
+        {"drive root and a name", "E:\\x", {}},
+        {"drive-relative, separator before index 4", "<drive>s\\f.wav", {}},
+        {"drive-relative, separator at index 5", "<drive>sub\\f.wav", {"sub"}},
+        {"network name", "\\\\server\\share\\dir\\f", {}},
+    };
+    for (Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempFolder temp;
+        fs::current_path(temp.path());
+        const std::string drive = temp.path().substr(0, 2);
+        ASSERT_EQ(drive[1], ':') << temp.path();
+        if (c.path.starts_with("<temp>"))
+            c.path.replace(0, 6, temp.path());
+        if (c.path.starts_with("<drive>"))
+            c.path.replace(0, 7, drive);
+        EXPECT_EQ(CreateMultiLevelFolder(c.path.c_str()), 1);
+        EXPECT_EQ(EntriesBelow(temp.path()), c.created) << c.path;
+    }
+}
+#endif
+
 TEST(CreateMultiLevelFolder, StopsAtThePathLimit) {
     TempFolder temp;
     size_t limit = kMaxPathChars - 1;
     std::vector<std::string> fits = LevelsUpToLength(temp.path().size(), limit - 2);
-    std::string longest = Join(temp.path(), fits) + "/x";
+    std::string longest = Join(temp.path(), fits) + Native("/x").get();
     ASSERT_EQ(longest.size(), limit);
     EXPECT_EQ(CreateMultiLevelFolder(longest.c_str()), 1);
     EXPECT_TRUE(fs::is_directory(Join(temp.path(), fits)));
@@ -398,7 +540,7 @@ TEST(CreateMultiLevelFolder, StopsAtThePathLimit) {
     for (size_t length : {limit + 1, size_t{5000}}) {
         SCOPED_TRACE(length);
         std::string tooLong =
-            temp.path() + "/z/" + std::string(length - temp.path().size() - 3, 'y');
+            temp.path() + Native("/z/").get() + std::string(length - temp.path().size() - 3, 'y');
         ASSERT_EQ(tooLong.size(), length);
         EXPECT_EQ(CreateMultiLevelFolder(tooLong.c_str()), 1);
         EXPECT_FALSE(fs::exists(temp.path() + "/z"));
@@ -408,12 +550,18 @@ TEST(CreateMultiLevelFolder, StopsAtThePathLimit) {
 TEST(GetCurPathName, GivesTheCurrentFolderWithOneSeparator) {
     TempFolder temp;
     fs::current_path(temp.path());
-    EXPECT_EQ(ShowAndFree(GetCurPathName()), Show((temp.path() + "/").c_str()));
+    EXPECT_EQ(ShowAndFree(GetCurPathName()),
+              Show((temp.path() + platform::kPathSeparator).c_str()));
+#if !defined(_WIN32)
     fs::current_path("/");
     EXPECT_EQ(ShowAndFree(GetCurPathName()), Show("/"));
+#endif
 }
 
 TEST(GetCurPathName, IsNullWhenTheFolderDoesNotFit) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "needs folders deeper than the path limit and rm to remove them";
+#endif
     TempFolder temp;
     size_t limit = kMaxPathChars - 1;
     struct Case {
@@ -439,7 +587,7 @@ TEST(GetCurPathName, IsNullWhenTheFolderDoesNotFit) {
 }
 
 TEST(GetMainPathName, GivesTheTestProgramsFolder) {
-    std::string expected = fs::canonical(KN_TEST_BIN_DIR).string() + "/";
+    std::string expected = fs::canonical(KN_TEST_BIN_DIR).string() + platform::kPathSeparator;
     EXPECT_EQ(ShowAndFree(GetMainPathName()), Show(expected.c_str()));
 }
 
@@ -471,6 +619,9 @@ void BuildTreeWithHops(const std::vector<std::string> &levels) {
 }
 
 TEST(GetMainPathName, IsNullWhenTheProgramPathDoesNotFit) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "needs symbolic links, /proc and a POSIX shell";
+#endif
     ASSERT_FALSE(kIsChild);
     TempFolder temp;
     std::string program = fs::read_symlink("/proc/self/exe").string();
