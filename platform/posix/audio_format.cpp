@@ -1,6 +1,7 @@
 // The audio format layer of the native build: driver list, handles and the built-in PCM
 // driver. Handles are checked against the live ones, so a stale or foreign handle gives
 // MMSYSERR_INVALHANDLE instead of a crash.
+#include "platform/acm_arguments.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -348,13 +349,9 @@ MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX *pwfxSrc, WAVEFORMA
 MMRESULT acmStreamOpen(HACMSTREAM *phas, HACMDRIVER had, const WAVEFORMATEX *pwfxSrc,
                        const WAVEFORMATEX *pwfxDst, const void *pwfltr, uintptr_t, uintptr_t,
                        uint32_t fdwOpen) {
-    bool query = (fdwOpen & ACM_STREAMOPENF_QUERY) != 0;
-    if (pwfxSrc == nullptr || pwfxDst == nullptr || (phas == nullptr && !query))
-        return MMSYSERR_INVALPARAM;
-    if ((fdwOpen & ~(ACM_STREAMOPENF_QUERY | ACM_STREAMOPENF_NONREALTIME)) != 0)
-        return MMSYSERR_INVALFLAG;
-    if (pwfltr != nullptr)
-        return MMSYSERR_NOTSUPPORTED;
+    if (MMRESULT refused = CheckStreamOpenArguments(phas, pwfxSrc, pwfxDst, pwfltr, fdwOpen))
+        return refused;
+    const bool query = (fdwOpen & ACM_STREAMOPENF_QUERY) != 0;
     HeldDrivers drivers(had);
     if (!drivers.valid)
         return MMSYSERR_INVALHANDLE;

@@ -30,6 +30,7 @@
 #undef acmFormatEnum
 #undef acmDriverAdd
 
+#include "platform/acm_arguments.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -547,13 +548,9 @@ MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX *pwfxSrc, WAVEFORMA
 MMRESULT acmStreamOpen(HACMSTREAM *phas, HACMDRIVER had, const WAVEFORMATEX *pwfxSrc,
                        const WAVEFORMATEX *pwfxDst, const void *pwfltr, uintptr_t, uintptr_t,
                        uint32_t fdwOpen) {
-    bool query = (fdwOpen & ACM_STREAMOPENF_QUERY) != 0;
-    if (pwfxSrc == nullptr || pwfxDst == nullptr || (phas == nullptr && !query))
-        return MMSYSERR_INVALPARAM;
-    if ((fdwOpen & ~(ACM_STREAMOPENF_QUERY | ACM_STREAMOPENF_NONREALTIME)) != 0)
-        return MMSYSERR_INVALFLAG;
-    if (pwfltr != nullptr)
-        return MMSYSERR_NOTSUPPORTED;
+    if (MMRESULT refused = CheckStreamOpenArguments(phas, pwfxSrc, pwfxDst, pwfltr, fdwOpen))
+        return refused;
+    const bool query = (fdwOpen & ACM_STREAMOPENF_QUERY) != 0;
     Lock lock(acmMutex);
     auto *source = const_cast<WAVEFORMATEX *>(pwfxSrc);
     auto *target = const_cast<WAVEFORMATEX *>(pwfxDst);

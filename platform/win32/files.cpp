@@ -7,6 +7,7 @@
 #undef DeleteFile
 
 #include "platform/platform.h"
+#include "platform/win32/read_growing.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,22 +15,6 @@
 namespace platform {
 
 namespace {
-
-// Calls fill(buffer, size) with a growing buffer until the whole text fits. fill returns the
-// length written, or at least size when the text was cut.
-template <typename Fill> std::string ReadGrowing(Fill fill) {
-    std::string buffer(MAX_PATH, '\0');
-    for (;;) {
-        DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0)
-            return std::string();
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 bool IsDriveRoot(const std::string &path) {
     return path.size() == 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');

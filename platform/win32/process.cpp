@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/win32/read_growing.h"
 
 #include <algorithm>
 #include <cctype>
@@ -145,20 +146,6 @@ int WaitForExit(HANDLE process, int timeoutSeconds) {
     if (!GetExitCodeProcess(process, &code))
         return -1;
     return static_cast<int>(code);
-}
-
-template <typename Fill> std::string ReadGrowing(Fill fill) {
-    std::string buffer(MAX_PATH, '\0');
-    for (;;) {
-        DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0)
-            return std::string();
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
 }
 
 } // namespace

@@ -12,21 +12,11 @@
 
 #include "format/acmXF.h"
 #include "platform/platform.h"
+#include "tests/unit/pcm_format.h"
 
 using namespace platform;
 
 namespace {
-
-WAVEFORMATEX Pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.nBlockAlign = static_cast<uint16_t>(bits / 8 * channels);
-    format.nAvgBytesPerSec = format.nBlockAlign * rate;
-    format.wBitsPerSample = bits;
-    return format;
-}
 
 struct FormatKey {
     uint32_t rate;

@@ -13,6 +13,7 @@
 
 #include "format/acmXF.h"
 #include "platform/platform.h"
+#include "tests/unit/pcm_format.h"
 
 using namespace platform;
 
@@ -21,17 +22,6 @@ namespace {
 constexpr uint16_t kImaAdpcmTag = 0x11;
 constexpr uint16_t kGsm610Tag = 0x31;
 constexpr uint32_t kLargestSystemFormat = 50; // MS-ADPCM's record with its coefficient table
-
-WAVEFORMATEX Pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.nBlockAlign = static_cast<uint16_t>(bits / 8 * channels);
-    format.nAvgBytesPerSec = format.nBlockAlign * rate;
-    format.wBitsPerSample = bits;
-    return format;
-}
 
 struct Driver {
     HACMDRIVERID id;
