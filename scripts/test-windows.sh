@@ -9,10 +9,11 @@ export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 sh scripts/build-windows.sh
 
 # What the 32-bit build must show: start-up and listings, WAV conversions with the format
-# check, the tokenizer, command records and job files, and a Winamp-style decoder. Under qemu,
-# Wine crashes in its own signal handling when the server suspends a thread of the refused
-# conversion (an emulation fault: the 64-bit run checks that case, and the 32-bit run checks
-# the refusal itself in WindowsAudioFormatConverter).
+# check, the tokenizer, command records and job files, and a Winamp-style decoder. Left out:
+# the refused conversion, whose clean-up asks for the output's volume serial number; under qemu
+# Wine then crashes in its own signal handling while its mount manager answers (an emulation
+# fault: the 64-bit run checks that case end to end, and the 32-bit run checks the refusal
+# itself in WindowsAudioFormatConverter).
 I686_FILTER="${I686_FILTER:-TokenizerTest.*:KeysTest.*:RecordTest.*:JobsTest.*:AddJob.*:GetJobFileName.*:MakeFullName.*:ModulesE2E.*:InfoTest.ListingsSendEachModuleAsOneBlock:HostTest.PrintsWhatTheCoreAndTheMessageTableSay:HostTest.ListingsAreLaidOutInColumns:WindowsConvert.*:WindowsAudioFormat*:-WindowsConvert.OnlyFormatsAnAcmDriverListsAreConverted}"
 
 # Keeps one Wine server for all the test programs instead of one per program.
