@@ -98,7 +98,9 @@ HWND CreateHiddenWindow(const char *className, const char *title) {
 }
 
 void DestroyWindow(HWND window) {
-    if (window == nullptr || !IsWindow(window) || !destroying.insert(window).second)
+    // The desktop is the system's, shared by every program: only our own windows go.
+    if (window == nullptr || window == ::GetDesktopWindow() || !IsWindow(window) ||
+        !destroying.insert(window).second)
         return;
     ::DestroyWindow(window);
     destroying.erase(window);

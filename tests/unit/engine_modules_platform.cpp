@@ -156,11 +156,22 @@ TEST_F(WindowTest, TheDesktopStandInAcceptsPostsAndKeepsNothing) {
     HWND desktop = platform::GetDesktopWindow();
     ASSERT_NE(desktop, nullptr);
     EXPECT_EQ(desktop, platform::GetDesktopWindow());
-    EXPECT_EQ(PostMessageA(desktop, WM_USER + 2, 0, 0), 1);
+    // On Windows the desktop is the system's window: whether a post is taken depends on the
+    // desktop process (Wine's without a display now and then takes none), not on the core.
+    constexpr bool kPostIsAlwaysTaken = platform::kPathSeparator == '/';
+    const int taken = PostMessageA(desktop, WM_USER + 2, 0, 0);
+    if (kPostIsAlwaysTaken) {
+        EXPECT_EQ(taken, 1);
+    }
     EXPECT_FALSE(platform::PumpOneMessage());
-    EXPECT_EQ(platform::SendMessage(desktop, WM_CLOSE, 0, 0), 0);
+    if (kPostIsAlwaysTaken) {
+        EXPECT_EQ(platform::SendMessage(desktop, WM_CLOSE, 0, 0), 0);
+    }
     platform::DestroyWindow(desktop);
-    EXPECT_EQ(PostMessageA(desktop, WM_USER + 2, 0, 0), 1);
+    EXPECT_EQ(desktop, platform::GetDesktopWindow());
+    if (kPostIsAlwaysTaken) {
+        EXPECT_EQ(PostMessageA(desktop, WM_USER + 2, 0, 0), 1);
+    }
 }
 
 // Decoder threads keep posting while the owner pumps and then destroys the window.
