@@ -19,6 +19,10 @@ for arch in i686 x86_64; do
     cmake -S "$ROOT/src/taglib" -B "$ROOT/build-$arch" -DCMAKE_TOOLCHAIN_FILE="$(pwd)/cmake/mingw-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DWITH_ZLIB=OFF -DBUILD_TESTING=OFF \
         -DBUILD_EXAMPLES=OFF -DBUILD_BINDINGS=OFF -DCMAKE_INSTALL_PREFIX="$ROOT/$arch" >/dev/null
-    cmake --build "$ROOT/build-$arch" -j "$(nproc)" >/dev/null
+    # TagLib's own warnings go to the log; only a failure shows them.
+    if ! cmake --build "$ROOT/build-$arch" -j "$(nproc)" >"$ROOT/build-$arch.log" 2>&1; then
+        tail -n 30 "$ROOT/build-$arch.log"
+        exit 1
+    fi
     cmake --install "$ROOT/build-$arch" >/dev/null
 done
