@@ -1,73 +1,45 @@
-// Plug-in discovery as a host sees it: the start-up scans of plugins/in and plugins/out,
-// the Winamp folder, and what each test plug-in saw, through the probe host.
+// Plug-in discovery and loading as a host sees them: the start-up scans of plugins/in and
+// plugins/out, the Winamp folder, encoders named by a command, and the encoder interface of a
+// graphical host; the fakes' event logs show what each library saw and that every library
+// loaded was released again.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "tests/e2e/harness.h"
+#include "tests/fixtures/harness.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Lines = std::vector<std::string>;
 using Switches = std::vector<std::pair<std::string, std::string>>;
 
 class ModulesE2E : public ::testing::Test {
   protected:
-    void SetUp() override { box.env["KN_TEST_LOG"] = box.root + NativePath("/events.log"); }
-
-    // Installs a test plug-in as <folder>/<name>.so with its switches.
-    void Add(const std::string &plugin, const std::string &folder, const std::string &name,
+    // Installs a fake as <folder>/<name> with its switches.
+    void Add(const std::string &fake, const std::string &folder, const std::string &name,
              const Switches &switches = {}) {
-        box.AddTestPlugin(plugin, folder, LibraryFile(name));
+        sb.AddFake(fake, folder, name);
         std::string prefix = name;
         std::transform(prefix.begin(), prefix.end(), prefix.begin(), ::toupper);
         for (const auto &[key, value] : switches)
-            box.env[prefix + "_" + key] = value;
+            sb.env[prefix + "_" + key] = value;
     }
 
-    void AddEncoder(const std::string &name = "enc", const Switches &switches = {}) {
-        Add("test_encoder", "plugins/out", name, switches);
-    }
-
-    void AddDecoder(const std::string &name = "dec", const Switches &switches = {}) {
-        Add("test_decoder", "plugins/in", name, switches);
-    }
-
-    Lines Probe(const std::vector<std::string> &commands) {
-        RunResult result = box.Probe(commands);
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        return SplitLines(result.out);
-    }
-
-    // Events logged by the plug-in copy `name`, in order.
-    Lines Events(const std::string &name) const {
-        Lines events;
-        if (!box.Exists(box.root + NativePath("/events.log")))
-            return events;
-        for (const std::string &line :
-             SplitLines(box.ReadFile(box.root + NativePath("/events.log")))) {
-            if (line.rfind(name + " ", 0) == 0)
-                events.push_back(line.substr(name.size() + 1));
-        }
-        return events;
-    }
-
-    // A scan releases each library before it loads the next one, so the lines of one
-    // library never interleave with another's. (A library left loaded would only log its
-    // unload when the process ends.)
+    // A scan releases each library before it loads the next one, so the lines of one library
+    // never interleave with another's. (A library left loaded would only log its unload when
+    // the process ends.)
     bool ScannedOneAtATime() const {
         std::string open;
-        for (const std::string &line :
-             SplitLines(box.ReadFile(box.root + NativePath("/events.log")))) {
+        for (const std::string &line : sb.AllEvents()) {
             const std::string name = line.substr(0, line.find(' '));
             const std::string event = line.substr(name.size() + 1);
+            if (name == "probe")
+                continue;
             if (event == "load" && !open.empty())
                 return false;
             if (event == "load")
@@ -80,164 +52,271 @@ class ModulesE2E : public ::testing::Test {
         return open.empty();
     }
 
-    Sandbox box;
+    Sandbox sb;
 };
 
-TEST_F(ModulesE2E, DecoderFolderWithATextFileAndASubFolderGivesOneRecord) {
-    AddDecoder("dec", {{"DESCRIPTION", "dec Test"}, {"EXTENSIONS", "mp3;mp2|MPEG Audio,wav|Wave"}});
-    Add("test_decoder", "plugins/in/sub", "nested");
-    box.WriteFile(box.app + NativePath("/plugins/in/readme.txt"), "not a plug-in\n");
-    AddEncoder();
-    EXPECT_EQ(Probe({"-LISTDEC"}),
-              (Lines{"INIT 1", "M 67 dec", "M 61 dec Test", "M 68 MP3;MP2", "M 69 MPEG Audio",
-                     "M 68 WAV", "M 69 Wave", "M 97", "R 1 last=97"}));
-    EXPECT_TRUE(Events("nested").empty());
-    EXPECT_TRUE(ScannedOneAtATime());
-}
-
-TEST_F(ModulesE2E, RefusedDecodersAreSkippedSilentlyAndReleased) {
-    AddDecoder("dec");
-    AddDecoder("old", {{"VERSION", "0xFF"}});
-    AddDecoder("noout", {{"VERSION", "0x100"}, {"USES_OUTPUT_PLUG", "0"}});
-    AddDecoder("empty", {{"NULL_TABLE", "1"}});
-    Add("test_encoder", "plugins/in", "notdecoder");
-    AddEncoder();
-    Lines lines = Probe({"-LISTDEC"});
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string &l) { return l.rfind("M 67 ", 0) == 0; }),
-              1);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "M 67 dec"), lines.end());
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string &l) { return l.rfind("E ", 0) == 0; }),
-              0);
-    for (const char *name : {"old", "noout", "empty", "notdecoder"}) {
-        Lines events = Events(name);
-        EXPECT_EQ(std::count(events.begin(), events.end(), "Init"), 0) << name;
-        EXPECT_EQ(std::count(events.begin(), events.end(), "load"), 1) << name;
+TEST_F(ModulesE2E, DecoderScanKeepsOnlyAcceptedLibrariesAndReleasesEveryOne) {
+    Add("fake_decoder", "plugins/in", "dec",
+        {{"DESCRIPTION", "dec Test"}, {"EXTENSIONS", "mp3;mp2|MPEG Audio,wav|Wave"}});
+    Add("fake_winamp_decoder", "plugins/in", "both", {{"DESCRIPTION", "both Winamp"}});
+    Add("fake_decoder", "plugins/in", "old", {{"VERSION", "0xFF"}});
+    Add("fake_decoder", "plugins/in", "negative", {{"VERSION", "-1"}});
+    Add("fake_decoder", "plugins/in", "noout", {{"VERSION", "0x100"}, {"USES_OUTPUT_PLUG", "0"}});
+    Add("fake_decoder", "plugins/in", "empty", {{"NULL_TABLE", "1"}});
+    Add("fake_encoder", "plugins/in", "notdecoder");
+    Add("fake_decoder", "plugins/in/sub", "nested");
+    sb.WriteFile(sb.app + NativePath("/plugins/in/readme.txt"), "not a plug-in\n");
+    Add("fake_encoder", "plugins/out", "enc");
+    EXPECT_EQ(sb.Callbacks({"-LISTDEC"}),
+              (Lines{"M 67 both", "M 61 both Winamp", "M 68 PCM", "M 69 PCM Pattern", "M 67 dec",
+                     "M 61 dec Test", "M 68 MP3;MP2", "M 69 MPEG Audio", "M 68 WAV", "M 69 Wave",
+                     "M 97", "R 1 last=97"}));
+    // The extension table is taken as soon as it is found, before the entry runs; decoders
+    // see the desktop window during the start-up scan.
+    EXPECT_EQ(sb.Events("dec"), (Lines{"load", "QZconvInputModAddrEx", "QZconvInputModAddr", "Init",
+                                       "hMainWindow=desktop", "Quit", "unload"}));
+    EXPECT_EQ(sb.Events("both"), (Lines{"load", "winampGetInModule2", "Init", "hMainWindow=desktop",
+                                        "Quit", "unload"}));
+    for (const char *name : {"old", "negative", "noout", "empty", "notdecoder"}) {
+        const Lines events = sb.Events(name);
+        EXPECT_EQ(CountOf(events, "Init"), 0u) << name;
+        EXPECT_EQ(CountOf(events, "load") + CountOf(events, "unload"), 2u) << name;
     }
+    EXPECT_TRUE(sb.Events("nested").empty());
     EXPECT_TRUE(ScannedOneAtATime());
 }
 
-TEST_F(ModulesE2E, LibraryWithBothDecoderEntriesIsTakenThroughTheWinampEntry) {
-    Add("test_winamp_decoder", "plugins/in", "both", {{"DESCRIPTION", "both Winamp"}});
-    AddEncoder();
-    Lines lines = Probe({"-LISTDEC"});
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "M 61 both Winamp"), lines.end());
-    EXPECT_EQ(Events("both"), (Lines{"load", "winampGetInModule2", "Init", "hMainWindow=desktop",
-                                     "Quit", "unload"}));
-}
-
-TEST_F(ModulesE2E, EncoderScanSeesInitOnceQuitTwiceAndSkipsOldVersionsSilently) {
-    AddDecoder();
-    AddEncoder("enc_a", {{"EXTENSION", "mp3"},
-                         {"EXTENSION_DESCRIPTION", "MPEG Layer 3"},
-                         {"DESCRIPTION", "enc_a MP3"}});
-    AddEncoder(
-        "enc_b",
-        {{"EXTENSION", "OGG"}, {"EXTENSION_DESCRIPTION", "Ogg"}, {"DESCRIPTION", "enc_b Ogg"}});
-    AddEncoder("old", {{"VERSION", "15"}});
-    box.WriteFile(box.app + NativePath("/plugins/out/notes.txt"), "text\n");
-    EXPECT_EQ(Probe({"-LISTENC"}), (Lines{"INIT 1", "M 67 enc_a", "M 61 enc_a MP3", "M 68 mp3",
-                                          "M 69 MPEG Layer 3", "M 67 enc_b", "M 61 enc_b Ogg",
-                                          "M 68 OGG", "M 69 Ogg", "M 97", "R 1 last=97"}));
-    for (const char *name : {"enc_a", "enc_b"}) {
-        EXPECT_EQ(Events(name),
+TEST_F(ModulesE2E, EncoderScanSeesInitOnceQuitTwiceAndSkipsRefusedLibrariesSilently) {
+    Add("fake_decoder", "plugins/in", "dec");
+    Add("fake_encoder", "plugins/out", "enc_a",
+        {{"EXTENSION", "mp3"}, {"EXTENSION_DESCRIPTION", "MPEG Layer 3"}, {"DESCRIPTION", "A"}});
+    Add("fake_encoder", "plugins/out", "enc_b", {{"EXTENSION", "OGG"}, {"DESCRIPTION", "B"}});
+    Add("fake_encoder", "plugins/out", "old", {{"VERSION", "15"}});
+    Add("fake_encoder", "plugins/out", "negative", {{"VERSION", "-16"}});
+    Add("fake_encoder", "plugins/out", "empty", {{"NULL_TABLE", "1"}});
+    Add("fake_decoder", "plugins/out", "decoder");
+    Add("fake_encoder", "plugins/out/sub", "nested");
+    sb.WriteFile(sb.app + NativePath("/plugins/out/notes.txt"), "text\n");
+    EXPECT_EQ(sb.Callbacks({"-LISTENC"}),
+              (Lines{"M 67 enc_a", "M 61 A", "M 68 mp3", "M 69 MPEG Layer 3", "M 67 enc_b",
+                     "M 61 B", "M 68 OGG", "M 69 Pattern PCM", "M 97", "R 1 last=97"}));
+    for (const char *name : {"enc_a", "enc_b"})
+        EXPECT_EQ(sb.Events(name),
                   (Lines{"load", "RegisterCompressModule", "Init", "Quit", "Quit", "unload"}))
             << name;
-    }
-    EXPECT_EQ(Events("old"), (Lines{"load", "RegisterCompressModule", "unload"}));
+    for (const char *name : {"old", "negative", "empty"})
+        EXPECT_EQ(sb.Events(name), (Lines{"load", "RegisterCompressModule", "unload"})) << name;
+    EXPECT_EQ(CountOf(sb.Events("decoder"), "unload"), 1u);
+    EXPECT_TRUE(sb.Events("nested").empty());
     EXPECT_TRUE(ScannedOneAtATime());
-}
-
-TEST_F(ModulesE2E, DecodersSeeTheDesktopWindowDuringTheStartUpScan) {
-    AddDecoder("dec");
-    Add("test_winamp_decoder", "plugins/in", "in_wa");
-    AddEncoder();
-    EXPECT_EQ(Probe({}), (Lines{"INIT 1"}));
-    for (const char *name : {"dec", "in_wa"}) {
-        Lines events = Events(name);
-        auto init = std::find(events.begin(), events.end(), "Init");
-        ASSERT_NE(init, events.end()) << name;
-        ASSERT_NE(init + 1, events.end()) << name;
-        EXPECT_EQ(*(init + 1), "hMainWindow=desktop") << name;
-    }
 }
 
 TEST_F(ModulesE2E, StartUpFailsWithoutDecodersOrEncodersButReleasesWhatItTried) {
-    struct Case {
-        const char *what;
-        bool decoder;
-        bool encoder;
-    } cases[] = {{"no encoder", true, false}, {"no decoder", false, true}};
-    for (const Case &c : cases) {
+    for (bool decoder : {true, false}) {
         Sandbox fresh;
-        fresh.env["KN_TEST_LOG"] = fresh.root + NativePath("/events.log");
-        if (c.decoder)
-            fresh.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("dec"));
-        if (c.encoder)
-            fresh.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("enc"));
-        fresh.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("old"));
+        fresh.AddFake(decoder ? "fake_decoder" : "fake_encoder",
+                      decoder ? "plugins/in" : "plugins/out", "one");
+        fresh.AddFake("fake_encoder", "plugins/out", "old");
         fresh.env["OLD_VERSION"] = "15";
-        RunResult result = fresh.Probe({});
-        EXPECT_EQ(SplitLines(result.out), (Lines{"INIT 0"})) << c.what;
-        Lines log = SplitLines(fresh.ReadFile(fresh.root + NativePath("/events.log")));
-        EXPECT_EQ(std::count(log.begin(), log.end(), "old load"), 1) << c.what;
-        EXPECT_EQ(std::count(log.begin(), log.end(), "old unload"), 1) << c.what;
+        EXPECT_EQ(SplitLines(fresh.Probe({}).out), (Lines{"INIT 0"})) << decoder;
+        EXPECT_EQ(CountOf(fresh.Events("old"), "load"), 1u);
+        EXPECT_EQ(CountOf(fresh.Events("old"), "unload"), 1u);
     }
 }
 
-TEST_F(ModulesE2E, WinampFolderIsScannedByTheListingWithTheHiddenWindow) {
-    AddDecoder("dec", {{"DESCRIPTION", "dec Native"}, {"EXTENSIONS", "wav|Wave"}});
-    AddEncoder();
-    const std::string winamp = box.root + NativePath("/Winamp");
-    box.AddTestPlugin("test_winamp_decoder", "../Winamp/plugins", LibraryFile("in_x"));
-    box.env["IN_X_DESCRIPTION"] = "in_x Tracker";
-    box.env["IN_X_EXTENSIONS"] = "mod;xm|Modules";
-    Lines lines = Probe({"-LISTDEC -WINAMP " + winamp});
-    EXPECT_EQ(lines, (Lines{"INIT 1", "M 67 dec", "M 61 dec Native", "M 68 WAV", "M 69 Wave",
-                            "M 67 in_x", "M 61 [WinAMP] in_x Tracker", "M 68 MOD;XM",
-                            "M 69 Modules", "M 97", "R 1 last=97"}));
-    EXPECT_EQ(Events("in_x"), (Lines{"load", "winampGetInModule2", "Init", "hMainWindow=shadow",
-                                     "Quit", "unload"}));
-    EXPECT_TRUE(ScannedOneAtATime());
+// The Winamp folder's "plugins" sub-folder is scanned by the listing, with the hidden window,
+// and its decoders can be named with -DEC afterwards.
+TEST_F(ModulesE2E, WinampFolderIsScannedByTheListingAndItsDecodersCanBeNamed) {
+    Add("fake_decoder", "plugins/in", "dec",
+        {{"DESCRIPTION", "dec Native"}, {"EXTENSIONS", "pcm|PCM"}});
+    Add("fake_encoder", "plugins/out", "enc");
+    Add("fake_winamp_decoder", "../Winamp/plugins", "in_x",
+        {{"DESCRIPTION", "in_x Tracker"}, {"EXTENSIONS", "mod;xm|Modules"}});
+    // Only the lower-case folder is read; on Windows, where names compare without case,
+    // "Plugins" is that same folder.
+    Add("fake_winamp_decoder", "../Winamp/Plugins", "in_upper");
+    const std::string winamp = sb.root + NativePath("/Winamp");
+    sb.WriteFile("song.pcm", "data");
+    const Lines lines =
+        sb.Callbacks({"-LISTDEC -WINAMP " + winamp, "-I song.pcm -O song.enc -ENC enc -DEC in_x"});
+    const Lines listing = {"M 67 dec",    "M 61 dec Native", "M 68 PCM",
+                           "M 69 PCM",    "M 67 in_x",       "M 61 [WinAMP] in_x Tracker",
+                           "M 68 MOD;XM", "M 69 Modules",    "M 97",
+                           "R 1 last=97"};
+    ASSERT_GE(lines.size(), listing.size());
+#if !defined(_WIN32)
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + listing.size()), listing);
+    EXPECT_TRUE(sb.Events("in_upper").empty());
+#endif
+    EXPECT_TRUE(Contains(lines, "M 206 in_x"));
+    EXPECT_EQ(lines.back(), "R 1 last=97");
+    const Lines events = sb.Events("in_x");
+    EXPECT_EQ(
+        Lines(events.begin(), events.begin() + 6),
+        (Lines{"load", "winampGetInModule2", "Init", "hMainWindow=shadow", "Quit", "unload"}));
+    EXPECT_EQ(CountOf(events, "Play " + sb.Path("song.pcm")), 1u);
+    EXPECT_EQ(sb.ReadFile("song.enc").size(), 65536u);
 }
 
-TEST_F(ModulesE2E, DecoderListedFromTheWinampFolderCanBeChosenByName) {
-    AddDecoder("dec", {{"EXTENSIONS", "tst|Test"}});
-    AddEncoder("enc", {{"EXTENSION", "out"}});
-    const std::string winamp = box.root + NativePath("/Winamp");
-    box.AddTestPlugin("test_winamp_decoder", "../Winamp/plugins", LibraryFile("in_x"));
-    box.env["IN_X_EXTENSIONS"] = "xyz|Other";
-    box.WriteFile("song.tst", "data");
-    Lines lines =
-        Probe({"-LISTDEC -WINAMP " + winamp, "-I song.tst -O song.out -ENC enc -DEC in_x"});
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "M 206 in_x"), lines.end());
-    Lines events = Events("in_x");
-    EXPECT_EQ(std::count_if(events.begin(), events.end(),
-                            [](const std::string &e) {
-                                return e.rfind("Play ", 0) == 0 && e.ends_with("song.tst");
-                            }),
-              1);
+// An encoder named by a command is looked up in plugins/out with the library suffix added,
+// loaded without Init, refused with the name as given, and released with Quit.
+TEST_F(ModulesE2E, EncodersNamedByACommandAreFoundCheckedAndReleased) {
+    Add("fake_decoder", "plugins/in", "dec");
+    Add("fake_encoder", "plugins/out", "enc", {{"HELP", "q:<0..9> quality"}});
+    Add("fake_encoder", "plugins/out", "old", {{"VERSION", "15"}});
+    Add("fake_encoder", "plugins/out", "empty", {{"NULL_TABLE", "1"}});
+    Add("fake_decoder", "plugins/out", "decoder");
+    sb.WriteFile(sb.app + NativePath("/plugins/out/") + LibraryFile("text"), "not a library\n");
+    struct Case {
+        std::string name;
+        Lines lines;
+    };
+    const Case cases[] = {
+        {"enc", {"M 0 q:<0..9> quality"}},
+        {"nothing", {"E 2 nothing", "M 88 nothing"}},
+        {LibraryFile("enc"), {"E 2 " + LibraryFile("enc"), "M 88 " + LibraryFile("enc")}},
+        {"old", {"E 10 old", "M 88 old"}},
+        {"empty", {"E 10 empty", "M 88 empty"}},
+        {"decoder", {"E 10 decoder", "M 88 decoder"}},
+        {"text", {"E 10 text", "M 88 text"}},
+    };
+    for (const Case &c : cases) {
+        sb.ClearEvents();
+        const RunResult run = sb.Probe({"-HELPENC " + c.name});
+        EXPECT_EQ(run.out, "INIT 1\n" +
+                               (c.name == "enc" ? std::string("q:<0..9> quality\n")
+                                                : c.lines[0] + "\n" + c.lines[1] + "\n") +
+                               "M 97\nR 1 last=97\n")
+            << c.name;
+        const Lines events = sb.Events(c.name);
+        EXPECT_EQ(CountOf(events, "load"), CountOf(events, "unload")) << c.name;
+        if (c.name == "enc") {
+            ASSERT_GE(events.size(), 4u);
+            EXPECT_EQ(Lines(events.end() - 4, events.end()),
+                      (Lines{"load", "RegisterCompressModule", "Quit", "unload"}));
+        }
+        EXPECT_TRUE(ScannedOneAtATime()) << c.name;
+    }
+    sb.env["ENC_HELP"] = "";
+    EXPECT_EQ(sb.Probe({"-HELPENC enc"}).out, "INIT 1\n\nM 97\nR 1 last=97\n")
+        << "an empty help text is one empty line";
 }
 
-// The test tag plug-in keeps what -SETID wrote for the following commands of one start-up.
-TEST_F(ModulesE2E, TestTaggerKeepsTagsInMemoryBetweenCommands) {
-    AddDecoder();
-    AddEncoder();
-    box.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
-    box.env["IDTAGGER_TAGS"] = "a.mp3|v1|0=T1|1=A1;a.mp3|v2|0=T2|12=U2";
-    box.WriteFile("a.mp3", "x");
-    const std::string file = box.Path("a.mp3");
-    EXPECT_EQ(Probe({"-SHOWID -I a.mp3", "-SETID idv2: TITL=New -I a.mp3", "-SHOWID -I a.mp3",
-                     "-SETID bogus -I a.mp3"}),
-              (Lines{"INIT 1",       "M 201 " + file, "M 80",        "M 78 T1",     "M 76 A1",
-                     "M 79",         "M 78 T2",       "M 71 U2",     "M 97",        "R 1 last=97",
-                     "M 83 " + file, "M 85",          "M 97",        "R 1 last=97", "M 201 " + file,
-                     "M 80",         "M 78 T1",       "M 76 A1",     "M 79",        "M 78 New",
-                     "M 71 U2",      "M 97",          "R 1 last=97", "E 87",        "M 95",
-                     "R 1 last=95"}));
-    Lines events = Events("idtagger");
-    EXPECT_NE(std::find(events.begin(), events.end(), "WriteTags a.mp3 1 1"), events.end());
+// ---- The encoder interface of a graphical host ----
+
+Lines Loaded(const std::string &name) {
+    return {name + " load", name + " RegisterCompressModule", name + " Init"};
+}
+Lines Released(const std::string &name) {
+    return {name + " Quit", name + " unload"};
+}
+Lines Join(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const Lines &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Two encoders (ids 0x41 and 0x42) and a decoder; each script is a run of the probe host, its
+// calls' answers, and the encoders' events between the calls (the start-up scan left out).
+TEST_F(ModulesE2E, GuiCallsReachTheCurrentEncoderOnlyAndLoadsFollowTheIds) {
+    Add("fake_encoder", "plugins/out", "enc_a", {{"MODULE_ID", "0x41"}, {"ADVANCED_RESULT", "7"}});
+    Add("fake_encoder", "plugins/out", "enc_b",
+        {{"MODULE_ID", "0x42"}, {"GUI_PARAMS", "b:24 c:2"}});
+    Add("fake_decoder", "plugins/in", "dec");
+    Add("fake_decoder", "plugins/out", "notencoder");
+    const Lines get5 = {"probe @get 5"};
+    struct Case {
+        const char *label;
+        Lines script;
+        Lines answers;
+        Lines log;
+    };
+    const Case cases[] = {
+        {"id 0 takes any encoder",
+         {"@load enc_a 0", "@get 5", "@unload"},
+         {"load 1", "get [gui:5]", "unload"},
+         Join({{"probe @load enc_a 0"},
+               Loaded("enc_a"),
+               get5,
+               {"enc_a GetGuiParams 5", "enc_a FreeParams", "probe @unload"},
+               Released("enc_a")})},
+        {"its own id; the get sends what the encoder built from the controls",
+         {"@load enc_b 0x42", "@get 1", "@unload"},
+         {"load 1", "get [b:24 c:2]", "unload"},
+         Join({{"probe @load enc_b 0x42"},
+               Loaded("enc_b"),
+               {"probe @get 1"},
+               {"enc_b GetGuiParams 1", "enc_b FreeParams", "probe @unload"},
+               Released("enc_b")})},
+        {"another encoder's id",
+         {"@load enc_a 0x42", "@get 5", "@unload"},
+         {"load 0", "get []", "unload"},
+         Join({{"probe @load enc_a 0x42"},
+               Loaded("enc_a"),
+               Released("enc_a"),
+               get5,
+               {"probe @unload"}})},
+        {"no such encoder, or no encoder",
+         {"@load nothere 0", "@load notencoder 0", "@unload"},
+         {"load 0", "load 0", "unload"},
+         {"probe @load nothere 0", "probe @load notencoder 0", "probe @unload"}},
+        {"a second load releases the first",
+         {"@load enc_a 0", "@load enc_b 0", "@guiinit 3", "@unload", "@unload"},
+         {"load 1", "load 1", "guiinit 1", "unload", "unload"},
+         Join({{"probe @load enc_a 0"},
+               Loaded("enc_a"),
+               {"probe @load enc_b 0"},
+               Released("enc_a"),
+               Loaded("enc_b"),
+               {"probe @guiinit 3", "enc_b GuiInit 3", "probe @unload"},
+               Released("enc_b"),
+               {"probe @unload"}})},
+        {"without an encoder nothing is called",
+         {"@get 7", "@desc q:1", "@set q:1 9", "@adv", "@notify 1 2", "@guiinit 4"},
+         {"get []", "desc [untouched]", "set", "adv 0", "notify", "guiinit 0"},
+         {"probe @get 7", "probe @desc q:1", "probe @set q:1 9", "probe @adv", "probe @notify 1 2",
+          "probe @guiinit 4"}},
+        {"each export calls its slots in order",
+         {"@load enc_a 0", "@set q:1  r:2 9", "@set (null) 9", "@set q:1 0", "@desc q:3", "@adv",
+          "@notify 4 5", "@unload"},
+         {"load 1", "set", "set", "set", "desc [enc_a q:3]", "adv 7", "notify", "unload"},
+         Join({{"probe @load enc_a 0"},
+               Loaded("enc_a"),
+               {"probe @set q:1  r:2 9", "enc_a StringToParams q:1  r:2",
+                "enc_a SetGuiParams 9 q:1 r:2", "enc_a FreeParams", "probe @set (null) 9",
+                "probe @set q:1 0", "probe @desc q:3", "enc_a StringToParams q:3",
+                "enc_a FreeParams", "probe @adv", "enc_a ShowAdvancedSettings 0",
+                "probe @notify 4 5", "enc_a GuiNotify 4 5", "probe @unload"},
+               Released("enc_a")})},
+        // The command loads and releases its own encoder; after it no encoder is current.
+        {"a command in between leaves no encoder current",
+         {"@load enc_a 0", "-HELPENC enc_b", "@get 1", "@guiinit 2", "@unload"},
+         {"load 1", "enc_b help text", "M 97", "R 1 last=97", "get []", "guiinit 0", "unload"},
+         Join({{"probe @load enc_a 0"},
+               Loaded("enc_a"),
+               {"probe -HELPENC enc_b"},
+               {"enc_b load", "enc_b RegisterCompressModule"},
+               Released("enc_b"),
+               {"probe @get 1", "probe @guiinit 2", "probe @unload"}})},
+    };
+    for (const Case &c : cases) {
+        sb.ClearEvents();
+        Lines answers = sb.Callbacks(c.script);
+        EXPECT_EQ(answers, c.answers) << c.label;
+        Lines log;
+        bool started = false;
+        for (const std::string &line : sb.AllEvents()) {
+            started = started || line.rfind("probe ", 0) == 0;
+            if (started && line.rfind("dec ", 0) != 0 && line.rfind("notencoder ", 0) != 0)
+                log.push_back(line);
+        }
+        // What follows is the libraries' own unloading at the end of the process.
+        ASSERT_GE(log.size(), c.log.size()) << c.label;
+        EXPECT_EQ(Lines(log.begin(), log.begin() + c.log.size()), c.log) << c.label;
+        for (auto line = log.begin() + c.log.size(); line != log.end(); ++line)
+            EXPECT_TRUE(line->ends_with(" unload")) << c.label << ": " << *line;
+    }
 }
 
 } // namespace

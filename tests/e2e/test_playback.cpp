@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "harness.h"
+#include "tests/fixtures/audio.h"
+#include "tests/fixtures/harness.h"
+#include "tests/fixtures/tools.h"
 
 namespace fs = std::filesystem;
 
@@ -22,17 +23,6 @@ namespace {
 
 constexpr int kRecordRate = 44100; // the null sink's and the recording's format: s16le stereo
 constexpr double kPi = 3.14159265358979323846;
-
-std::string Quote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-bool Shell(const std::string &command) {
-    return std::system(("sh -c " + Quote(command) + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 // Starts a command in the background; its process id is written to `pidFile`.
 void StartBackground(const std::string &command, const std::string &out, const std::string &err,
@@ -45,11 +35,6 @@ void StopBackground(const std::string &pidFile) {
         Shell("kill $(cat " + Quote(pidFile) + ")");
 }
 
-void PutLittleEndian(std::string &out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((value >> (8 * i)) & 0xff);
-}
-
 struct Tone {
     int rate;
     int channels;
@@ -60,39 +45,13 @@ struct Tone {
 
 // A WAV file of a sine at half of full scale on every channel.
 std::string ToneWav(const Tone &tone) {
-    const int bytes = tone.bits / 8;
-    const auto frames = static_cast<int64_t>(tone.rate * tone.seconds);
-    std::string pcm;
-    for (int64_t i = 0; i < frames; ++i) {
-        const double x = 0.5 * std::sin(2 * kPi * tone.hertz * static_cast<double>(i) / tone.rate);
-        const auto full = static_cast<double>((int64_t{1} << (tone.bits - 1)) - 1);
-        auto sample = static_cast<int64_t>(std::lround(x * full));
-        if (tone.bits == 8)
-            sample += 128;
-        for (int c = 0; c < tone.channels; ++c)
-            PutLittleEndian(pcm, static_cast<uint64_t>(sample), bytes);
-    }
-    std::string wav = "RIFF";
-    PutLittleEndian(wav, 36 + pcm.size(), 4);
-    wav += "WAVEfmt ";
-    PutLittleEndian(wav, 16, 4);
-    PutLittleEndian(wav, 1, 2);
-    PutLittleEndian(wav, tone.channels, 2);
-    PutLittleEndian(wav, tone.rate, 4);
-    PutLittleEndian(wav, static_cast<uint64_t>(tone.rate) * tone.channels * bytes, 4);
-    PutLittleEndian(wav, tone.channels * bytes, 2);
-    PutLittleEndian(wav, tone.bits, 2);
-    wav += "data";
-    PutLittleEndian(wav, pcm.size(), 4);
-    return wav + pcm;
-}
-
-std::vector<int16_t> Samples(const std::string &raw) {
-    std::vector<int16_t> samples(raw.size() / 2);
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<int16_t>(static_cast<uint8_t>(raw[2 * i]) |
-                                          (static_cast<uint8_t>(raw[2 * i + 1]) << 8));
-    return samples;
+    const WavShape shape{uint32_t(tone.rate), uint16_t(tone.channels), uint16_t(tone.bits),
+                         size_t(tone.rate * tone.seconds)};
+    std::vector<double> values;
+    for (size_t i = 0; i < shape.frames; ++i)
+        values.insert(values.end(), shape.channels,
+                      0.5 * std::sin(2 * kPi * tone.hertz * double(i) / tone.rate));
+    return WavFile(shape, PcmBytes(Quantize(values, tone.bits), tone.bits));
 }
 
 // What a recording holds on its left channel: the span from the first to the last loud
@@ -102,8 +61,8 @@ struct Heard {
     double hertz = 0;
 };
 
-Heard Analyse(const std::vector<int16_t> &stereo) {
-    std::vector<int> left;
+Heard Analyse(const std::vector<int64_t> &stereo) {
+    std::vector<int64_t> left;
     for (size_t i = 0; i < stereo.size(); i += 2)
         left.push_back(stereo[i]);
     constexpr int kLoud = 4000; // the tone peaks at about 16000
@@ -125,7 +84,7 @@ Heard Analyse(const std::vector<int16_t> &stereo) {
 }
 
 // Index of the first frame (of stereo samples) that is not silent.
-size_t FirstSound(const std::vector<int16_t> &stereo) {
+size_t FirstSound(const std::vector<int64_t> &stereo) {
     size_t i = 0;
     while (i < stereo.size() && stereo[i] == 0)
         ++i;
@@ -135,23 +94,27 @@ size_t FirstSound(const std::vector<int16_t> &stereo) {
 class PlaybackTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!Shell("command -v pulseaudio && command -v parec"))
+        if (!HaveTools({"pulseaudio", "parec", "pactl"}))
             GTEST_SKIP() << "pulseaudio or parec is not installed";
+        for (const char *plugin :
+             {"plugins/in/wave", "plugins/out/wave", "plugins/out/WinAMP/DirectSound"})
+            ASSERT_TRUE(sb.AddBuiltPlugin(plugin)) << plugin;
+        sb.timeoutSeconds = 60;
+        StartServer("kntest");
+    }
+
+    // A private server, with a null sink of that name unless it is empty.
+    void StartServer(const std::string &sink) {
         server = sb.root + NativePath("/pulse");
-        StartBackground(
-            "sh " + Quote(std::string(KN_SOURCE_DIR) + NativePath("/tests/e2e/pulse_server.sh")) +
-                " " + Quote(server),
-            sb.root + NativePath("/server.log"), sb.root + NativePath("/server.err"),
-            sb.root + NativePath("/server.pid"));
+        StartBackground("sh " + Quote(std::string(KN_SOURCE_DIR) + "/tests/e2e/pulse_server.sh") +
+                            " " + Quote(server) + " " + Quote(sink),
+                        sb.root + NativePath("/server.log"), sb.root + NativePath("/server.err"),
+                        sb.root + NativePath("/server.pid"));
         sb.env["PULSE_SERVER"] = "unix:" + server + NativePath("/native");
         const std::string probe = "PULSE_SERVER=" + Quote(sb.env["PULSE_SERVER"]) + " pactl info";
         for (int i = 0; i < 100 && !Shell(probe); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ASSERT_TRUE(Shell(probe)) << sb.ReadFile(sb.root + NativePath("/server.err"));
-        sb.AddBuiltPlugin(LibraryFile("plugins/in/wave"));
-        sb.AddBuiltPlugin(LibraryFile("plugins/out/wave"));
-        sb.AddBuiltPlugin(LibraryFile("plugins/out/WinAMP/DirectSound"));
-        sb.timeoutSeconds = 60;
     }
 
     void TearDown() override {
@@ -173,13 +136,13 @@ class PlaybackTest : public ::testing::Test {
     }
 
     // Stops the recorder a little after the play, so that the tail of the sound is in.
-    std::vector<int16_t> StopRecording() {
+    std::vector<int64_t> StopRecording() {
         if (recording.empty())
             return {};
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         StopBackground(sb.root + NativePath("/parec.pid"));
         fs::remove(sb.root + NativePath("/parec.pid"));
-        std::vector<int16_t> samples = Samples(sb.ReadFile(recording));
+        std::vector<int64_t> samples = PcmValues(sb.ReadFile(recording), 16);
         recording.clear();
         return samples;
     }
@@ -189,24 +152,31 @@ class PlaybackTest : public ::testing::Test {
     std::string recording;
 };
 
+// -PREVIEW 1 plays about one second of a longer file and succeeds.
 TEST_F(PlaybackTest, EveryPcmLayoutIsHeardAsTheToneForTheFilesLength) {
     struct Case {
         const char *label;
         Tone tone;
+        double heardSeconds;
+        const char *preview;
     };
     const Case cases[] = {
-        {"16-bit stereo at 44100 Hz", {44100, 2, 16, 440, 2.0}},
-        {"8-bit mono at 22050 Hz", {22050, 1, 8, 330, 1.5}},
-        {"24-bit stereo at 48000 Hz", {48000, 2, 24, 550, 1.5}},
-        {"32-bit mono at 32000 Hz", {32000, 1, 32, 660, 1.0}},
+        {"16-bit stereo at 44100 Hz", {44100, 2, 16, 440, 2.0}, 2.0, nullptr},
+        {"8-bit mono at 22050 Hz", {22050, 1, 8, 330, 1.5}, 1.5, nullptr},
+        {"24-bit stereo at 48000 Hz", {48000, 2, 24, 550, 1.5}, 1.5, nullptr},
+        {"32-bit mono at 32000 Hz", {32000, 1, 32, 660, 1.0}, 1.0, nullptr},
+        {"-PREVIEW 1 of three seconds", {44100, 2, 16, 440, 3.0}, 1.0, "1"},
     };
     for (const Case &c : cases) {
         sb.WriteFile("tone.wav", ToneWav(c.tone));
         StartRecording();
-        const RunResult run = sb.Run({"-I", "tone.wav", "-PLAY"});
+        Lines args = {"-I", "tone.wav", "-PLAY"};
+        if (c.preview)
+            args.insert(args.end(), {"-PREVIEW", c.preview});
+        const RunResult run = sb.Run(args);
         const Heard heard = Analyse(StopRecording());
         EXPECT_EQ(run.exitCode, 0) << c.label << "\n" << run.out << run.err;
-        EXPECT_NEAR(heard.seconds, c.tone.seconds, 0.15) << c.label;
+        EXPECT_NEAR(heard.seconds, c.heardSeconds, c.preview ? 0.25 : 0.15) << c.label;
         EXPECT_NEAR(heard.hertz, c.tone.hertz, c.tone.hertz * 0.02) << c.label;
     }
 }
@@ -220,9 +190,9 @@ TEST_F(PlaybackTest, FullVolumeSamplesArriveUnchanged) {
     sb.WriteFile("tone.wav", wav);
     StartRecording();
     const RunResult run = sb.Run({"-I", "tone.wav", "-PLAY"});
-    const std::vector<int16_t> recorded = StopRecording();
+    const std::vector<int64_t> recorded = StopRecording();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    const std::vector<int16_t> played = Samples(wav.substr(44));
+    const std::vector<int64_t> played = PcmValues(DataChunk(wav), 16);
     const size_t from = FirstSound(recorded) + 2 * kRecordRate / 5; // 0.2 s into the sound
     const size_t length = 2 * kRecordRate / 2;                      // half a second
     ASSERT_GE(recorded.size(), from + length);
@@ -232,16 +202,6 @@ TEST_F(PlaybackTest, FullVolumeSamplesArriveUnchanged) {
         found = std::equal(stretch, stretch + static_cast<std::ptrdiff_t>(length),
                            played.begin() + static_cast<std::ptrdiff_t>(at));
     EXPECT_TRUE(found);
-}
-
-TEST_F(PlaybackTest, PreviewPlaysAboutOneSecondAndSucceeds) {
-    sb.WriteFile("tone.wav", ToneWav({44100, 2, 16, 440, 3.0}));
-    StartRecording();
-    const RunResult run = sb.Run({"-I", "tone.wav", "-PREVIEW", "1", "-PLAY"});
-    const Heard heard = Analyse(StopRecording());
-    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_NEAR(heard.seconds, 1.0, 0.25);
-    EXPECT_NEAR(heard.hertz, 440, 9);
 }
 
 // A missing socket fails at once; a server that takes the connection but never answers must
@@ -295,6 +255,21 @@ TEST_F(PlaybackTest, ServerLostDuringThePlayFailsIt) {
     killer.join();
     const std::vector<std::string> lines = SplitLines(probe.out);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "R 1 last=95"), lines.end()) << probe.out;
+}
+
+// A server without a sink refuses the stream while the connection stays good: the play fails
+// at once, not after the 3 seconds that a connection may take.
+TEST_F(PlaybackTest, AStreamTheServerRefusesFailsThePlayAtOnce) {
+    StopBackground(sb.root + NativePath("/server.pid"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    StartServer("");
+    sb.WriteFile("tone.wav", ToneWav({44100, 2, 16, 440, 1.0}));
+    const auto start = std::chrono::steady_clock::now();
+    const Lines lines = sb.Callbacks({"-I tone.wav -PLAY"});
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(lines.back(), "R 1 last=95");
+    EXPECT_LT(seconds, 2.5);
 }
 
 } // namespace

@@ -1,158 +1,176 @@
-// The tag plug-in and the -SHOWID and -SETID commands, run through the probe host with the
-// test tag plug-in, which keeps each file's tags in memory for one start-up.
+// -SHOWID, -SETID and -COPYID as the core drives the tag plug-in, with the fake tagger, which
+// keeps each file's tags in memory for one start-up: the message sequences, which versions are
+// read, copied and written, and the start-up without a tag plug-in.
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "tests/e2e/harness.h"
+#include "tests/fixtures/harness.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Result(int result, int last) {
-    return "R " + std::to_string(result) + " last=" + std::to_string(last) + "\n";
-}
-
 class TagsTest : public ::testing::Test {
   protected:
     TagsTest() {
-        sandbox.AddTestPlugin("test_decoder", "plugins/in", LibraryFile("test_decoder"));
-        sandbox.AddTestPlugin("test_encoder", "plugins/out", LibraryFile("test_encoder"));
-        sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
-        work = fs::canonical(sandbox.work).string();
-        tagLibrary = (fs::canonical(sandbox.app) / "plugins" / LibraryFile("idtagger")).string();
+        sb.AddFake("fake_decoder", "plugins/in", "dec");
+        sb.AddFake("fake_encoder", "plugins/out", "enc");
+        sb.AddFake("fake_tagger", "plugins", "idtagger");
+        sb.env["DEC_EXTENSIONS"] = "mp3|MPEG";
+        sb.env["IDTAGGER_FILE_TYPES"] = "mp3=6,tst=2,low=1";
         for (const char *file : {"both.mp3", "v1.mp3", "v2.mp3", "none.mp3", "plain.wav"})
-            sandbox.WriteFile(file, "x");
-        sandbox.env["IDTAGGER_TAGS"] =
+            sb.WriteFile(file, "x");
+        sb.env["IDTAGGER_TAGS"] =
             "both.mp3|v1|0=T1|2=Al1|1=Ar1|4=1999|5=C1|8=3|6=Rock;"
             "both.mp3|v2|0=T2|2=Al2|3=O2|1=Ar2|4=2001|5=C2|8=4|6=Pop|12=http://x;"
-            "v1.mp3|v1|0=Only|4=1980;"
-            "v2.mp3|v2|12=http://y";
-        log = sandbox.root + NativePath("/events.log");
-        sandbox.env["KN_TEST_LOG"] = log;
+            "v1.mp3|v1|0=Only|4=1980;v2.mp3|v2|12=http://y";
     }
 
-    std::string Show(const std::string &file) const {
-        return "-I " + work + NativePath("/") + file + " -SHOWID";
+    std::string Show(const std::string &file) const { return "-I " + sb.Path(file) + " -SHOWID"; }
+
+    // The tagger's calls that read, copy, set and write tags.
+    Lines TagWork() const {
+        Lines work;
+        for (const std::string &event : sb.Events("idtagger")) {
+            for (const char *call :
+                 {"ReadTags", "ClearTags", "SetTagFields", "CopyTagContents", "WriteTags"}) {
+                if (event.rfind(call, 0) == 0)
+                    work.push_back(event);
+            }
+        }
+        return work;
     }
 
-    std::vector<std::string> Events() const { return SplitLines(sandbox.ReadFile(log)); }
-
-    Sandbox sandbox;
-    std::string work;
-    std::string tagLibrary;
-    std::string log;
+    Sandbox sb;
 };
 
-TEST_F(TagsTest, ShowIdSendsTheV1BlockBeforeTheV2Block) {
+TEST_F(TagsTest, ShowIdSendsTheV1BlockBeforeTheV2BlockAndReleasesEveryText) {
     struct Case {
         const char *file;
-        std::string messages;
+        Lines messages;
     };
     const Case cases[] = {
-        {"both.mp3", "M 80\nM 78 T1\nM 77 Al1\nM 76 Ar1\nM 75 1999\nM 73 C1\nM 72 3\nM 74 Rock\n"
-                     "M 79\nM 78 T2\nM 77 Al2\nM 70 O2\nM 76 Ar2\nM 75 2001\nM 73 C2\nM 72 4\n"
-                     "M 74 Pop\nM 71 http://x\n"},
-        {"v1.mp3", "M 80\nM 78 Only\nM 75 1980\n"},
-        {"v2.mp3", "M 79\nM 71 http://y\n"},
-        {"none.mp3", "M 64\n"},
-        {"plain.wav", "M 64\n"},
+        {"both.mp3",
+         {"M 80", "M 78 T1", "M 77 Al1", "M 76 Ar1", "M 75 1999", "M 73 C1", "M 72 3", "M 74 Rock",
+          "M 79", "M 78 T2", "M 77 Al2", "M 70 O2", "M 76 Ar2", "M 75 2001", "M 73 C2", "M 72 4",
+          "M 74 Pop", "M 71 http://x"}},
+        {"v1.mp3", {"M 80", "M 78 Only", "M 75 1980"}},
+        {"v2.mp3", {"M 79", "M 71 http://y"}},
+        {"none.mp3", {"M 64"}},
+        {"plain.wav", {"M 64"}},
     };
     for (const Case &c : cases) {
-        const std::string expected = "INIT 1\nM 201 " + work + NativePath("/") + c.file + "\n" +
-                                     c.messages + "M 97\n" + Result(1, 97);
-        EXPECT_EQ(sandbox.Probe({Show(c.file)}).out, expected) << c.file;
+        sb.ClearEvents();
+        EXPECT_EQ(sb.Callbacks({Show(c.file)}),
+                  Concat(Concat({"M 201 " + sb.Path(c.file)}, c.messages), {"M 97", "R 1 last=97"}))
+            << c.file;
     }
+    sb.ClearEvents();
+    sb.Callbacks({Show("both.mp3")});
+    EXPECT_EQ(CountOf(sb.Events("idtagger"), "FreeTagText"), 7u + 9u)
+        << "one per field asked, with or without a value";
+    sb.env["IDTAGGER_READ_FAIL"] = "1";
+    EXPECT_EQ(sb.Callbacks({Show("both.mp3")}),
+              (Lines{"M 201 " + sb.Path("both.mp3"), "M 64", "M 97", "R 1 last=97"}));
 }
 
-TEST_F(TagsTest, EveryFieldTextIsReleased) {
-    sandbox.Probe({Show("both.mp3")});
-    int released = 0;
-    for (const std::string &event : Events())
-        released += event == "idtagger FreeTagText" ? 1 : 0;
-    EXPECT_EQ(released, 7 + 9) << "one per field asked, with or without a value";
-}
-
-TEST_F(TagsTest, UnreadableFileShowsNoTag) {
-    sandbox.env["IDTAGGER_READ_FAIL"] = "1";
-    EXPECT_EQ(sandbox.Probe({Show("both.mp3")}).out,
-              "INIT 1\nM 201 " + work + NativePath("/both.mp3\nM 64\nM 97\n") + Result(1, 97));
-}
-
-TEST_F(TagsTest, SetIdReportsEachOutcome) {
+TEST_F(TagsTest, SetIdReportsEachOutcomeAndSafeModeRereadsTheFile) {
+    const std::string both = sb.Path("both.mp3");
     struct Case {
-        const char *label;
         std::string command;
-        std::string messages;
-        int result;
+        Lines lines;
+        Lines work;
     };
-    const std::string both = work + NativePath("/both.mp3");
     const Case cases[] = {
-        {"written", "-I both.mp3 -SETID idv2: TITL=New", "M 83 " + both + "\nM 85\n", 97},
-        {"file without tags", "-I plain.wav -SETID id: TITL=x",
-         "M 83 " + work + NativePath("/plain.wav\nE 86\n"), 97},
-        {"argument refused", "-I both.mp3 -SETID idv1: ORIG=x", "E 87\n", 95},
-        {"safe word alone is no argument", "-I both.mp3 -SETID SAFE", "E 87\n", 95},
+        {"-I both.mp3 -SETID idv2: TITL=New", Lines{"M 83 " + both, "M 85", "M 97"},
+         Lines{"SetTagFields safe=0 idv2: TITL=New", "WriteTags both.mp3 1 1"}},
+        {"-I v1.mp3 -SETID safe idv2: AUTH=X", Lines{"M 83 " + sb.Path("v1.mp3"), "M 85", "M 97"},
+         Lines{"ClearTags", "ReadTags v1.mp3", "SetTagFields safe=1  idv2: AUTH=X",
+               "WriteTags v1.mp3 1 1"}},
+        {"-I plain.wav -SETID id: TITL=x", Lines{"M 83 " + sb.Path("plain.wav"), "E 86", "M 97"},
+         Lines{}},
+        {"-I both.mp3 -SETID idv1: ORIG=x", Lines{"E 87", "M 95"},
+         Lines{"SetTagFields safe=0 idv1: ORIG=x"}},
+        {"-I both.mp3 -SETID SAFE", Lines{"E 87", "M 95"}, Lines{"SetTagFields safe=0 SAFE"}},
     };
     for (const Case &c : cases) {
-        const std::string expected =
-            "INIT 1\n" + c.messages + "M " + std::to_string(c.result) + "\n" + Result(1, c.result);
-        EXPECT_EQ(sandbox.Probe({c.command}).out, expected) << c.label;
+        sb.ClearEvents();
+        const Lines lines = sb.Callbacks({c.command});
+        EXPECT_EQ(lines, Concat(c.lines, {"R 1 last=" + c.lines.back().substr(2)})) << c.command;
+        EXPECT_EQ(TagWork(), c.work) << c.command;
     }
-    sandbox.env["IDTAGGER_WRITE_FAIL"] = "1";
-    EXPECT_EQ(sandbox.Probe({"-I both.mp3 -SETID id: TITL=x"}).out,
-              "INIT 1\nM 83 " + both + "\nE 84\nM 95\n" + Result(1, 95));
+    EXPECT_EQ(sb.Callbacks({"-I v2.mp3 -SETID safe idv2: TITL=New", Show("v2.mp3")}),
+              (Lines{"M 83 " + sb.Path("v2.mp3"), "M 85", "M 97", "R 1 last=97",
+                     "M 201 " + sb.Path("v2.mp3"), "M 79", "M 78 New", "M 71 http://y", "M 97",
+                     "R 1 last=97"}));
+    sb.env["IDTAGGER_WRITE_FAIL"] = "1";
+    EXPECT_EQ(sb.Callbacks({"-I both.mp3 -SETID id: TITL=x"}),
+              (Lines{"M 83 " + both, "E 84", "M 95", "R 1 last=95"}));
 }
 
-TEST_F(TagsTest, SetTagsAreShownAfterwards) {
-    const RunResult run = sandbox.Probe({"-I v2.mp3 -SETID safe idv2: TITL=New", Show("v2.mp3")});
-    EXPECT_NE(run.out.find("M 79\nM 78 New\nM 71 http://y\n"), std::string::npos) << run.out;
-}
-
-TEST_F(TagsTest, SafeModeRereadsTheFileAndPassesTheRest) {
-    sandbox.Probe({"-I v1.mp3 -SETID safe idv2: AUTH=X", "-I v1.mp3 -SETID id: TITL=Y"});
-    std::vector<std::string> setting;
-    for (const std::string &event : Events()) {
-        if (event.rfind("idtagger ClearTags", 0) == 0 || event.rfind("idtagger ReadTags", 0) == 0 ||
-            event.rfind("idtagger SetTagFields", 0) == 0 ||
-            event.rfind("idtagger WriteTags", 0) == 0)
-            setting.push_back(event);
-    }
-    const std::string file = "v1.mp3"; // the tagger logs names without folder
-    const std::vector<std::string> expected = {
-        "idtagger ClearTags",
-        "idtagger ReadTags " + file,
-        "idtagger SetTagFields safe=1  idv2: AUTH=X",
-        "idtagger WriteTags " + file + " 1 1",
-        "idtagger SetTagFields safe=0 id: TITL=Y",
-        "idtagger WriteTags " + file + " 1 1",
+// The source's tags go to the converted file: both versions by default, one into the other
+// with "<source>:<destination>" (1 v1.1, 2 v2.x, A both); a file type above 5 carries no v1.1 of
+// its own, so a source with v1.1 only fills its v2.x; above 1 it always gets v2.x.
+TEST_F(TagsTest, CopyIdCarriesTheVersionsTheArgumentNames) {
+    struct Case {
+        const char *source, *output, *argument;
+        Lines work;
+        bool copied;
     };
-    EXPECT_EQ(setting, expected);
+    const Case cases[] = {
+        {"both.mp3", "out.mp3", "", Lines{"ReadTags both.mp3", "WriteTags out.mp3 1 1"}, true},
+        {"v1.mp3", "out.mp3", "",
+         Lines{"ReadTags v1.mp3", "CopyTagContents 1", "WriteTags out.mp3 1 1"}, true},
+        {"v1.mp3", "out.low", " A:a", Lines{"ReadTags v1.mp3", "WriteTags out.low 1 1"}, true},
+        {"both.mp3", "out.mp3", " 1:2",
+         Lines{"ReadTags both.mp3", "CopyTagContents 1", "WriteTags out.mp3 0 1"}, true},
+        {"both.mp3", "out.low", " 2:1",
+         Lines{"ReadTags both.mp3", "CopyTagContents 0", "WriteTags out.low 1 0"}, true},
+        {"both.mp3", "out.tst", " 2:1",
+         Lines{"ReadTags both.mp3", "CopyTagContents 0", "WriteTags out.tst 1 1"}, true},
+        {"both.mp3", "out.mp3", " 3:1", Lines{"ReadTags both.mp3"}, false},
+        {"both.mp3", "out.mp3", " 1:22", Lines{"ReadTags both.mp3"}, false},
+        {"both.mp3", "out.enc", "", {}, false},
+    };
+    for (const Case &c : cases) {
+        sb.ClearEvents();
+        const Lines lines = sb.Callbacks({"-I " + sb.Path(c.source) + " -O " + sb.Path(c.output) +
+                                          " -ENC enc -COPYID" + c.argument});
+        EXPECT_EQ(CountOf(lines, "M 65"), c.copied ? 1u : 0u) << c.argument;
+        EXPECT_EQ(CountOf(lines, "M 66"), c.argument[0] == ' ' && !c.copied ? 1u : 0u)
+            << c.argument;
+        EXPECT_EQ(lines.back(), "R 1 last=97") << c.argument;
+        EXPECT_EQ(TagWork(), c.work) << c.source << " -> " << c.output << c.argument;
+    }
+    // What was written is there for the following commands of the same start-up.
+    const Lines copied =
+        sb.Callbacks({"-I " + sb.Path("v1.mp3") + " -O " + sb.Path("out.mp3") + " -ENC enc -COPYID",
+                      Show("out.mp3")});
+    const Lines shown =
+        Concat({"M 201 " + sb.Path("out.mp3")}, {"M 80", "M 78 Only", "M 75 1980", "M 79",
+                                                 "M 78 Only", "M 75 1980", "M 97", "R 1 last=97"});
+    ASSERT_GE(copied.size(), shown.size());
+    EXPECT_EQ(Lines(copied.end() - shown.size(), copied.end()), shown);
+    sb.env["IDTAGGER_READ_FAIL"] = "1";
+    sb.ClearEvents();
+    const Lines lines = sb.Callbacks(
+        {"-I " + sb.Path("both.mp3") + " -O " + sb.Path("out.mp3") + " -ENC enc -COPYID"});
+    EXPECT_EQ(CountOf(lines, "M 65"), 0u);
+    EXPECT_EQ(CountOf(sb.Events("idtagger"), "WriteTags out.mp3 1 1"), 0u);
 }
 
 TEST_F(TagsTest, StartUpNeedsTheTagPlugIn) {
-    struct Case {
-        const char *label;
-        const char *plugIn; // test plug-in installed as the tag library, or null for none
-        std::string out;
-    };
-    const Case cases[] = {
-        {"no library", nullptr, "E 101 " + tagLibrary + "\nINIT 0\n"},
-        {"a library without the export", "test_decoder", "E 102 " + tagLibrary + "\nINIT 0\n"},
-    };
-    for (const Case &c : cases) {
-        fs::remove(tagLibrary);
-        if (c.plugIn)
-            sandbox.AddTestPlugin(c.plugIn, "plugins", LibraryFile("idtagger"));
-        EXPECT_EQ(sandbox.Probe({}).out, c.out) << c.label;
-    }
-    fs::remove(tagLibrary);
-    sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
-    sandbox.env["IDTAGGER_NULL_TABLE"] = "1";
-    EXPECT_EQ(sandbox.Probe({}).out, "INIT 0\n") << "no table: no message";
+    const std::string library = sb.app + NativePath("/plugins/") + LibraryFile("idtagger");
+    fs::remove(library);
+    EXPECT_EQ(sb.Probe({}).out, "E 101 " + library + "\nINIT 0\n");
+    sb.AddFake("fake_decoder", "plugins", "idtagger");
+    EXPECT_EQ(sb.Probe({}).out, "E 102 " + library + "\nINIT 0\n");
+    sb.AddFake("fake_tagger", "plugins", "idtagger");
+    sb.env["IDTAGGER_NULL_TABLE"] = "1";
+    EXPECT_EQ(sb.Probe({}).out, "INIT 0\n") << "no table: no message";
 }
 
 } // namespace

@@ -1,31 +1,28 @@
-// A host for tests: loads the core beside itself like the console program does, and prints
-// every callback as one line on stdout, in the order the core makes them:
-//   INIT <result>              InitKernova_DLL's answer
-//   M <code> [text]            onMessage (text when the argument is not 0)
-//   E <code> [text]            onError
-//   P <value> / L <value>      onPosition / onLength (only with --progress)
-//   U                          onUnknownKey
-//   R <result> last=<n>        DoCommand_DLL's answer and lastResult after it
-// Each argument is one command line for DoCommand_DLL, except these options:
-//   --abort-on=CODE     call AbortCommand_DLL when onMessage(CODE) arrives
-//   --clear-abort       write 0 into abortFlag before the next command
-//   --progress          also print onPosition/onLength
+// The probe host: loads the core beside itself the way the console program does and prints
+// every callback as one line; each argument is a command line, an option or a graphical-host
+// call (tests/README.md).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
+#include <vector>
 
-#include "kernova/host.h"
-#include "platform/platform.h"
+#include "host/core_library.h"
 
 namespace {
 
-// The core library beside the program: libkernova.so here, kernova.dll on Windows.
-#if defined(_WIN32)
-constexpr const char *kCoreLibraryName = "kernova";
-#else
-constexpr const char *kCoreLibraryName = "libkernova";
-#endif
+struct GuiExports {
+    int (*load)(const char *, uint32_t);
+    void (*unload)();
+    void (*get)(char *, intptr_t);
+    void (*set)(const char *, intptr_t);
+    void (*desc)(const char *, char *);
+    int (*advanced)();
+    void (*notify)(intptr_t, intptr_t);
+    int (*guiInit)(intptr_t);
+};
 
 HostCallbacks *table = nullptr;
 AbortCommand_DLLFunc abortCommand = nullptr;
@@ -42,7 +39,7 @@ void PrintCallback(char kind, int code, intptr_t arg) {
 
 void OnMessage(int code, intptr_t arg) {
     PrintCallback('M', code, arg);
-    if (code == abortOnCode && abortCommand)
+    if (code == abortOnCode)
         abortCommand();
 }
 
@@ -65,64 +62,114 @@ void OnUnknownKey() {
     std::fflush(stdout);
 }
 
-std::string FolderOf(const std::string &path) {
-    auto pos = path.rfind(platform::kPathSeparator);
-    return pos == std::string::npos ? std::string(".") : path.substr(0, pos);
+template <typename Function> void Find(const CoreLibrary &core, const char *name, Function &slot) {
+    slot = reinterpret_cast<Function>(platform::GetExport(core.handle, name));
+}
+
+void LogStep(const char *step) {
+    const char *path = std::getenv("KN_TEST_LOG");
+    FILE *file = path && *path ? std::fopen(path, "a") : nullptr;
+    if (file) {
+        std::fprintf(file, "probe %s\n", step);
+        std::fclose(file);
+    }
+}
+
+const char *TextArgument(const std::string &text) {
+    return text == "(null)" ? nullptr : text.c_str();
+}
+
+intptr_t Number(const std::string &text) {
+    return static_cast<intptr_t>(std::strtoll(text.c_str(), nullptr, 0));
+}
+
+void RunGuiCall(const GuiExports &gui, const std::string &step) {
+    std::istringstream stream(step.substr(1));
+    std::string call, word;
+    stream >> call;
+    std::vector<std::string> words;
+    while (stream >> word)
+        words.push_back(word);
+    words.resize(2);
+    // The text of @set and @desc is everything up to the target, blanks included.
+    const size_t textStart = step.find(' ') == std::string::npos ? step.size() : step.find(' ') + 1;
+    const std::string text = step.substr(std::min(textStart, step.size()));
+    char buffer[1024];
+    std::snprintf(buffer, sizeof buffer, "untouched");
+    if (call == "load") {
+        std::printf("load %d\n",
+                    gui.load(TextArgument(words[0]), static_cast<uint32_t>(Number(words[1]))));
+    } else if (call == "unload") {
+        gui.unload();
+        std::printf("unload\n");
+    } else if (call == "get") {
+        gui.get(buffer, Number(words[0]));
+        std::printf("get [%s]\n", buffer);
+    } else if (call == "set") {
+        const size_t last = text.rfind(' ');
+        gui.set(TextArgument(text.substr(0, last)), Number(text.substr(last + 1)));
+        std::printf("set\n");
+    } else if (call == "desc") {
+        gui.desc(TextArgument(text), buffer);
+        std::printf("desc [%s]\n", buffer);
+    } else if (call == "adv") {
+        std::printf("adv %d\n", gui.advanced());
+    } else if (call == "notify") {
+        gui.notify(Number(words[0]), Number(words[1]));
+        std::printf("notify\n");
+    } else if (call == "guiinit") {
+        std::printf("guiinit %d\n", gui.guiInit(Number(words[0])));
+    }
+    std::fflush(stdout);
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    std::string core = FolderOf(platform::GetExecutablePath()) + platform::kPathSeparator +
-                       kCoreLibraryName + platform::kLibrarySuffix;
-    platform::LibraryHandle library = platform::LoadLibrary(core.c_str());
-    if (!library) {
-        std::fprintf(stderr, "probe: cannot load %s: %s\n", core.c_str(),
-                     platform::LastLibraryError().c_str());
+    CoreLibrary core;
+    std::string failure;
+    if (!LoadCoreLibrary(core, failure)) {
+        std::fprintf(stderr, "probe: %s\n", failure.c_str());
         return 2;
     }
-    auto getTable =
-        reinterpret_cast<GetKernova_DLLFunc>(platform::GetExport(library, "GetKernova_DLL"));
-    auto init =
-        reinterpret_cast<InitKernova_DLLFunc>(platform::GetExport(library, "InitKernova_DLL"));
-    auto doCommand =
-        reinterpret_cast<DoCommand_DLLFunc>(platform::GetExport(library, "DoCommand_DLL"));
-    auto deInit =
-        reinterpret_cast<DeInitKernova_DLLFunc>(platform::GetExport(library, "DeInitKernova_DLL"));
-    abortCommand =
-        reinterpret_cast<AbortCommand_DLLFunc>(platform::GetExport(library, "AbortCommand_DLL"));
-    if (!getTable || !init || !doCommand || !deInit || !abortCommand) {
-        std::fprintf(stderr, "probe: missing export\n");
-        return 2;
-    }
-    table = getTable();
+    GuiExports gui{};
+    Find(core, "LoadPlugIn_GUI", gui.load);
+    Find(core, "UnloadCurrentPlugIn_GUI", gui.unload);
+    Find(core, "GetEncParamString_GUI", gui.get);
+    Find(core, "SetEncParamString_GUI", gui.set);
+    Find(core, "GetShortDesc_GUI", gui.desc);
+    Find(core, "ShowGUIAdvancedSettings", gui.advanced);
+    Find(core, "SendGUINotification_Module", gui.notify);
+    Find(core, "GuiInitInterface", gui.guiInit);
+    abortCommand = core.abortCommand;
+    table = core.getTable();
     table->onMessage = OnMessage;
     table->onError = OnError;
     table->onPosition = OnPosition;
     table->onLength = OnLength;
     table->onUnknownKey = OnUnknownKey;
 
-    std::printf("INIT %d\n", init());
+    std::printf("INIT %d\n", core.init());
     std::fflush(stdout);
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--abort-on=", 11) == 0) {
+        const std::string step = argv[i];
+        LogStep(argv[i]);
+        if (step.rfind("--abort-on=", 0) == 0) {
             abortOnCode = std::atoi(argv[i] + 11);
-            continue;
-        }
-        if (std::strcmp(argv[i], "--clear-abort") == 0) {
+        } else if (step == "--clear-abort") {
             table->abortFlag = 0;
-            continue;
-        }
-        if (std::strcmp(argv[i], "--progress") == 0) {
+        } else if (step == "--progress") {
             showProgress = true;
-            continue;
+        } else if (step.rfind('@', 0) == 0) {
+            RunGuiCall(gui, step);
+        } else {
+            const int result = core.doCommand(argv[i]);
+            std::fflush(stdout);
+            std::printf("R %d last=%d\n", result, table->lastResult);
+            std::fflush(stdout);
         }
-        int result = doCommand(argv[i]);
-        std::fflush(stdout);
-        std::printf("R %d last=%d\n", result, table->lastResult);
-        std::fflush(stdout);
     }
-    deInit();
-    platform::FreeLibrary(library);
+    core.deInit();
+    UnloadCoreLibrary(core);
     return 0;
 }

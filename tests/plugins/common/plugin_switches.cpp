@@ -78,6 +78,21 @@ std::string TextSwitch(const char *key, const std::string &fallback) {
     return ReadSwitch(key, value) ? value : fallback;
 }
 
+std::string ExtensionBlock(const std::string &list) {
+    std::string block;
+    for (size_t start = 0; start < list.size();) {
+        const size_t end = std::min(list.find(',', start), list.size());
+        const std::string pair = list.substr(start, end - start);
+        const size_t bar = pair.find('|');
+        block += pair.substr(0, bar) + '\0';
+        if (bar != std::string::npos)
+            block += pair.substr(bar + 1);
+        block += '\0';
+        start = end + 1;
+    }
+    return block + '\0';
+}
+
 std::string WithoutFolder(const std::string &path) {
     const auto separator = std::find_if(path.rbegin(), path.rend(), IsSeparator);
     return std::string(separator.base(), path.end());

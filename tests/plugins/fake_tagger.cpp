@@ -1,29 +1,6 @@
-/*
- * Test tag plug-in (zorvGetTagModule): keeps the tags of each file in memory, so that the
- * message sequences of -SHOWID, -SETID and -COPYID can be tested. Files are known by their
- * name without folder; tags live as long as the library stays loaded (one core start-up).
- * Installed as plugins/idtagger.so, its switches are therefore named IDTAGGER_<SWITCH>.
- *
- * Switches are environment variables <NAME>_<SWITCH>, where <NAME> is this library's file
- * name without its suffix, upper-cased. Numbers may be written in decimal or with 0x.
- *   <NAME>_NULL_TABLE   1: zorvGetTagModule returns null
- *   <NAME>_FILE_TYPES   GetTagFileType by extension, "ext=type" items separated by ","
- *                       (extensions without regard to case; default "mp3=6,tst=2"; any other
- *                       extension gives 0: the file cannot carry tags)
- *   <NAME>_TAGS         tags present at start: items "file|v1|field=value|field=value"
- *                       separated by ";" (v1 or v2; field numbers), e.g.
- *                       "a.mp3|v1|0=Title|1=Artist;a.mp3|v2|0=Title|12=http://x"
- *   <NAME>_READ_FAIL    1: ReadTags fails
- *   <NAME>_WRITE_FAIL   1: WriteTags fails
- * SetTagFields reads "idv1|idv2|id: FIELD=value FIELD=value ..." (blanks around the words
- * are free; values without blanks); fields TITL 0, AUTH 1, ALBM 2, ORIG 3, YEAR 4, COMT 5, GENR 6,
- * TRCK 8, URLC 12 (ORIG and URLC exist in v2 only: refused with idv1, skipped for v1 with id).
- * Anything else is refused (0). WriteTags stores the read tags of the requested versions into the
- * file. CopyTagContents(kind) copies the fields of that version into the other one. Event lines
- * "<name> <event>" are appended to the file named by KN_TEST_LOG, when set: load, unload (library
- * constructor and destructor), zorvGetTagModule, GetTagFileType <file>, ReadTags <file>, WriteTags
- * <file> <v1> <v2>, ClearTags, SetTagFields safe=<n> <text>, CopyTagContents <kind>, FreeTagText.
- */
+// Fake tag plug-in, installed as plugins/idtagger: keeps the tags of each file in memory for one
+// start-up, so that the message sequences of -SHOWID, -SETID and -COPYID can be tested. Switches
+// and events: tests/README.md.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>

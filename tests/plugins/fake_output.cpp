@@ -1,21 +1,7 @@
-/*
- * PCM test playback output (winampGetOutModule): records what Write receives, so that tests
- * can compare what a play job passed on with what the decoder produced. Tests install it as
- * plugins/out/WinAMP/DirectSound.so, where it reads the switches DIRECTSOUND_<SWITCH>.
- *
- * Switches are environment variables <NAME>_<SWITCH>, where <NAME> is this library's file
- * name without its suffix, upper-cased. Numbers may be written in decimal or with 0x.
- *   <NAME>_CAPTURE       file that every byte given to Write is appended to
- *   <NAME>_VERSION       Out_Module version (default 16)
- *   <NAME>_OPEN_RESULT   answer of Open (default 0; -1 refuses)
- *   <NAME>_WRITE_RESULT  answer of Write (default 0; -1 fails, and nothing is recorded)
- * Event lines "<name> <event>" are appended to the file named by KN_TEST_LOG, when set:
- *   Init, Quit, Open <rate> <channels> <bits>, SetVolume <v>, SetPan <p>,
- *   Close bytes=<n> (bytes recorded since Open).
- */
+// Fake playback output, installed as plugins/out/WinAMP/DirectSound: records what Write
+// receives. Switches and events: tests/README.md.
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "kernova/winamp.h"
@@ -25,9 +11,7 @@ namespace {
 
 using namespace testplugin;
 
-// ---- The output ----
-
-constexpr int kCanWrite = 65536;
+const LoadLog loadLog;
 
 Out_Module module;
 std::string description;
@@ -35,6 +19,7 @@ std::string description;
 FILE *captureFile = nullptr;
 std::atomic<long> bytesRecorded{0};
 std::atomic<int> bytesPerSecond{0};
+std::atomic<int> stalledAnswers{0};
 
 void Init() {
     LogEvent("Init");
@@ -50,6 +35,7 @@ int Open(int rate, int channels, int bits, int, int) {
     if (result < 0)
         return result;
     bytesRecorded.store(0);
+    stalledAnswers.store(0);
     bytesPerSecond.store(rate * channels * (bits / 8));
     const std::string capture = TextSwitch("CAPTURE", "");
     if (!capture.empty())
@@ -70,12 +56,20 @@ int Write(char *buffer, int length) {
         return result;
     if (captureFile)
         std::fwrite(buffer, 1, static_cast<size_t>(length), captureFile);
+    if (NumberSwitch("LOG_WRITES", 0))
+        LogEvent("Write " + Number(length));
     bytesRecorded.fetch_add(length);
     return result;
 }
 
 int CanWrite() {
-    return kCanWrite;
+    if (bytesRecorded.load() >= NumberSwitch("STALL_AFTER", 1L << 30)) {
+        // The core that loaded this library is that of the program folder, three folders up.
+        if (stalledAnswers.fetch_add(1) == 20 && CallCoreExport("AbortCommand_DLL", 3))
+            LogEvent("aborted");
+        return 0;
+    }
+    return static_cast<int>(NumberSwitch("CAN_WRITE", 65536));
 }
 
 int IsPlaying() {
@@ -96,17 +90,14 @@ void SetPan(int pan) {
 
 void Flush(int) {}
 
+// Everything written counts as played at once.
 int GetOutputTime() {
     const int rate = bytesPerSecond.load();
     return rate > 0 ? static_cast<int>(bytesRecorded.load() * 1000LL / rate) : 0;
 }
 
-int GetWrittenTime() {
-    return GetOutputTime();
-}
-
 Out_Module *BuildModule() {
-    description = std::string(PlugInName()) + " pattern output";
+    description = std::string(PlugInName()) + " fake output";
     module = Out_Module{};
     module.version = static_cast<int>(NumberSwitch("VERSION", 16));
     module.description = description.data();
@@ -123,12 +114,13 @@ Out_Module *BuildModule() {
     module.SetPan = SetPan;
     module.Flush = Flush;
     module.GetOutputTime = GetOutputTime;
-    module.GetWrittenTime = GetWrittenTime;
+    module.GetWrittenTime = GetOutputTime;
     return &module;
 }
 
 } // namespace
 
 KERNOVA_EXPORT Out_Module *winampGetOutModule() {
-    return BuildModule();
+    LogEvent("winampGetOutModule");
+    return NumberSwitch("NULL_TABLE", 0) ? nullptr : BuildModule();
 }

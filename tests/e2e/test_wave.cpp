@@ -1,0 +1,252 @@
+// The WAV decoder and encoder through the console program, on files the test writes itself:
+// samples pass bit for bit in every layout, the header of what we write is read strictly,
+// depths and channels change as asked or are refused, and damaged files fail with their code.
+// Other programs (sox, ffmpeg) read our files and we read theirs where they are installed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tests/fixtures/audio.h"
+#include "tests/fixtures/harness.h"
+#include "tests/fixtures/tools.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The native format layer takes any PCM; Windows' ACM only 8 to 24 bits, 1 or 2 channels.
+bool FormatCheckTakes(const WavShape &shape) {
+    return platform::kPathSeparator == '/' || (shape.bits <= 24 && shape.channels <= 2);
+}
+
+class WaveE2E : public ::testing::Test {
+  protected:
+    WaveE2E() {
+        sb.AddBuiltPlugin("plugins/in/wave");
+        sb.AddBuiltPlugin("plugins/out/wave");
+    }
+
+    // Converts in.wav (holding `file`) into out.wav; the probe's lines.
+    Lines Convert(const std::string &file, const std::string &keys = "") {
+        sb.WriteFile("in.wav", file);
+        fs::remove(sb.Path("out.wav"));
+        return sb.Callbacks({"-I " + sb.Path("in.wav") + " -O " + sb.Path("out.wav") + keys});
+    }
+
+    Sandbox sb;
+};
+
+TEST_F(WaveE2E, SamplesPassBitForBitAndTheHeaderIsWellFormed) {
+    for (uint16_t bits : {8, 16, 24, 32}) {
+        for (uint16_t channels : {1, 2, 6}) {
+            for (uint32_t rate : {44100u, 96000u}) {
+                const WavShape shape{rate, channels, bits, size_t{3 * 4096 + 7} + bits + channels};
+                if (!FormatCheckTakes(shape))
+                    continue;
+                const std::string name = std::to_string(bits) + "-bit " + std::to_string(channels) +
+                                         " ch " + std::to_string(rate);
+                const std::string samples = MakeSamples(shape);
+                EXPECT_EQ(Convert(WavFile(shape, samples)).back(), "R 1 last=97") << name;
+                const WavContent out = ReadWav(sb.ReadFile("out.wav"));
+                ASSERT_EQ(out.problem, "") << name;
+                EXPECT_EQ(std::vector<unsigned>({out.rate, out.channels, out.bits}),
+                          std::vector<unsigned>({rate, channels, bits}))
+                    << name;
+                const bool extensible = channels > 2 || bits > 16;
+                EXPECT_EQ(out.tag, extensible ? 0xFFFE : 1) << name;
+                if (extensible) {
+                    EXPECT_EQ(out.validBits, bits) << name;
+                    EXPECT_EQ(out.mask, channels == 6   ? 0x3Fu
+                                        : channels == 2 ? 0x3u
+                                                        : 0x4u)
+                        << name;
+                }
+                EXPECT_EQ(FirstDifference(samples, out.data), "") << name;
+            }
+        }
+    }
+}
+
+TEST_F(WaveE2E, InputLayoutsDecodeWhatTheFileHolds) {
+    struct Case {
+        const char *name;
+        WavShape shape;
+        WavLayout layout;
+        size_t frames; // expected in the output
+    };
+    const Case cases[] = {
+        {"extensible 16-bit stereo", {44100, 2, 16, 5000}, {.tag = 0xFFFE}, 5000},
+        {"plain PCM tag for 24-bit 6 channels", {48000, 6, 24, 5000}, {.tag = 1}, 5000},
+        {"odd-sized unknown chunks", {22050, 1, 8, 4001}, {.junk = true}, 4001},
+        {"18-byte fmt chunk", {32000, 2, 16, 3000}, {.fmtSize = 18}, 3000},
+        {"cut in the middle of a frame", {44100, 2, 24, 6000}, {.cutBytes = 1001}, 6000 - 167},
+        {"open sizes of a streamed file", {44100, 2, 16, 4500}, {.openSizes = true}, 4500},
+        {"RF64 with a chunk after the data", {96000, 2, 32, 4000}, {.rf64 = true}, 4000},
+        {"one frame past whole blocks", {44100, 2, 16, 2 * 4096 + 1}, {}, 2 * 4096 + 1},
+        {"five bytes of 8-bit mono", {8000, 1, 8, 5}, {}, 5},
+        // It lasts 1 ms, not 0, so the job runs; the writer ignores so short a write.
+        {"a single frame of 4 bytes", {44100, 2, 16, 1}, {}, 0},
+    };
+    for (const Case &c : cases) {
+        if (!FormatCheckTakes(c.shape))
+            continue;
+        const std::string samples = MakeSamples(c.shape);
+        EXPECT_EQ(Convert(WavFile(c.shape, samples, c.layout)).back(), "R 1 last=97") << c.name;
+        const WavContent out = ReadWav(sb.ReadFile("out.wav"));
+        ASSERT_EQ(out.problem, "") << c.name;
+        EXPECT_EQ(FirstDifference(samples.substr(0, c.frames * c.shape.FrameBytes()), out.data), "")
+            << c.name;
+    }
+}
+
+TEST_F(WaveE2E, UnreadableFilesFailWithTheirCodeAndLeaveNoOutput) {
+    const WavShape cd{44100, 2, 16, 100};
+    const std::string samples = MakeSamples(cd);
+    std::string garbage(3000, '\0');
+    for (size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<char>(i * 7919 % 251);
+    struct Case {
+        const char *name;
+        std::string bytes;
+        const char *code;
+    };
+    const Case cases[] = {
+        {"garbage", garbage, "E 18"},
+        {"empty file", "", "E 18"},
+        {"RIFF header only", WavFile(cd, samples).substr(0, 12), "E 18"},
+        {"header cut inside fmt", WavFile(cd, samples).substr(0, 30), "E 18"},
+        {"fmt chunk of 14 bytes", WavFile(cd, samples, {.fmtSize = 14}), "E 18"},
+        {"data before fmt", WavFile(cd, samples, {.dataFirst = true}), "E 18"},
+        {"wrong block align", WavFile(cd, samples, {.blockAlignDelta = 1}), "E 18"},
+        {"no channels", WavFile(cd, samples, {.fmtChannels = 0}), "E 18"},
+        {"float", WavFile(cd, samples, {.tag = 3, .fmtBits = 32}), "E 19"},
+        {"extensible float", WavFile(cd, samples, {.tag = 0xFFFE, .subFormat = 3}), "E 19"},
+        {"ADPCM", WavFile(cd, samples, {.tag = 2}), "E 19"},
+        {"A-law", WavFile(cd, samples, {.tag = 6, .fmtBits = 8}), "E 19"},
+        {"12-bit PCM", WavFile(cd, samples, {.fmtBits = 12}), "E 19"},
+        {"9 channels", WavFile(cd, samples, {.fmtChannels = 9}), "E 19"},
+        {"no data: no length", WavFile({44100, 2, 16, 0}, ""), nullptr},
+    };
+    for (const Case &c : cases) {
+        const Lines lines = Convert(c.bytes);
+        const Lines tail = {"E 6 " + sb.Path("in.wav"), "M 95", "R 1 last=95"};
+        EXPECT_EQ(Lines(lines.end() - 3, lines.end()), tail) << c.name;
+        EXPECT_EQ(CountOf(lines, c.code ? c.code : "E 6 " + sb.Path("in.wav")), 1u) << c.name;
+        EXPECT_FALSE(sb.Exists("out.wav")) << c.name;
+    }
+    const Lines missing = sb.Callbacks({"-I " + sb.Path("missing.wav") + " -O out.wav -STREAM"});
+    EXPECT_TRUE(Contains(missing, "E 30")) << "the decoder's code for a file it cannot open";
+}
+
+// The expected sample after a depth change: exact upwards, the low bits dropped downwards.
+int64_t Rescale(int64_t value, int from, int to) {
+    return to >= from ? value * (int64_t{1} << (to - from))
+                      : static_cast<int64_t>(
+                            std::floor(double(value) / double(int64_t{1} << (from - to))));
+}
+
+TEST_F(WaveE2E, DepthChangesAndMonoToStereoAreExactOtherChangesRefused) {
+    struct Case {
+        const char *params;
+        WavShape input;
+        int bits, channels; // 0: refused with error 20
+    };
+    const Case cases[] = {
+        {"b:24", {44100, 2, 16, 5001}, 24, 2},        {"b:8", {44100, 2, 16, 5001}, 8, 2},
+        {"b:32", {22050, 1, 8, 5001}, 32, 1},         {"b:16", {48000, 6, 32, 5001}, 16, 6},
+        {"b:16", {48000, 2, 24, 5001}, 16, 2},        {"c:2", {44100, 1, 16, 5001}, 16, 2},
+        {"b:24 c:2", {8000, 1, 8, 5001}, 24, 2},      {"c:1", {44100, 1, 24, 5001}, 24, 1},
+        {"c:2 f:44100", {44100, 2, 16, 5001}, 16, 2}, {"c:1", {44100, 2, 16, 100}, 0, 0},
+        {"c:2", {44100, 6, 16, 100}, 0, 0},           {"f:48000", {44100, 2, 16, 100}, 0, 0},
+        {"f:22050", {44100, 2, 16, 100}, 0, 0},
+    };
+    for (const Case &c : cases) {
+        if (!FormatCheckTakes(c.input) ||
+            !FormatCheckTakes({0, uint16_t(c.channels), uint16_t(c.bits)}))
+            continue;
+        const std::vector<int64_t> values = Quantize(Signal(c.input, 0.1, true), c.input.bits);
+        const Lines lines = Convert(WavFile(c.input, PcmBytes(values, c.input.bits)),
+                                    std::string(" -ENCPARAM ") + c.params);
+        if (c.bits == 0) {
+            EXPECT_TRUE(Contains(lines, "E 20 " + sb.Path("out.wav"))) << c.params;
+            EXPECT_FALSE(sb.Exists("out.wav")) << c.params;
+            continue;
+        }
+        const WavContent out = ReadWav(sb.ReadFile("out.wav"));
+        ASSERT_EQ(out.problem, "") << c.params;
+        EXPECT_EQ(std::vector<int>({out.bits, out.channels}),
+                  std::vector<int>({c.bits, c.channels}))
+            << c.params;
+        std::vector<int64_t> expected;
+        for (size_t frame = 0; frame < c.input.frames; ++frame)
+            for (int channel = 0; channel < c.channels; ++channel)
+                expected.push_back(Rescale(
+                    values[frame * c.input.channels + std::min(channel, c.input.channels - 1)],
+                    c.input.bits, c.bits));
+        EXPECT_EQ(FirstDifference(PcmBytes(expected, c.bits), out.data), "") << c.params;
+    }
+}
+
+// What the Windows builds show of the WAV plug-ins (the 32-bit build runs only these).
+using WindowsConvert = WaveE2E;
+
+TEST_F(WindowsConvert, ListingsNameTheWavePlugInsAndAStereoCopyKeepsEverySample) {
+    for (const char *key : {"-LISTENC", "-LISTDEC"}) {
+        EXPECT_TRUE(Contains(sb.Callbacks({key}), "M 67 wave")) << key;
+        const RunResult run = sb.Run({key});
+        EXPECT_EQ(run.exitCode, 0) << key;
+        EXPECT_NE(run.out.find("wave"), std::string::npos) << key;
+    }
+    const WavShape shape{44100, 2, 16, 2 * 44100};
+    const std::string samples = MakeSamples(shape);
+    sb.WriteFile("in/song.wav", WavFile(shape, samples));
+    const RunResult run =
+        sb.Run({"-I", NativePath("in/song.wav"), "-O", NativePath("out/song.wav")});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(FirstDifference(samples, DataChunk(sb.ReadFile("out/song.wav"))), "");
+}
+
+#if defined(_WIN32)
+// Windows' ACM decides which PCM formats open: its PCM driver lists 8000 to 96000 Hz, but not
+// 88200 Hz nor 32 bits. A refused format fails the writer's open without a message.
+TEST_F(WindowsConvert, OnlyFormatsAnAcmDriverListsAreConverted) {
+    const struct {
+        WavShape shape;
+        bool listed;
+    } cases[] = {{{96000, 2, 16, 24000}, true},
+                 {{22050, 2, 16, 5512}, true},
+                 {{88200, 2, 16, 22050}, false},
+                 {{44100, 2, 32, 11025}, false}};
+    for (const auto &c : cases) {
+        const std::string samples = MakeSamples(c.shape);
+        const Lines lines = Convert(WavFile(c.shape, samples));
+        EXPECT_EQ(lines.back(), c.listed ? "R 1 last=97" : "R 1 last=95") << c.shape.rate;
+        EXPECT_TRUE(std::none_of(lines.begin(), lines.end(),
+                                 [](const std::string &line) { return line[0] == 'E'; }));
+        EXPECT_EQ(sb.Exists("out.wav"), c.listed) << c.shape.rate;
+        fs::remove(sb.Path("out.wav"));
+        const RunResult run = sb.Run({"-I", "in.wav", "-O", "out.wav"});
+        EXPECT_EQ(run.exitCode, c.listed ? 0 : 1) << run.out << run.err;
+        EXPECT_EQ(run.err.find("kernova: error:"), std::string::npos) << run.err;
+        EXPECT_EQ(Contains(SplitLines(run.out), "failed"), !c.listed) << run.out;
+        if (c.listed)
+            EXPECT_EQ(FirstDifference(samples, DataChunk(sb.ReadFile("out.wav"))), "");
+    }
+}
+
+TEST_F(WindowsConvert, OutputFoldersGivenWithBackslashesAreCreated) {
+    const WavShape shape{44100, 2, 16, 4410};
+    const std::string samples = MakeSamples(shape);
+    sb.WriteFile("x.wav", WavFile(shape, samples));
+    const RunResult run = sb.Run({"-I", "x.wav", "-O", "out\\sub\\x.wav"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(FirstDifference(samples, DataChunk(sb.ReadFile("out\\sub\\x.wav"))), "");
+}
+#endif
+
+} // namespace
