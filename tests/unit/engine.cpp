@@ -359,9 +359,14 @@ TEST_F(EngineTest, ListsHoldAtMost255ModulesAndChooseByExtension) {
     for (int kind : {3, -1, 255})
         EXPECT_EQ(GetModuleList(kind), nullptr) << kind;
     ModuleList *inputs = GetModuleList(kInputModules);
-    for (int i = 0; i < 256; ++i)
+    for (int i = 0; i < 255; ++i)
         AddMdlInList(inputs, NewRecord("m" + std::to_string(i), "\0"));
+    ModuleRecord *refused = NewRecord("m255", "\0");
+    AddMdlInList(inputs, refused);
     ASSERT_EQ(inputs->count, 255);
+    EXPECT_STREQ(inputs->modules[254]->fileName, "m254");
+    ClearModStruct(refused);
+    delete refused;
     ClearModListStruct(inputs);
     EXPECT_EQ(inputs->modules, nullptr);
     const auto add = [](int kind, ModuleRecord *record) {
