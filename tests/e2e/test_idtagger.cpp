@@ -6,7 +6,6 @@
 #include <cctype>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "tests/fixtures/audio.h"
 #include "tests/fixtures/harness.h"

@@ -1,15 +1,11 @@
 // The job file and batch files, run through the probe host: what each command writes into
 // temp.dat, how batch files are found and run, and when a run stops or is refused.
-#include <filesystem>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/fixtures/harness.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 

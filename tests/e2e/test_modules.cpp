@@ -5,14 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/fixtures/harness.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,7 +151,8 @@ class PlaybackTest : public ::testing::Test {
     std::string recording;
 };
 
-// -PREVIEW 1 plays about one second of a longer file and succeeds.
+// Every depth and channel count plays at its rate for the file's length; -PREVIEW 1 plays about
+// one second of a longer file and succeeds.
 TEST_F(PlaybackTest, EveryPcmLayoutIsHeardAsTheToneForTheFilesLength) {
     struct Case {
         const char *label;

@@ -1,7 +1,6 @@
 // A child program for the process tests, the same on every system:
 //   process_child exit <code> [word...]  prints each word as "[word]" on a line, the current
-//                                        folder on a line "cwd <folder>", and the value of
-//                                        KN_CHILD_VALUE on standard error; exits with <code>
+//                                        folder on a line "cwd <folder>"; exits with <code>
 //   process_child sleep <seconds>        sleeps, then exits with 0
 #include <chrono>
 #include <cstdio>
@@ -22,7 +21,5 @@ int main(int argc, char **argv) {
     for (int i = 3; i < argc; ++i)
         std::printf("[%s]\n", argv[i]);
     std::printf("cwd %s\n", std::filesystem::current_path().string().c_str());
-    const char *value = std::getenv("KN_CHILD_VALUE");
-    std::fprintf(stderr, "%s", value ? value : "(unset)");
     return number;
 }

@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
-#include <string>
 #include <vector>
 
 #include "format/acmXF.h"
@@ -133,13 +131,6 @@ struct CodecFormat {
     uint8_t extra[2];
 };
 
-bool CodecOpen() {
-    return true;
-}
-bool NeverOpen() {
-    return false;
-}
-
 // One format: 44100 Hz stereo at 16000 bytes per second, block 1024, with two extra bytes.
 bool CodecGetFormat(uint32_t index, WAVEFORMATEX *format) {
     if (index != 0)
@@ -165,24 +156,20 @@ bool CodecCanConvert(const WAVEFORMATEX *source, const WAVEFORMATEX *target) {
            target->nAvgBytesPerSec == kCodecBytesPerSecond;
 }
 
-bool NoFormat(uint32_t, WAVEFORMATEX *) {
-    return false;
-}
-bool NoSuggestion(const WAVEFORMATEX *, uint16_t, WAVEFORMATEX *) {
-    return false;
-}
-bool NoConversion(const WAVEFORMATEX *, const WAVEFORMATEX *) {
-    return false;
-}
-
 const AcmDriverProcs kCodec = {ACMDRIVERDETAILS_SUPPORTF_CODEC,
                                sizeof(CodecFormat),
-                               CodecOpen,
+                               [] { return true; },
                                CodecGetFormat,
                                CodecSuggest,
                                CodecCanConvert};
+// A driver that never opens.
 const AcmDriverProcs kClosedDriver = {
-    ACMDRIVERDETAILS_SUPPORTF_CODEC, 18, NeverOpen, NoFormat, NoSuggestion, NoConversion};
+    ACMDRIVERDETAILS_SUPPORTF_CODEC,
+    18,
+    [] { return false; },
+    [](uint32_t, WAVEFORMATEX *) { return false; },
+    [](const WAVEFORMATEX *, uint16_t, WAVEFORMATEX *) { return false; },
+    [](const WAVEFORMATEX *, const WAVEFORMATEX *) { return false; }};
 
 // Adds a driver for the length of a test.
 class AddedDriver {
@@ -238,7 +225,7 @@ void PrepareConverter(AcmFormatConverter &converter, const WAVEFORMATEX &source)
 
 TEST(AcmFormatConverter, PcmOpensDirectlyWhenADriverListsTheTarget) {
 #if defined(_WIN32)
-    GTEST_SKIP() << "the system's drivers list other formats (see format_acm_windows.cpp)";
+    GTEST_SKIP() << "the system's drivers list other formats (see acm_windows.cpp)";
 #endif
     struct Case {
         const char *name;

@@ -5,10 +5,7 @@
 
 #if defined(_WIN32)
 
-#include <algorithm>
 #include <cstring>
-#include <set>
-#include <string>
 #include <vector>
 
 #include "format/acmXF.h"

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "cmdline/ArgList.h"
 #include "cmdline/CommandRecord.h"
@@ -186,27 +185,6 @@ TEST_F(TokenizerTest, KeyLookupsFoldOnlyTheElements) {
     RemoveChar(&quoted, '"');
     EXPECT_STREQ(quoted, "ab");
     FreeString(&quoted);
-}
-
-TEST_F(TokenizerTest, BuildArgListRefusesLongLinesAndPrintsTheDebugListing) {
-    for (int length : {KERNOVA_MAX_COMMAND_LINE, 3 * KERNOVA_MAX_COMMAND_LINE}) {
-        const std::string path(length - 12, 'a');
-        testing::internal::CaptureStdout();
-        ArgList *list = BuildArgList(("-I " + path + " -O b.mp3").c_str());
-        const bool fits = length <= KERNOVA_MAX_COMMAND_LINE;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  fits ? "" : "ERROR: command line longer than 4095 characters\n\n")
-            << length;
-        const Lines expected = fits ? Lines{"-I", path, "-O", "b.mp3"} : Lines{};
-        EXPECT_EQ(list ? Elements(*list) : Lines{}, expected) << length;
-        delete list;
-    }
-    testing::internal::CaptureStdout();
-    ArgList *list = BuildArgList("-I a.wav -debug");
-    EXPECT_EQ(BuildArgList(""), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Debug :\n" + kRule + "\n-I\na.wav\n-debug\n" + kRule + "\n\n");
-    delete list;
 }
 
 TEST_F(KeysTest, FindKeyComparesAsciiLettersInUpperCase) {

@@ -211,20 +211,6 @@ TEST_F(RunProcessTest, ExitCodeArgumentsAndFolderReachTheChild) {
     EXPECT_EQ(Run(child, {"exit", "0"}, {}, 60, temp / "missing"), -1);
 }
 
-TEST_F(RunProcessTest, EnvironmentIsAddedToOurs) {
-    platform::SetEnvironment("KN_CHILD_VALUE", "from the parent");
-    ASSERT_EQ(Run(child, {"exit", "0"}), 0);
-    EXPECT_EQ(Read("err.txt"), "from the parent");
-    ASSERT_EQ(Run(child, {"exit", "0"}, {{"KN_CHILD_VALUE", "a = b"}, {"KN_CHILD_VALUE", "last"}}),
-              0);
-    EXPECT_EQ(Read("err.txt"), "last") << "the last one given wins";
-    EXPECT_EQ(platform::GetEnvironment("KN_CHILD_VALUE"), "from the parent") << "ours stays";
-    platform::SetEnvironment("KN_CHILD_VALUE", nullptr);
-    EXPECT_FALSE(platform::HasEnvironment("KN_CHILD_VALUE"));
-    ASSERT_EQ(Run(child, {"exit", "0"}), 0);
-    EXPECT_EQ(Read("err.txt"), "(unset)");
-}
-
 TEST_F(RunProcessTest, ARunPastItsTimeoutIsKilledWithWhatItStarted) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Run(child, {"sleep", "60"}, {}, 1), 124);

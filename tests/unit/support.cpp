@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
 #include "support/All_Func.h"
