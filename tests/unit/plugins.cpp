@@ -14,9 +14,11 @@
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
 #include "platform/platform.h"
+#include "plugins/idtagger/checked_stream.h"
 #include "plugins/idtagger/setid_text.h"
 #include "tests/fixtures/audio.h"
 #include "tests/fixtures/harness.h"
+#include "tests/fixtures/tools.h"
 
 namespace fs = std::filesystem;
 
@@ -287,6 +289,30 @@ TEST(EncoderOutputs, WaveDataStopsExactlyAtTheFourGibibyteLimit) {
     encoder->Close();
     counter.join();
     EXPECT_EQ(counted, 44 + limit);
+}
+
+// TagLib replaces a tag in place: what follows moves only when the tag's size changes. A tag
+// that keeps its size leaves the audio behind it unwritten, which a sparse file shows: its hole
+// would fill with written zeros.
+TEST(TagStream, ReplacementsMoveWhatFollowsOnlyWhenTheSizeChanges) {
+    const TempFolder temp;
+    const std::string file = temp / "file";
+    for (const auto &[tag, result] : {std::pair{"ab", "01ab6789"}, std::pair{"abcd", "01abcd6789"},
+                                      std::pair{"abcdef", "01abcdef6789"}}) {
+        std::ofstream(file, std::ios::binary) << "0123456789";
+        idtagger::CheckedFileStream stream(file);
+        stream.insert(TagLib::ByteVector(tag), 2, 4);
+        EXPECT_TRUE(stream.Close()) << tag;
+        std::ifstream in(file, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), result) << tag;
+    }
+#if !defined(_WIN32)
+    fs::resize_file(file, 64 << 20);
+    idtagger::CheckedFileStream stream(file);
+    stream.insert(TagLib::ByteVector("ghijkl"), 2, 6);
+    EXPECT_TRUE(stream.Close());
+    EXPECT_LT(std::stoi(Output("du -k " + Quote(file))), 1024) << "KiB written";
+#endif
 }
 
 TEST(SetIdText, AcceptedTextsGiveVersionsAndFieldsAndMalformedOnesNothing) {
