@@ -23,13 +23,11 @@ struct FormatKey {
     auto operator<=>(const FormatKey &) const = default;
 };
 
-struct Listing {
-    std::vector<FormatKey> formats;
-};
+using Listing = std::vector<FormatKey>;
 
 int CollectFormat(HACMDRIVERID, ACMFORMATDETAILS *details, uintptr_t instance, uint32_t) {
     const WAVEFORMATEX *f = details->pwfx;
-    reinterpret_cast<Listing *>(instance)->formats.push_back(
+    reinterpret_cast<Listing *>(instance)->push_back(
         {f->nSamplesPerSec, f->wBitsPerSample, f->nChannels});
     return 1;
 }
@@ -85,8 +83,8 @@ TEST(AudioFormatLayer, StreamsOpenBetweenAnyListedFormats) {
     Listing listing;
     Enumerate(driver.handle, listing, WAVE_FORMAT_PCM, 0);
     WAVEFORMATEX cd = Pcm(44100, 16, 2);
-    ASSERT_EQ(listing.formats.size(), 352u) << "11 rates, 4 depths, 1 to 8 channels";
-    for (const FormatKey &key : listing.formats) {
+    ASSERT_EQ(listing.size(), 352u) << "11 rates, 4 depths, 1 to 8 channels";
+    for (const FormatKey &key : listing) {
         WAVEFORMATEX format = Pcm(key.rate, key.bits, key.channels);
         for (auto [from, to] : {std::pair{&format, &cd}, std::pair{&cd, &format}}) {
             HACMSTREAM stream = nullptr;

@@ -291,28 +291,24 @@ TEST(EncoderOutputs, WaveDataStopsExactlyAtTheFourGibibyteLimit) {
     EXPECT_EQ(counted, 44 + limit);
 }
 
-// TagLib replaces a tag in place: what follows moves only when the tag's size changes. A tag
-// that keeps its size leaves the audio behind it unwritten, which a sparse file shows: its hole
-// would fill with written zeros.
-TEST(TagStream, ReplacementsMoveWhatFollowsOnlyWhenTheSizeChanges) {
+// A tag that keeps its size is written in place: the audio behind it stays unwritten, which a
+// sparse file shows, whose hole would fill with written zeros.
+TEST(TagStream, ASameSizeTagLeavesWhatFollowsUnwritten) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "needs a sparse file and du";
+#endif
     const TempFolder temp;
     const std::string file = temp / "file";
-    for (const auto &[tag, result] : {std::pair{"ab", "01ab6789"}, std::pair{"abcd", "01abcd6789"},
-                                      std::pair{"abcdef", "01abcdef6789"}}) {
-        std::ofstream(file, std::ios::binary) << "0123456789";
-        idtagger::CheckedFileStream stream(file);
-        stream.insert(TagLib::ByteVector(tag), 2, 4);
-        EXPECT_TRUE(stream.Close()) << tag;
-        std::ifstream in(file, std::ios::binary);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), result) << tag;
-    }
-#if !defined(_WIN32)
+    std::ofstream(file, std::ios::binary) << "0123456789";
     fs::resize_file(file, 64 << 20);
     idtagger::CheckedFileStream stream(file);
-    stream.insert(TagLib::ByteVector("ghijkl"), 2, 6);
+    stream.insert(TagLib::ByteVector("abcd"), 2, 4);
     EXPECT_TRUE(stream.Close());
+    std::ifstream in(file, std::ios::binary);
+    std::string start(10, '\0');
+    in.read(start.data(), 10);
+    EXPECT_EQ(start, "01abcd6789");
     EXPECT_LT(std::stoi(Output("du -k " + Quote(file))), 1024) << "KiB written";
-#endif
 }
 
 TEST(SetIdText, AcceptedTextsGiveVersionsAndFieldsAndMalformedOnesNothing) {

@@ -62,11 +62,6 @@ const char *PlugInName() {
     return OwnNames().plugIn;
 }
 
-bool HasSwitch(const char *key) {
-    std::string value;
-    return ReadSwitch(key, value);
-}
-
 long NumberSwitch(const char *key, long fallback) {
     std::string value;
     return ReadSwitch(key, value) && !value.empty() ? std::strtol(value.c_str(), nullptr, 0)

@@ -21,8 +21,6 @@ inline uint8_t PatternByte(uint64_t index) {
 // The plug-in's name, e.g. "dec_a"; "unknown" when its library file cannot be found.
 const char *PlugInName();
 
-// True when the switch is set, even to an empty text.
-bool HasSwitch(const char *key);
 long NumberSwitch(const char *key, long fallback);
 // The switch's text when it is set (possibly empty), otherwise the fallback.
 std::string TextSwitch(const char *key, const std::string &fallback);
