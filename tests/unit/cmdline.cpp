@@ -172,6 +172,7 @@ TEST_F(TokenizerTest, KeyLookupsFoldOnlyTheElements) {
     EXPECT_EQ(IsKeyPresent("-listenc", &list), 0);
     EXPECT_EQ(GetKeyPosition("-DEBUG", &list), 7);
     EXPECT_EQ(GetKeyPosition("-I", &list), 0);
+    EXPECT_EQ(GetKeyPosition(nullptr, &list) + GetKeyPosition("-O", nullptr), 0) << "none given";
     // The first of two keys counts; a key followed by a key or by nothing has no argument.
     for (const char *key : {"-ENC", "-O", "-DEBUG", "-I"}) {
         char *out = nullptr;
