@@ -1,5 +1,8 @@
 #include "plugins/common/encoder_table.h"
 
+#include <atomic>
+
+#include "kernova/message_codes.h"
 #include "plugins/common/encoder_pcm.h"
 
 namespace knplugin {
@@ -21,6 +24,15 @@ struct Output {
 };
 
 Output out;
+// The answer of GetLastErrorCode: why the current output failed, 0 while it is sound. Encode
+// sets it on the decoder's thread, Close on the core's stop thread.
+std::atomic<int> failureCode{0};
+
+// A failure that the system gave no reason for is still an incomplete output.
+void RecordFailure() {
+    const int reason = LastOutputFailure();
+    failureCode.store(reason != 0 ? reason : KN_ERR_ENCODE);
+}
 
 ParamValues DefaultValues() {
     ParamValues values;
@@ -87,9 +99,11 @@ void Close() {
         return;
     bool complete = !out.failed && out.session->Finish();
     if (complete)
-        out.session->file.Close();
+        complete = out.session->file.Close();
     else
         out.session->file.Discard();
+    if (!complete)
+        RecordFailure();
     out = Output();
 }
 
@@ -99,14 +113,18 @@ void Quit() {
 
 int Open(const char *outputName, void *params, WAVEFORMATEX *format, int *) {
     Close(); // an output that was never closed
+    ForgetOutputFailure();
+    failureCode.store(0);
     if (format == nullptr || !IsUsableInput(*format))
         return traits->refusedInputCode;
     ParamValues defaults = DefaultValues();
     auto *values = params != nullptr ? static_cast<ParamValues *>(params) : &defaults;
     std::unique_ptr<EncoderSession> session;
     int result = traits->start(outputName, *values, *format, session);
-    if (result != 0 || !session)
+    if (result != 0 || !session) {
+        failureCode.store(LastOutputFailure());
         return result != 0 ? result : traits->refusedInputCode;
+    }
     out.session = std::move(session);
     out.frameBytes = format->nBlockAlign;
     return 0;
@@ -121,8 +139,10 @@ bool Feed(const void *pcm, size_t frames) {
     if (!out.session || out.failed || pcm == nullptr)
         return false;
     if (frames > 0 && (!out.session->Feed(static_cast<const uint8_t *>(pcm), frames) ||
-                       out.session->file.Failed()))
+                       out.session->file.Failed())) {
         out.failed = true;
+        RecordFailure();
+    }
     return !out.failed;
 }
 
@@ -163,6 +183,10 @@ int NeedsMorePasses() {
     return 0;
 }
 
+int GetLastErrorCode() {
+    return failureCode.load();
+}
+
 } // namespace
 
 void AskFixFreq(int sourceRate, int wantedRate) {
@@ -172,7 +196,7 @@ void AskFixFreq(int sourceRate, int wantedRate) {
 
 EncoderTable *RegisterEncoder(const EncoderTraits &encoder) {
     traits = &encoder;
-    table.version = ENCODER_TABLE_MIN_VERSION;
+    table.version = ENCODER_TABLE_ERROR_CODE_VERSION;
     table.description = encoder.description;
     table.extension = encoder.extension;
     table.extensionDescription = encoder.extensionDescription;
@@ -191,6 +215,7 @@ EncoderTable *RegisterEncoder(const EncoderTraits &encoder) {
     table.EncodeLast = EncodeLast;
     table.Close = Close;
     table.GetHelpText = GetHelpText;
+    table.GetLastErrorCode = GetLastErrorCode;
     table.GetTestParams = GetTestParams;
     table.SetOption = SetOption;
     table.SetParamValue = SetParamValue;

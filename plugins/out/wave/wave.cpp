@@ -7,6 +7,7 @@
 //   c:<1|2>         output channels; only mono to stereo (a copy) is a change it makes
 //   f:<rate>        output rate in Hz (1000 to 768000); kept only when it is the input's rate
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <iterator>
 #include <memory>
@@ -107,8 +108,10 @@ class WaveSession : public EncoderSession {
         while (frames > 0) {
             size_t now = std::min(frames, kBlockFrames);
             size_t bytes = now * output.FrameBytes();
-            if (output.HeaderBytes() - 8 + dataBytes + bytes + 1 > kMaxRiffSize)
+            if (output.HeaderBytes() - 8 + dataBytes + bytes + 1 > kMaxRiffSize) {
+                file.Fail(EFBIG);
                 return false;
+            }
             const uint8_t *source = data;
             if (input.bits != output.bits || input.channels != output.channels) {
                 ConvertFrames(data, now);
