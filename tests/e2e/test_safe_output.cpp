@@ -224,6 +224,7 @@ TEST_F(SafeOutputTest, KilledRunLeavesOnlyATemporaryFileThatNoWildcardRunTakes) 
     EXPECT_FALSE(Contains(jobs, "kernova-partial")) << jobs;
 }
 
+#if !defined(_WIN32)
 // A small file system of its own for one case, mounted when the tests run with the right to
 // mount (as root), and unmounted when it goes.
 class SmallDisk {
@@ -259,6 +260,7 @@ bool IsWriteProtected(const std::string &folder) {
     std::ofstream probe(folder + NativePath("/probe"));
     return !probe.is_open();
 }
+#endif
 
 TEST_F(SafeOutputTest, WriteErrorsGiveTheSystemsReasonAndKeepTheEarlierFile) {
 #if defined(_WIN32)
