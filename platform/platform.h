@@ -65,9 +65,10 @@ std::string ResolveLinks(const char *path);
 // 0 when the existing file opens for writing (it is opened and closed, not changed), else the
 // reason.
 int CheckWritable(const char *path);
-// Puts the file `from` in the place of `to` in one step, once its data has reached the disk:
-// at every moment `to` names the old file or the complete new one. The new file takes the
-// permission bits of the file it replaces. 0, or the reason.
+// Puts the file `from` in the place of `to` in one step: at every moment `to` names the old
+// file or the complete new one, whenever the program ends. The data is not forced to the disk
+// first (that would cost milliseconds per file). The new file takes the permission bits of
+// the file it replaces. 0, or the reason.
 int MoveFileOver(const char *from, const char *to);
 int CurrentProcessId();
 

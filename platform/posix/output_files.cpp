@@ -3,31 +3,13 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
-
-namespace {
-
-// A failure to flush that says the data may not be on the disk; a file system that cannot
-// flush at all (EINVAL, ENOTSUP) is no reason to refuse the file.
-bool IsLostData(int error) {
-    return error == EIO || error == ENOSPC || error == EDQUOT;
-}
-
-int FlushToDisk(const char *path) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int error = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
-    return IsLostData(error) ? error : 0;
-}
-
-} // namespace
 
 FileKind GetFileKind(const char *path) {
     struct stat info;
@@ -58,9 +40,6 @@ int MoveFileOver(const char *from, const char *to) {
     struct stat old;
     if (stat(to, &old) == 0)
         chmod(from, old.st_mode & 07777);
-    const int flushed = FlushToDisk(from);
-    if (flushed != 0)
-        return flushed;
     return rename(from, to) == 0 ? 0 : errno;
 }
 

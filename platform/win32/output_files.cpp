@@ -51,15 +51,6 @@ HANDLE OpenForWriting(const char *path) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-int FlushToDisk(const char *path) {
-    HANDLE file = OpenForWriting(path);
-    if (file == INVALID_HANDLE_VALUE)
-        return LastErrno();
-    const int error = FlushFileBuffers(file) ? 0 : LastErrno();
-    CloseHandle(file);
-    return error;
-}
-
 } // namespace
 
 FileKind GetFileKind(const char *path) {
@@ -92,9 +83,6 @@ int CheckWritable(const char *path) {
 }
 
 int MoveFileOver(const char *from, const char *to) {
-    const int flushed = FlushToDisk(from);
-    if (flushed != 0)
-        return flushed;
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : LastErrno();
 }
 
