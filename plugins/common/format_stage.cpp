@@ -31,15 +31,15 @@ constexpr Speaker kLayouts[kMaxSurroundChannels - 1][kMaxSurroundChannels] = {
 
 // Each speaker's share of the left and the right channel of the stereo down-mix.
 constexpr double kToStereo[][2] = {
-    {1, 0},                  // front left
-    {0, 1},                  // front right
-    {kMinus3dB, kMinus3dB},  // centre
-    {0, 0},                  // LFE
-    {kMinus3dB, 0},          // back left
-    {0, kMinus3dB},          // back right
-    {0.5, 0.5},            // back centre
-    {kMinus3dB, 0},          // side left
-    {0, kMinus3dB},          // side right
+    {1, 0},                 // front left
+    {0, 1},                 // front right
+    {kMinus3dB, kMinus3dB}, // centre
+    {0, 0},                 // LFE
+    {kMinus3dB, 0},         // back left
+    {0, kMinus3dB},         // back right
+    {0.5, 0.5},             // back centre
+    {kMinus3dB, 0},         // side left
+    {0, kMinus3dB},         // side right
 };
 
 // Rows of output channels, columns of input channels.
@@ -107,8 +107,8 @@ bool FormatStage::Open(const PcmShape &input, const PcmShape &output, uint32_t s
         return false;
     mixedChannels = std::min(in.channels, out.channels);
     exactCopy = in.rate == out.rate && mixedChannels == in.channels;
-    matrix = mixedChannels < in.channels ? MixMatrix(in.channels, out.channels)
-                                         : std::vector<double>();
+    matrix =
+        mixedChannels < in.channels ? MixMatrix(in.channels, out.channels) : std::vector<double>();
     mixed.resize(kBlockFrames * static_cast<size_t>(mixedChannels));
     widened.resize(kBlockFrames * static_cast<size_t>(out.channels));
     converted.resize(kBlockFrames * static_cast<size_t>(out.channels * (out.bits / 8)));
@@ -128,7 +128,8 @@ bool FormatStage::Convert(const uint8_t *pcm, size_t frames, EncoderSession &ses
     while (frames > 0) {
         size_t now = std::min(frames, kBlockFrames);
         bool ok = false;
-        if (exactCopy && FitsDepth(pcm, now * static_cast<size_t>(in.channels), in.bits, out.bits)) {
+        if (exactCopy &&
+            FitsDepth(pcm, now * static_cast<size_t>(in.channels), in.bits, out.bits)) {
             ok = EmitExact(pcm, now, session);
         } else {
             MixFrames(pcm, now);

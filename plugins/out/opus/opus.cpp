@@ -39,10 +39,8 @@ constexpr int kOpusApplications[] = {OPUS_APPLICATION_AUDIO, OPUS_APPLICATION_VO
                                      OPUS_APPLICATION_RESTRICTED_LOWDELAY};
 
 const knplugin::ParamKey kKeys[kKeyCount] = {
-    {"b", 6, 2048, nullptr},
-    {"x", 0, 10, nullptr},
-    {"a", 0, 0, kApplications},
-    {"c", 1, knplugin::kMaxSurroundChannels, nullptr},
+    {"b", 6, 2048, nullptr},      {"x", 0, 10, nullptr},
+    {"a", 0, 0, kApplications},   {"c", 1, knplugin::kMaxSurroundChannels, nullptr},
     {"f", 8000, 192000, nullptr},
 };
 
