@@ -105,6 +105,8 @@ bool FormatStage::Open(const PcmShape &input, const PcmShape &output, uint32_t s
     if (!CanMixChannels(in.channels, out.channels) || !IsPcmDepth(in.bits) ||
         !IsPcmDepth(out.bits) || in.rate == 0 || out.rate == 0)
         return false;
+    if (in == out)
+        return true;
     mixedChannels = std::min(in.channels, out.channels);
     exactCopy = in.rate == out.rate && mixedChannels == in.channels;
     matrix =
@@ -183,9 +185,12 @@ bool FormatStage::Resample(const double *samples, size_t frames, EncoderSession 
         offset += used;
         if (made > 0 && !Emit(resampled.data(), made, session))
             return false;
-        bool moreInput = samples != nullptr && offset < frames;
-        if (made < kBlockFrames && (!moreInput || used == 0))
+        if (made == kBlockFrames)
+            continue; // the output was full: more may wait
+        if (samples == nullptr || offset == frames)
             return true;
+        if (used == 0 && made == 0)
+            return false; // libsoxr takes nothing more: never leave input behind silently
     }
 }
 
