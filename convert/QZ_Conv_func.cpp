@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "convert/QZ_Convertor.h"
 #include "format/acmXF.h"
@@ -95,6 +96,28 @@ void ReportOutputFailure(int reason, int code) {
     converterState.onError(code, Arg(converterState.outputName));
 }
 
+// "44100 Hz 16-bit stereo"; a compressed format is named by its tag.
+std::string DescribeFormat(const WAVEFORMATEX &format) {
+    std::string text = std::to_string(format.nSamplesPerSec) + " Hz ";
+    if (format.wFormatTag == WAVE_FORMAT_PCM)
+        text += std::to_string(format.wBitsPerSample) + "-bit ";
+    else
+        text = "format tag " + std::to_string(format.wFormatTag) + ", " + text;
+    if (format.nChannels == 1)
+        return text + "mono";
+    if (format.nChannels == 2)
+        return text + "stereo";
+    return text + std::to_string(format.nChannels) + " channels";
+}
+
+// The format check decides alone whether a conversion exists; without this the user would see
+// only that the job failed.
+void ReportRefusedFormats(const WAVEFORMATEX &source, const WAVEFORMATEX &target) {
+    outputFailed.store(true);
+    const std::string formats = DescribeFormat(source) + " -> " + DescribeFormat(target);
+    converterState.onError(KN_ERR_FORMAT_REFUSED, Arg(formats.c_str()));
+}
+
 bool EncodeBlock(const unsigned char *block) {
     if (currentOutModule->Encode(block) == 0)
         return true;
@@ -159,7 +182,10 @@ int MDC_Out_Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     }
     if (wantStandard == 1)
         SetStandardFormat(formatConverter->targetFormat);
+    WAVEFORMATEX asked;
+    std::memcpy(&asked, formatConverter->targetFormat, sizeof asked);
     if (!formatConverter->Open()) {
+        ReportRefusedFormats(*formatConverter->sourceFormat, asked);
         // The encoder has opened its file: close it so that nothing stays half written.
         currentOutModule->Close();
         DestroyConverter();

@@ -166,9 +166,10 @@ std::string GetModulePath(const void *address);
 // in a fixed order: the drivers that the process added (in the order added), then the built-in
 // PCM driver. The PCM driver lists PCM (tag 1) at 8000, 11025, 16000, 22050, 32000, 44100,
 // 48000, 88200, 96000, 176400 and 192000 Hz, 8, 16, 24 and 32 bits, 1 to 8 channels (rate,
-// then bits, then channels ascending) and converts any format it lists into any other. No
-// audio passes through a stream: opening one proves that the conversion exists. Every call is
-// thread-safe; callbacks run on the calling thread with no lock held.
+// then bits, then channels ascending); asked for one rate (ACM_FORMATENUMF_NSAMPLESPERSEC), it
+// lists that rate, any from 1 to 768000 Hz. It converts any such PCM format, listed or not,
+// into any other. No audio passes through a stream: opening one proves that the conversion
+// exists. Every call is thread-safe; callbacks run on the calling thread with no lock held.
 
 using MMRESULT = uint32_t;
 constexpr MMRESULT MMSYSERR_NOERROR = 0;
@@ -185,6 +186,9 @@ constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CONVERTER = 0x00000002;
 // No wave devices exist here, so every listed format counts as one an input device takes:
 // the flag is accepted and narrows nothing.
 constexpr uint32_t ACM_FORMATENUMF_INPUT = 0x00800000;
+// Only formats with the channel count, or the sample rate, that pwfx holds when the call begins.
+constexpr uint32_t ACM_FORMATENUMF_NCHANNELS = 0x00020000;
+constexpr uint32_t ACM_FORMATENUMF_NSAMPLESPERSEC = 0x00040000;
 constexpr uint32_t ACM_FORMATSUGGESTF_WFORMATTAG = 0x00010000; // the target's tag is fixed
 constexpr uint32_t ACM_STREAMOPENF_QUERY = 0x00000001;         // only ask, open nothing
 constexpr uint32_t ACM_STREAMOPENF_NONREALTIME = 0x00000004;
@@ -223,8 +227,9 @@ MMRESULT acmDriverClose(HACMDRIVER had, uint32_t fdwClose);
 // ACM_METRIC_MAX_SIZE_FORMAT only: writes a uint32_t, the size of the largest format record of
 // the driver (driver id or opened driver) or of every driver (null).
 MMRESULT acmMetrics(HACMOBJ hao, uint32_t uMetric, void *pMetric);
-// Lists the formats of an opened driver whose tag is pafd->dwFormatTag (0: all); fdwEnum is 0
-// or ACM_FORMATENUMF_INPUT. After a callback that returned 0, pwfx holds the format it saw.
+// Lists the formats of an opened driver whose tag is pafd->dwFormatTag (0: all); fdwEnum holds
+// ACM_FORMATENUMF_INPUT, ACM_FORMATENUMF_NCHANNELS and ACM_FORMATENUMF_NSAMPLESPERSEC, or none.
+// After a callback that returned 0, pwfx holds the format it saw.
 MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB fnCallback,
                        uintptr_t dwInstance, uint32_t fdwEnum);
 // Writes into pwfxDst (cbwfxDst bytes) a format that pwfxSrc converts to; with

@@ -51,6 +51,11 @@ enum KernovaMessageCode {
     KN_ERR_ENCODER_INPUT = 40,      /* the encoder cannot take this PCM (channels, depth or rate) */
     KN_ERR_ENCODER_SETUP = 41,      /* the codec refused the settings for this input */
     KN_ERR_ENCODER_RATE = 42,       /* the output sample rate is not one the format carries */
+    KN_ERR_FORMAT_REFUSED = 43,     /* onError: "<source format> -> <target format>"; the audio
+                                       format layer has no conversion between the two */
+    KN_ERR_NAME_NOT_CARRIED = 44,   /* onError: the file name, or 0 (the command's result); a job
+                                       line cannot hold it (a bar beside a blank, a line break) */
+    KN_ERR_BATCH_NO_JOB = 45,       /* onError: batch file name; no line of it is a job */
     KN_MSG_MODULE_DESCRIPTION = 61, /* onMessage: description */
     KN_MSG_DECODER_PARAMS = 62,     /* onMessage: decoder parameter text */
     KN_ERR_DECODER_PARAMS = 63,     /* onError: decoder parameter text */
@@ -88,7 +93,8 @@ enum KernovaMessageCode {
     KN_ERR_WRITE_JOBS = 98, /* onError: 0 */
     KN_RESULT_NO_RECORD = 99,
     KN_ERR_TAG_LIBRARY_LOAD = 101,   /* onError: library path */
-    KN_ERR_TAG_LIBRARY_EXPORT = 102, /* onError: library path */
+    KN_ERR_TAG_LIBRARY_EXPORT = 102, /* onError: library path; also for an entry giving no table */
+    KN_ERR_TAG_LIBRARY_SLOTS = 103,  /* onError: "<library path>: <names of the empty slots>" */
     KN_MSG_INPUT = 201,              /* onMessage: input name */
     KN_MSG_OUTPUT = 202,             /* onMessage: output name */
     KN_MSG_ENCODER_PARAMS = 203,     /* onMessage: parameter text or "default settings" */

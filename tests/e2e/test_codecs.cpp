@@ -173,6 +173,25 @@ INSTANTIATE_TEST_SUITE_P(CodecShapes, CodecLosslessE2E, ::testing::ValuesIn(AllL
                                     std::to_string(info.param.rate);
                          });
 
+// Rates off the common list (speech, MPEG-2 Layer III, odd and very high ones) pass unchanged.
+TEST_F(CodecE2E, PcmAtAnyRateConvertsToFlacAndWav) {
+    const LosslessCase cases[] = {{16, 1, 9000},  {24, 2, 12000},  {16, 1, 24000},
+                                  {16, 3, 12345}, {24, 2, 384000}, {16, 1, 768000}};
+    for (const LosslessCase &c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz");
+        const std::string format = c.bits == 16 ? "s16le" : "s24le";
+        Generate("in/any.wav", c.rate, c.channels, c.bits, 0.3);
+        const std::string source = Raw("in/any.wav", format);
+        ASSERT_GT(source.size(), 0u);
+        for (const std::string output : {"out/any.flac", "out/any.wav"}) {
+            const RunResult run = box.Run({"-I", "in/any.wav", "-O", output});
+            ASSERT_EQ(run.exitCode, 0) << output << run.out << run.err;
+            EXPECT_EQ(Probe(output, "sample_rate"), std::to_string(c.rate)) << output;
+            EXPECT_TRUE(Raw(output, format) == source) << output << ": samples differ";
+        }
+    }
+}
+
 // ---------------------------------------------------------------- lossy encoders
 
 // Signal-to-noise ratio in dB of `decoded` against `source` (interleaved, same channel

@@ -700,6 +700,35 @@ TEST_F(EngineTest, EncoderAskingForTheStandardFormatGetsTheDecodersPcmUnchanged)
     EXPECT_TRUE(SameBytes(Captured(), Pattern(65536)));
 }
 
+TEST_F(EngineTest, FormatsWithoutAConversionAreNamedBeforeTheResult) {
+    struct Case {
+        const char *rate, *channels, *bits, *wantStandard;
+        std::string formats;
+    };
+    const Case cases[] = {
+        {"1000000", "2", "16", "0", "1000000 Hz 16-bit stereo -> 1000000 Hz 16-bit stereo"},
+        {"1000000", "2", "16", "1", "1000000 Hz 16-bit stereo -> 44100 Hz 16-bit stereo"},
+        {"44100", "1", "12", "0", "44100 Hz 12-bit mono -> 44100 Hz 12-bit mono"},
+        {"8000", "9", "16", "0", "8000 Hz 16-bit 9 channels -> 8000 Hz 16-bit 9 channels"},
+    };
+    for (const Case &c : cases) {
+        sandbox.env["PCM_DECODER_RATE"] = c.rate;
+        sandbox.env["PCM_DECODER_CHANNELS"] = c.channels;
+        sandbox.env["PCM_DECODER_BITS"] = c.bits;
+        sandbox.env["PCM_ENCODER_WANT_STANDARD"] = c.wantStandard;
+        fs::remove(sandbox.root + NativePath("/events.log"));
+        const RunResult run = sandbox.Probe({Convert()});
+        EXPECT_EQ(Callbacks(run), Concat(JobHead(), {"E 43 " + c.formats, "M 95", "R 1 last=95"}))
+            << run.out;
+        EXPECT_EQ(EncoderDataCalls(), (Lines{"Close"})) << c.formats;
+        EXPECT_FALSE(sandbox.Exists(output)) << c.formats;
+    }
+    const RunResult shown = sandbox.Run({"-I", input, "-O", output, "-ENC", "pcm_encoder"});
+    EXPECT_EQ(shown.err, "kernova: error: no conversion between these audio formats: 8000 Hz "
+                         "16-bit 9 channels -> 8000 Hz 16-bit 9 channels\n");
+    EXPECT_EQ(shown.exitCode, 1);
+}
+
 TEST_F(EngineTest, PlayWithoutDirectSoundFailsWithError4) {
     const RunResult run = sandbox.Probe({"-I " + input + " -PLAY"});
     EXPECT_EQ(Callbacks(run),

@@ -444,14 +444,6 @@ TEST_F(OutputWriterTest, EncoderOpenFailureReportsItsCode) {
     }
 }
 
-TEST_F(OutputWriterTest, FormatWithoutConversionFailsSilently) {
-    // The format layer lists no 12345 Hz format, so the check cannot open.
-    EXPECT_EQ(Open(12345, 2, 16), -1);
-    for (const std::string &event : events)
-        EXPECT_NE(event[0], 'E') << event;
-    EXPECT_EQ(Count("Encode"), 0u);
-}
-
 TEST_F(OutputWriterTest, OutputNameIsCompletedAndItsFoldersCreated) {
     struct Case {
         const char *label;

@@ -245,7 +245,7 @@ TEST(AudioFormatLayer, LargestFormatSizeIsAPlainFormatRecord) {
     EXPECT_EQ(acmStreamClose(stream, 0), MMSYSERR_NOERROR);
 }
 
-TEST(AudioFormatLayer, SuggestionKeepsAListedPcmFormat) {
+TEST(AudioFormatLayer, SuggestionKeepsAPcmFormat) {
     struct Case {
         const char *name;
         WAVEFORMATEX source;
@@ -260,8 +260,11 @@ TEST(AudioFormatLayer, SuggestionKeepsAListedPcmFormat) {
         {"24-bit 6 channels to PCM", Pcm(96000, 24, 6), WAVE_FORMAT_PCM,
          ACM_FORMATSUGGESTF_WFORMATTAG, 18, kNativeLayer ? MMSYSERR_NOERROR : ACMERR_NOTPOSSIBLE},
         {"any tag", Pcm(8000, 8, 1), 0, 0, 18, MMSYSERR_NOERROR},
-        {"unlisted rate", Pcm(12345, 16, 2), WAVE_FORMAT_PCM, ACM_FORMATSUGGESTF_WFORMATTAG, 18,
-         ACMERR_NOTPOSSIBLE},
+        // The native PCM driver takes every rate up to 768000 Hz; the system's only those it lists.
+        {"rate off the common list", Pcm(12345, 16, 2), WAVE_FORMAT_PCM,
+         ACM_FORMATSUGGESTF_WFORMATTAG, 18, kNativeLayer ? MMSYSERR_NOERROR : ACMERR_NOTPOSSIBLE},
+        {"rate above 768000 Hz", Pcm(768001, 16, 2), WAVE_FORMAT_PCM, ACM_FORMATSUGGESTF_WFORMATTAG,
+         18, ACMERR_NOTPOSSIBLE},
         {"unlisted depth", Pcm(44100, 20, 7), WAVE_FORMAT_PCM, ACM_FORMATSUGGESTF_WFORMATTAG, 18,
          ACMERR_NOTPOSSIBLE},
         {"compressed tag", Pcm(44100, 16, 2), 2, ACM_FORMATSUGGESTF_WFORMATTAG, 18,
@@ -306,7 +309,7 @@ TEST(AudioFormatLayer, StreamsOpenBetweenAnyListedFormats) {
 TEST(AudioFormatLayer, StreamOpenRefusesWhatNoDriverConverts) {
     OpenedPcmDriver driver;
     WAVEFORMATEX cd = Pcm(44100, 16, 2);
-    WAVEFORMATEX odd = Pcm(12345, 16, 2);
+    WAVEFORMATEX odd = Pcm(800000, 16, 2);
     WAVEFORMATEX badAlign = cd;
     badAlign.nBlockAlign = 3;
     int filter = 0;
@@ -325,8 +328,8 @@ TEST(AudioFormatLayer, StreamOpenRefusesWhatNoDriverConverts) {
          false},
         {"through the PCM driver", true, driver.handle, &cd, &cd, nullptr, 0, MMSYSERR_NOERROR,
          false},
-        {"unlisted target", true, nullptr, &cd, &odd, nullptr, 0, ACMERR_NOTPOSSIBLE, true},
-        {"unlisted source", true, nullptr, &odd, &cd, nullptr, 0, ACMERR_NOTPOSSIBLE, true},
+        {"target above 768000 Hz", true, nullptr, &cd, &odd, nullptr, 0, ACMERR_NOTPOSSIBLE, true},
+        {"source above 768000 Hz", true, nullptr, &odd, &cd, nullptr, 0, ACMERR_NOTPOSSIBLE, true},
         {"inconsistent block align", true, nullptr, &cd, &badAlign, nullptr, 0, ACMERR_NOTPOSSIBLE,
          true},
         {"a filter", true, nullptr, &cd, &cd, &filter, 0, MMSYSERR_NOTSUPPORTED, false},
@@ -488,7 +491,7 @@ TEST(AcmFormatConverter, ConstructionPreparesBothFormatBuffers) {
     EXPECT_EQ(converter.twoStage, 0);
 }
 
-TEST(AcmFormatConverter, PcmOpensDirectlyWhenADriverListsTheTarget) {
+TEST(AcmFormatConverter, PcmOpensDirectlyForEveryIntegerPcmFormat) {
 #if defined(_WIN32)
     GTEST_SKIP() << "the system's drivers list other formats (see format_acm_windows.cpp)";
 #endif
@@ -505,8 +508,14 @@ TEST(AcmFormatConverter, PcmOpensDirectlyWhenADriverListsTheTarget) {
         {"32-bit 8 channels 176400 Hz", Pcm(176400, 32, 8), Pcm(176400, 32, 8), 1, 32},
         {"16 to 24 bits", Pcm(48000, 16, 2), Pcm(48000, 24, 2), 1, 24},
         {"to the standard format", Pcm(96000, 24, 6), Pcm(44100, 16, 2), 1, 16},
-        {"unlisted rate 12345 Hz", Pcm(12345, 16, 2), Pcm(12345, 16, 2), 0, 16},
-        {"unlisted target rate", Pcm(44100, 16, 2), Pcm(12345, 16, 2), 0, 16},
+        // Rates off the common list: speech, MPEG-2 Layer III, odd and very high ones.
+        {"9000 Hz", Pcm(9000, 16, 1), Pcm(9000, 16, 1), 1, 16},
+        {"24000 Hz to 16 bits", Pcm(24000, 8, 1), Pcm(24000, 16, 1), 1, 16},
+        {"12345 Hz 8-bit 7 channels", Pcm(44100, 16, 2), Pcm(12345, 8, 7), 1, 8},
+        {"1 Hz", Pcm(1, 16, 2), Pcm(1, 16, 2), 1, 16},
+        {"768000 Hz 32-bit", Pcm(768000, 32, 2), Pcm(768000, 32, 2), 1, 32},
+        {"above 768000 Hz", Pcm(768001, 16, 2), Pcm(768001, 16, 2), 0, 16},
+        {"to above 768000 Hz", Pcm(44100, 16, 2), Pcm(800000, 16, 2), 0, 16},
         {"9 channels", Pcm(44100, 16, 9), Pcm(44100, 16, 9), 0, 16},
         // The target matches the listed 16-bit format, but no driver takes the 20-bit source.
         {"7 channels of 20 bits", Pcm(44100, 20, 7), Pcm(44100, 20, 7), 0, 16},
