@@ -16,6 +16,7 @@
 #include "jobs/jobs.h"
 #include "kernova/message_codes.h"
 #include "modules/QZ_ExtList.h"
+#include "modules/loader.h"
 #include "platform/platform.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
@@ -149,6 +150,7 @@ int DoCommand(const char *commandLine) {
     ArgListPtr list(BuildArgList(commandLine));
     if (!list)
         return 0;
+    ReportRefusedPlugIns(IsKeyPresent("-DEBUG", list.get()) != 0);
     if (!CheckKeyCombination(list.get()))
         return 0;
     int outcome = RunCommand(list.get());

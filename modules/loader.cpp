@@ -2,8 +2,13 @@
 // plug-in; the hidden window that Winamp plug-ins receive as their main window.
 #include "modules/loader.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "convert/QZ_Convertor.h"
 #include "core/core.h"
@@ -27,6 +32,54 @@ constexpr int kMinInModuleVersion = 0x100;
 constexpr int kMinOutModuleVersion = 16;
 constexpr int kCoreOutModuleId = 65536;
 constexpr char kSep[] = {platform::kPathSeparator, '\0'};
+
+// "<file>: <why>" for each plug-in file refused because its table leaves a mandatory slot empty.
+std::vector<std::string> refusedPlugIns;
+bool printRefusals = false;
+
+using SlotCheck = std::pair<const char *, bool>; // slot name, filled
+
+std::string EmptySlotNames(std::initializer_list<SlotCheck> slots) {
+    std::string names;
+    for (const auto &[name, filled] : slots) {
+        if (!filled)
+            names += (names.empty() ? "" : ", ") + std::string(name);
+    }
+    return names;
+}
+
+// The slots the core calls without a fallback (see kernova/decoder.h and kernova/encoder.h).
+std::string EmptyDecoderSlots(const In_Module &module) {
+    return EmptySlotNames({{"Play", module.Play != nullptr}, {"Stop", module.Stop != nullptr}});
+}
+
+std::string EmptyEncoderSlots(const EncoderTable &table) {
+    return EmptySlotNames({{"Open", table.Open != nullptr},
+                           {"GetBlockSize", table.GetBlockSize != nullptr},
+                           {"Encode", table.Encode != nullptr},
+                           {"Close", table.Close != nullptr}});
+}
+
+// A broken plug-in is skipped like any that does not load; -DEBUG tells which and why.
+void NoteRefusedPlugIn(const char *fileName, const std::string &emptySlots) {
+    const std::string note = std::string(fileName) + ": its table leaves " + emptySlots + " empty";
+    if (std::find(refusedPlugIns.begin(), refusedPlugIns.end(), note) != refusedPlugIns.end())
+        return;
+    refusedPlugIns.push_back(note);
+    if (printRefusals)
+        std::printf("Plug-in refused: %s\n", note.c_str());
+}
+
+// Refuses, with a note, a table whose mandatory slots are not all filled.
+template <typename Table>
+bool HasMandatorySlots(const Table &table, std::string (*emptySlots)(const Table &),
+                       const char *fileName) {
+    const std::string empty = emptySlots(table);
+    if (empty.empty())
+        return true;
+    NoteRefusedPlugIn(fileName, empty);
+    return false;
+}
 
 // Stand-ins for the visualisation and DSP slots: the core shows and filters nothing.
 void NoSAVSAInit(int, int) {}
@@ -148,6 +201,14 @@ int FindInProgramFolder(const std::string &subFolder, const char *name, char **f
 
 FixFreqHandlerFunc fixFreqHandler = FixFreqHandler;
 
+void ReportRefusedPlugIns(bool debug) {
+    printRefusals = debug;
+    if (!debug)
+        return;
+    for (const std::string &note : refusedPlugIns)
+        std::printf("Plug-in refused: %s\n", note.c_str());
+}
+
 int LoadInModule(const char *fileName) {
     currentInModule = nullptr;
     if (fileName == nullptr)
@@ -158,7 +219,8 @@ int LoadInModule(const char *fileName) {
     currentInModuleEx = nullptr;
     QZconvInputModAddrFunc entry = FindInModuleEntry(library);
     In_Module *candidate = entry ? entry() : nullptr;
-    if (!IsAcceptedInModule(candidate)) {
+    if (!IsAcceptedInModule(candidate) ||
+        !HasMandatorySlots(*candidate, EmptyDecoderSlots, fileName)) {
         platform::FreeLibrary(library);
         currentInModuleEx = nullptr;
         return 0;
@@ -190,15 +252,18 @@ int LoadOutModule(const char *name) {
         return 0;
     }
     platform::LibraryHandle library = platform::LoadLibrary(fullName);
-    FreeString(&fullName);
     if (library == nullptr) {
+        FreeString(&fullName);
         ReportLoadError(KN_ERR_ENCODER_INVALID, name);
         return 0;
     }
     auto entry = reinterpret_cast<RegisterCompressModuleFunc>(
         platform::GetExport(library, "RegisterCompressModule"));
     EncoderTable *candidate = entry ? entry() : nullptr;
-    if (candidate == nullptr || candidate->version < ENCODER_TABLE_MIN_VERSION) {
+    const bool accepted = candidate != nullptr && candidate->version >= ENCODER_TABLE_MIN_VERSION &&
+                          HasMandatorySlots(*candidate, EmptyEncoderSlots, fullName);
+    FreeString(&fullName);
+    if (!accepted) {
         ReportLoadError(KN_ERR_ENCODER_INVALID, name);
         platform::FreeLibrary(library);
         return 0;

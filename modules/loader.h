@@ -20,6 +20,11 @@ void UnloadOutModule();
 int LoadWinampOutModule(const char *name);
 void UnloadWinampOutModule();
 
+// For a command with -DEBUG: prints "Plug-in refused: <file>: its table leaves <slots> empty"
+// for each plug-in file refused so far because a mandatory slot of its table is empty, and
+// prints files refused later in the command when they are refused. Without, prints nothing.
+void ReportRefusedPlugIns(bool debug);
+
 int FindInModuleFile(const char *name, char **fullName);
 int FindOutModuleFile(const char *name, char **fullName);
 int FindWinampOutModuleFile(const char *name, char **fullName);

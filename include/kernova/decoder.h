@@ -3,6 +3,10 @@
  * (see winamp.h), and optionally `QZconvInputModAddrEx`, returning the extension table
  * below. The core looks up the extension table only when the library has no
  * `winampGetInModule2` export.
+ *
+ * Mandatory slots of the In_Module, for every decoder: Play and Stop. The core refuses a table
+ * that leaves one of them empty, as it refuses a library without an entry (-DEBUG names the
+ * file and the slots); Init, Quit, GetFileInfo, GetLength and GetOutputTime may be null.
  */
 #ifndef KERNOVA_DECODER_H
 #define KERNOVA_DECODER_H

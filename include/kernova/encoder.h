@@ -19,6 +19,10 @@
  * otherwise. An encoder writes only that file. An output that names no regular file (a device
  * such as /dev/null, a pipe) is handed to Open as it is.
  *
+ * Mandatory slots: Open, GetBlockSize, Encode and Close. The core refuses a table that leaves
+ * one of them empty, as it refuses a library without the entry (-DEBUG names the file and the
+ * slots); every other function slot may be null and is then not called.
+ *
  * Why an output failed (table version 17 on; GetLastErrorCode may be null): after a failed
  * Open, a failed Encode and after every Close the core asks GetLastErrorCode. It answers 0
  * while the output is sound, else a message code: a write error code (22 to 29, see

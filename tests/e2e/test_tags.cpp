@@ -1,5 +1,6 @@
 // The tag plug-in and the -SHOWID and -SETID commands, run through the probe host with the
 // test tag plug-in, which keeps each file's tags in memory for one start-up.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -133,26 +134,39 @@ TEST_F(TagsTest, SafeModeRereadsTheFileAndPassesTheRest) {
     EXPECT_EQ(setting, expected);
 }
 
-TEST_F(TagsTest, StartUpNeedsTheTagPlugIn) {
+TEST_F(TagsTest, StartUpNeedsAUsableTagPlugIn) {
     struct Case {
         const char *label;
         const char *plugIn; // test plug-in installed as the tag library, or null for none
+        std::string switchName;
+        std::string switchValue;
         std::string out;
     };
+    const std::string all = "GetTagFileType, ReadTags, WriteTags, ClearTags, GetTagField, "
+                            "CopyTagContents, SetTagFields, HasTag, FreeTagText";
+    std::string allNames = all;
+    allNames.erase(std::remove(allNames.begin(), allNames.end(), ' '), allNames.end());
     const Case cases[] = {
-        {"no library", nullptr, "E 101 " + tagLibrary + "\nINIT 0\n"},
-        {"a library without the export", "test_decoder", "E 102 " + tagLibrary + "\nINIT 0\n"},
+        {"no library", nullptr, "", "", "E 101 " + tagLibrary + "\nINIT 0\n"},
+        {"a library without the export", "test_decoder", "", "",
+         "E 102 " + tagLibrary + "\nINIT 0\n"},
+        {"an entry that gives no table", "test_tagger", "IDTAGGER_NULL_TABLE", "1",
+         "E 102 " + tagLibrary + "\nINIT 0\n"},
+        {"a slot that only a conversion calls", "test_tagger", "IDTAGGER_EMPTY_SLOTS",
+         "CopyTagContents", "E 103 " + tagLibrary + ": CopyTagContents\nINIT 0\n"},
+        {"every slot the core calls", "test_tagger", "IDTAGGER_EMPTY_SLOTS", allNames,
+         "E 103 " + tagLibrary + ": " + all + "\nINIT 0\n"},
     };
     for (const Case &c : cases) {
         fs::remove(tagLibrary);
         if (c.plugIn)
             sandbox.AddTestPlugin(c.plugIn, "plugins", LibraryFile("idtagger"));
+        const auto saved = sandbox.env;
+        if (!c.switchName.empty())
+            sandbox.env[c.switchName] = c.switchValue;
         EXPECT_EQ(sandbox.Probe({}).out, c.out) << c.label;
+        sandbox.env = saved;
     }
-    fs::remove(tagLibrary);
-    sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
-    sandbox.env["IDTAGGER_NULL_TABLE"] = "1";
-    EXPECT_EQ(sandbox.Probe({}).out, "INIT 0\n") << "no table: no message";
 }
 
 } // namespace

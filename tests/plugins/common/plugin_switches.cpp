@@ -78,6 +78,11 @@ std::string TextSwitch(const char *key, const std::string &fallback) {
     return ReadSwitch(key, value) ? value : fallback;
 }
 
+bool IsSlotToEmpty(const char *name) {
+    return ("," + TextSwitch("EMPTY_SLOTS", "") + ",").find("," + std::string(name) + ",") !=
+           std::string::npos;
+}
+
 std::string WithoutFolder(const std::string &path) {
     const auto separator = std::find_if(path.rbegin(), path.rend(), IsSeparator);
     return std::string(separator.base(), path.end());
