@@ -121,7 +121,8 @@ void OnMessage(int code, intptr_t argument) {
 }
 
 void OnError(int code, intptr_t argument) {
-    if (code == KN_ERR_TAG_LIBRARY_LOAD || code == KN_ERR_TAG_LIBRARY_EXPORT)
+    if (code == KN_ERR_TAG_LIBRARY_LOAD || code == KN_ERR_TAG_LIBRARY_EXPORT ||
+        code == KN_ERR_TAG_LIBRARY_SLOTS)
         tagLibraryFailed = true;
     auto lock = LockConsole();
     FlushListing();
@@ -176,4 +177,9 @@ void FinishOutput() {
 void PrintWarning(const std::string &text) {
     auto lock = LockConsole();
     PrintDiagnostic("warning", text);
+}
+
+void PrintNote(const std::string &text) {
+    auto lock = LockConsole();
+    PrintDiagnostic(nullptr, text);
 }

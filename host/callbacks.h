@@ -16,3 +16,5 @@ bool AnyJobFailed();
 void FinishOutput();
 // A warning of the program itself on stderr.
 void PrintWarning(const std::string &text);
+// "kernova: <text>" on stderr: a plain notice, neither an error nor a warning.
+void PrintNote(const std::string &text);

@@ -20,5 +20,8 @@ void PrintOut(const std::string &text) {
 void PrintDiagnostic(const char *kind, const std::string &text) {
     ClearProgressLine();
     std::fflush(stdout);
-    std::fprintf(stderr, "kernova: %s: %s\n", kind, text.c_str());
+    if (kind)
+        std::fprintf(stderr, "kernova: %s: %s\n", kind, text.c_str());
+    else
+        std::fprintf(stderr, "kernova: %s\n", text.c_str());
 }

@@ -11,6 +11,6 @@ std::unique_lock<std::mutex> LockConsole();
 // The functions below expect the console lock to be held.
 
 void PrintOut(const std::string &text); // stdout, as it stands
-// stderr, as "kernova: <kind>: <text>" and a line end; stdout is flushed first so that the
-// two streams keep their order on a terminal.
+// stderr, as "kernova: <kind>: <text>" (without a kind "kernova: <text>") and a line end;
+// stdout is flushed first so that the two streams keep their order on a terminal.
 void PrintDiagnostic(const char *kind, const std::string &text);

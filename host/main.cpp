@@ -1,7 +1,8 @@
 // kernova: the console program. Loads the core beside itself, hands it the command line made of
 // its arguments, shows what the core reports, and answers with an exit status:
 //   0  the command ran and its last job (if any) succeeded
-//   1  the core refused the command, a run failed, or a job of it did not succeed
+//   1  the core refused the command, a run failed, a job of it did not succeed, or the user
+//      stopped the run with Ctrl-C ("kernova: stopped by the user")
 //   2  no arguments, or the core or its ID tag plug-in cannot be used
 //   130  a second Ctrl-C
 #include <atomic>
@@ -69,6 +70,11 @@ int RunCommand(const CoreLibrary &core, const std::string &commandLine) {
     int accepted = core.doCommand(commandLine.c_str());
     platform::SetInterruptHandler(nullptr);
     FinishOutput();
+    // The core reports a stop only as the result of the job it cut short.
+    if (interruptCount.load() > 0) {
+        PrintNote("stopped by the user");
+        return kExitFailure;
+    }
     return GetExitStatus(accepted, std::atomic_ref<int>(table->lastResult).load());
 }
 

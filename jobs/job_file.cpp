@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cmdline/ArgList.h"
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
 #include "convert/safe_output.h"
@@ -215,6 +216,38 @@ int CheckOutputCollision(const CommandRecord *record, const JobArrays &arrays, i
     return KN_ERR_OUTPUT_COLLISION;
 }
 
+// True when a job line gives the name back as written. A line ends at a line break, and the
+// tokenizer ends a barred item at a bar that follows a blank or precedes one ("a| |b.wav" would
+// come back as two items, of which the second, b.wav, would name another file).
+bool JobLineCarries(const char *name) {
+    if (name == nullptr)
+        return true;
+    if (std::strpbrk(name, "\r\n") != nullptr)
+        return false;
+    std::string item = std::string("|") + name + "| ";
+    ArgList tokens;
+    SplitCommandLine(item.data(), &tokens);
+    return tokens.count == 1 && tokens.items[0] != nullptr &&
+           std::strcmp(tokens.items[0], name) == 0;
+}
+
+int RefuseUncarriedName(const char *name) {
+    auto onError = converterState.onError ? converterState.onError : GetHostTable().onError;
+    onError(KN_ERR_NAME_NOT_CARRIED, reinterpret_cast<intptr_t>(name));
+    return KN_ERR_NAME_NOT_CARRIED;
+}
+
+// Every job line must name its files exactly; the command is refused before anything runs.
+int CheckNamesCarried(const JobArrays &arrays, int count) {
+    for (int i = 0; i < count; ++i) {
+        for (const char *name : {arrays.sources[i], arrays.outputs[i]}) {
+            if (!JobLineCarries(name))
+                return RefuseUncarriedName(name);
+        }
+    }
+    return 0;
+}
+
 int CollectJobs(CommandRecord *record, JobArrays *arrays, int *count) {
     if (record->stream) {
         AddJob(record->inputName, record->outputName, nullptr, arrays, count, 1);
@@ -254,6 +287,8 @@ int WriteJobLines(CommandRecord *record, const char *target) {
     int count = 0;
     int result = CollectJobs(record, &arrays, &count);
     if (result == 0)
+        result = CheckNamesCarried(arrays, count);
+    if (result == 0)
         result = CheckOutputCollision(record, arrays, count);
     if (result == 0)
         result = WriteJobs(record, target, arrays, count);
@@ -262,6 +297,10 @@ int WriteJobLines(CommandRecord *record, const char *target) {
 }
 
 int WriteSingleLine(const CommandRecord *record, const char *target) {
+    for (const char *name : {record->inputName, record->outputName}) {
+        if (!JobLineCarries(name))
+            return RefuseUncarriedName(name);
+    }
     std::FILE *file = std::fopen(target, "w");
     if (!file)
         return KN_ERR_WRITE_JOBS;

@@ -1,5 +1,6 @@
 // The console program kernova, run as a user runs it: its stdout byte for byte, its stderr
 // lines and its exit status, for command lines that end before any audio is decoded.
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -263,6 +264,9 @@ TEST_F(HostTest, LastJobResultDecidesTheExitStatus) {
     sandbox.AddTestPlugin("test_tagger", "plugins", LibraryFile("idtagger"));
     sandbox.WriteFile("a.tst", "x");
     sandbox.WriteFile("b.tst", "y");
+    sandbox.WriteFile("noise.xfb", std::string("\x01\x9c\xff\x00|\x7f\n\xfe\xfa|| \x02\n", 14));
+    for (const char *file : {"bars/a| |b.tst", "bars/c.tst", "breaks/a\nb.tst"})
+        sandbox.WriteFile(NativePath(file), "z");
     const std::string work = WorkFolder();
     const std::string settings =
         "encoder:    test_encoder\n"
@@ -309,6 +313,27 @@ TEST_F(HostTest, LastJobResultDecidesTheExitStatus) {
              "was "
              "done\n",
          1},
+        {"a batch file without a job line",
+         {"-BATCH", "noise.xfb"},
+         "Opening batch file :\nnoise.xfb\n\nfailed\n",
+         "kernova: error: noise.xfb: no line of this batch file is a job\n",
+         1},
+        {"a source name that a job line cannot hold",
+         {"-I", NativePath("bars/*.tst"), "-O", NativePath("out/*.tst")},
+         "Error...\n",
+         "kernova: error: a job line cannot hold this file name (a bar beside a blank, or a line "
+         "break): " +
+             NativePath("bars/a| |b.tst") +
+             "\nkernova: error: a file name cannot be written into a job line; nothing was done\n",
+         1},
+        {"a source name with a line break",
+         {"-I", NativePath("breaks/*.tst"), "-O", NativePath("out/*.tst")},
+         "Error...\n",
+         "kernova: error: a job line cannot hold this file name (a bar beside a blank, or a line "
+         "break): " +
+             NativePath("breaks/a\nb.tst") +
+             "\nkernova: error: a file name cannot be written into a job line; nothing was done\n",
+         1},
         {"tags set",
          {"-I", "a.tst", "-SETID", "id: TITL=x"},
          work + NativePath("/a.tst: setting ID tags\nID tags written\n"),
@@ -339,6 +364,55 @@ std::size_t CountOccurrences(const std::string &text, const std::string &word) {
     return count;
 }
 
+TEST_F(HostTest, PlugInsWithEmptyMandatorySlotsAreRefusedAndNamedUnderDebug) {
+    struct Slot {
+        const char *plugIn;
+        const char *folder;
+        const char *name; // the copy's name
+        const char *slot;
+    };
+    const Slot slots[] = {
+        {"test_encoder", "out", "no_open", "Open"},
+        {"test_encoder", "out", "no_block", "GetBlockSize"},
+        {"test_encoder", "out", "no_encode", "Encode"},
+        {"test_encoder", "out", "no_close", "Close"},
+        {"test_decoder", "in", "no_play", "Play"},
+        {"test_decoder", "in", "no_stop", "Stop"},
+    };
+    std::vector<std::string> notes;
+    for (const Slot &s : slots) {
+        const std::string folder = std::string("plugins/") + s.folder;
+        sandbox.AddTestPlugin(s.plugIn, folder, LibraryFile(s.name));
+        std::string prefix = s.name;
+        for (char &c : prefix)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        sandbox.env[prefix + "_EMPTY_SLOTS"] = s.slot;
+        notes.push_back("Plug-in refused: " + ProgramFolder() + NativePath("/" + folder + "/") +
+                        LibraryFile(s.name) + ": its table leaves " + s.slot + " empty\n");
+    }
+    sandbox.WriteFile("a.tst", "x");
+    const RunResult debug = sandbox.Run({"-LISTENC", "-DEBUG"});
+    EXPECT_EQ(debug.exitCode, 0) << debug.err;
+    for (const std::string &note : notes)
+        EXPECT_EQ(CountOccurrences(debug.out, note), 1u) << note << debug.out;
+    EXPECT_EQ(CountOccurrences(debug.out, "no_"), notes.size()) << "listed anyway:\n" << debug.out;
+    const RunResult plain = sandbox.Run({"-LISTENC"});
+    EXPECT_EQ(CountOccurrences(plain.out, "Plug-in refused"), 0u) << plain.out;
+    for (const char *name : {"no_open", "no_block", "no_encode", "no_close"}) {
+        const RunResult chosen = sandbox.Run({"-I", "a.tst", "-O", "b.tst", "-ENC", name});
+        EXPECT_EQ(chosen.err, "kernova: error: " + std::string(name) +
+                                  ": not a valid encoder\nkernova: error: " + name +
+                                  ": cannot load the module\n")
+            << name;
+        EXPECT_EQ(chosen.exitCode, 1) << name;
+    }
+    for (const char *name : {"no_play", "no_stop"}) {
+        const RunResult chosen =
+            sandbox.Run({"-I", "a.tst", "-O", "b.tst", "-ENC", "test_encoder", "-DEC", name});
+        EXPECT_EQ(chosen.exitCode, 1) << name << chosen.out << chosen.err;
+    }
+}
+
 TEST_F(HostTest, CtrlCStopsTheCommandAfterTheCurrentJob) {
 #if defined(_WIN32)
     GTEST_SKIP() << "needs a POSIX shell to send SIGINT";
@@ -350,12 +424,13 @@ TEST_F(HostTest, CtrlCStopsTheCommandAfterTheCurrentJob) {
         std::ofstream(sandbox.Path("many/f" + std::to_string(i) + ".mp3"));
     const std::string out = sandbox.root + NativePath("/int-out.txt");
     const std::string rc = sandbox.root + NativePath("/int-rc.txt");
+    const std::string err = sandbox.root + NativePath("/int-err.txt");
     // The wait for the first output is bounded (10 s) so that a silent program cannot hang it.
     const std::string script =
         "cd " + ShellQuote(sandbox.work) + " && " +
         ShellQuote(sandbox.app + NativePath("/kernova")) + " -I 'many/*.mp3' -SHOWID >" +
-        ShellQuote(out) + " 2>/dev/null & pid=$!; i=0; " + "while [ ! -s " + ShellQuote(out) +
-        " ] && [ $i -lt 1000 ]; do sleep 0.01; " +
+        ShellQuote(out) + " 2>" + ShellQuote(err) + " & pid=$!; i=0; " + "while [ ! -s " +
+        ShellQuote(out) + " ] && [ $i -lt 1000 ]; do sleep 0.01; " +
         "i=$((i + 1)); done; kill -INT $pid; wait $pid; echo $? >" + ShellQuote(rc);
     ASSERT_EQ(std::system(("sh -c " + ShellQuote(script)).c_str()), 0);
     std::ifstream rcFile(rc);
@@ -366,6 +441,9 @@ TEST_F(HostTest, CtrlCStopsTheCommandAfterTheCurrentJob) {
     // Stopped after the current job, the run is refused (1); a program deaf to Ctrl-C would run
     // every job, one killed by it would give 130.
     EXPECT_EQ(exitCode, 1);
+    std::stringstream said;
+    said << std::ifstream(err).rdbuf();
+    EXPECT_EQ(said.str(), "kernova: stopped by the user\n");
     const std::size_t jobs = CountOccurrences(text.str(), "input:");
     EXPECT_GT(jobs, 0u);
     EXPECT_LT(jobs, static_cast<std::size_t>(kFiles));
