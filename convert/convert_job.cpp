@@ -133,17 +133,19 @@ bool ReportLength() {
         return true;
     if (currentInModule->version != IN_MODULE_VERSION_WITH_ERROR_CODE)
         return true;
+    // The decoder's own code says why it found no length; 6 stands in when it gives none.
     const int code = currentInModule->IsPaused ? currentInModule->IsPaused() : 0;
     if (code != 0)
-        converterState.onError(code, 0);
-    converterState.onError(KN_ERR_NO_LENGTH, Arg(converterState.inputName));
+        ReportDecoderError(code);
+    else
+        converterState.onError(KN_ERR_NO_LENGTH, Arg(converterState.inputName));
     return false;
 }
 
 int PassResult(int decodeResult) {
     // The user learns why a file failed when the decoder found it damaged mid-stream.
     if (DecodeEndedDamaged())
-        converterState.onError(decodeResult, 0);
+        ReportDecoderError(decodeResult);
     if (decodeResult == 0)
         return KN_RESULT_DONE;
     return decodeResult == KN_RESULT_STOPPED ? KN_RESULT_STOPPED : KN_RESULT_FAILED;

@@ -1,6 +1,7 @@
 #include "host/messages.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "kernova/message_codes.h"
@@ -52,6 +53,7 @@ constexpr MessageText kMessageTexts[] = {
     {KN_ERR_VORBIS_NOT_VORBIS, "not an Ogg Vorbis file, or its headers are damaged", nullptr},
     {KN_ERR_OPUS_NOT_OPUS, "not an Ogg Opus file, or its headers are damaged", nullptr},
     {KN_ERR_SNDFILE_UNKNOWN, "not an AIFF, CAF, W64 or RF64 file", nullptr},
+    {KN_ERR_DECODER_TRUNCATED, "%s", "the source ends before its header says"},
     {KN_ERR_ENCODER_INPUT, "%s: the encoder cannot take this PCM", nullptr},
     {KN_ERR_ENCODER_SETUP, "%s: the codec refused these settings for this input", nullptr},
     {KN_ERR_ENCODER_RATE, "%s: the output sample rate is not one this format carries", nullptr},
@@ -149,6 +151,9 @@ std::string FormatMessage(int code, intptr_t argument) {
     }
     if (!text && entry->textWithoutArgument)
         return entry->textWithoutArgument;
+    // A decoder's own code may come with the input's name and the decoder's detail.
+    if (text && std::strstr(entry->text, "%s") == nullptr)
+        return std::string(text) + ": " + entry->text;
     return SubstituteArgument(entry->text, text ? text : "(none)");
 }
 

@@ -20,6 +20,7 @@
 
 In_Module *currentInModule = nullptr;
 InputModuleEx *currentInModuleEx = nullptr;
+QZconvInputErrorTextFunc currentInModuleErrorText = nullptr;
 EncoderTable *currentOutModule = nullptr;
 Out_Module *currentWinampOutModule = nullptr;
 Out_Module coreOutModule{};
@@ -146,7 +147,7 @@ void WireInModule(In_Module *module, platform::LibraryHandle library) {
 }
 
 // Finds the entry of a decoder library: the Winamp entry first, then the core's own, whose
-// optional extension table is taken at once.
+// optional extension table is taken at once and whose optional error text is noted.
 QZconvInputModAddrFunc FindInModuleEntry(platform::LibraryHandle library) {
     if (void *winamp = platform::GetExport(library, "winampGetInModule2"))
         return reinterpret_cast<QZconvInputModAddrFunc>(winamp);
@@ -155,6 +156,8 @@ QZconvInputModAddrFunc FindInModuleEntry(platform::LibraryHandle library) {
         return nullptr;
     if (void *extension = platform::GetExport(library, "QZconvInputModAddrEx"))
         currentInModuleEx = reinterpret_cast<QZconvInputModAddrExFunc>(extension)();
+    currentInModuleErrorText = reinterpret_cast<QZconvInputErrorTextFunc>(
+        platform::GetExport(library, "QZconvInputErrorText"));
     return reinterpret_cast<QZconvInputModAddrFunc>(native);
 }
 
@@ -217,12 +220,14 @@ int LoadInModule(const char *fileName) {
     if (library == nullptr)
         return 0;
     currentInModuleEx = nullptr;
+    currentInModuleErrorText = nullptr;
     QZconvInputModAddrFunc entry = FindInModuleEntry(library);
     In_Module *candidate = entry ? entry() : nullptr;
     if (!IsAcceptedInModule(candidate) ||
         !HasMandatorySlots(*candidate, EmptyDecoderSlots, fileName)) {
         platform::FreeLibrary(library);
         currentInModuleEx = nullptr;
+        currentInModuleErrorText = nullptr;
         return 0;
     }
     FillCoreOutModule();
@@ -240,6 +245,7 @@ void UnloadInModule() {
         platform::FreeLibrary(currentInModule->hDllInstance);
     currentInModule = nullptr;
     currentInModuleEx = nullptr;
+    currentInModuleErrorText = nullptr;
 }
 
 int LoadOutModule(const char *name) {

@@ -8,6 +8,8 @@
 
 extern In_Module *currentInModule;
 extern InputModuleEx *currentInModuleEx;
+// The loaded decoder's QZconvInputErrorText, or null when it has none.
+extern QZconvInputErrorTextFunc currentInModuleErrorText;
 extern EncoderTable *currentOutModule;
 extern Out_Module *currentWinampOutModule;
 extern Out_Module coreOutModule;

@@ -38,7 +38,8 @@ enum KernovaMessageCode {
     KN_ERR_WRITE_NO_FOLDER = 27,  /* a folder of the name is missing or is not a folder */
     KN_ERR_WRITE_IS_FOLDER = 28,  /* a folder stands under the name */
     KN_ERR_WRITE_REFUSED = 29,    /* another reason of the system */
-    /* The decoders' GetLastErrorCode (onError: 0). */
+    /* The decoders' GetLastErrorCode (onError: 0, or "<input>: <detail>" when the decoder words
+       the error with QZconvInputErrorText, see decoder.h). */
     KN_ERR_DECODER_OPEN = 30,      /* the input file cannot be opened for reading */
     KN_ERR_DECODER_DAMAGED = 31,   /* damaged or truncated stream: decoded up to the damage */
     KN_ERR_DECODER_ENCODING = 32,  /* unsupported sample format, channel count or format change */
@@ -47,6 +48,7 @@ enum KernovaMessageCode {
     KN_ERR_VORBIS_NOT_VORBIS = 35, /* not an Ogg Vorbis file, or its headers are damaged */
     KN_ERR_OPUS_NOT_OPUS = 36,     /* not an Ogg Opus file, or its headers are damaged */
     KN_ERR_SNDFILE_UNKNOWN = 37,   /* not an AIFF, CAF, W64 or RF64 file that libsndfile reads */
+    KN_ERR_DECODER_TRUNCATED = 38, /* the source ends before its header says: a cut file */
     /* Encoders' Open results (onError: output name). */
     KN_ERR_ENCODER_INPUT = 40,      /* the encoder cannot take this PCM (channels, depth or rate) */
     KN_ERR_ENCODER_SETUP = 41,      /* the codec refused the settings for this input */

@@ -127,7 +127,8 @@ TEST_F(WaveConvertE2E, FloatWaveIsRefusedAndLeavesNoOutput) {
     // The decoder's own code for an unsupported encoding reaches the host.
     RunResult probed = box.Probe({"-I in/float.wav -O out/float.wav"});
     const std::vector<std::string> lines = SplitLines(probed.out);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "E 19"), lines.end()) << probed.out;
+    const std::string named = "E 19 in/float.wav";
+    EXPECT_NE(std::find(lines.begin(), lines.end(), named), lines.end()) << probed.out;
     EXPECT_NE(std::find(lines.begin(), lines.end(), "R 1 last=95"), lines.end()) << probed.out;
     EXPECT_FALSE(box.Exists("out/float.wav"));
 }

@@ -521,16 +521,17 @@ TEST_F(Decoders, DamagedStreamsDecodeWhatTheyHoldAndEnd) {
         int code;    // GetLastErrorCode at the end, or after Play failed
         bool plays;
     } cases[] = {
-        {&kFlac, 0.5, KN_ERR_DECODER_DAMAGED, true},
+        {&kFlac, 0.5, KN_ERR_DECODER_TRUNCATED, true}, // short of STREAMINFO's total
         {&kFlac, kScribbled, KN_ERR_DECODER_DAMAGED, true},
-        {&kMp3, 0.5, KN_ERR_DECODER_DAMAGED, true}, // shorter than its LAME header says
-        {&kMp3, kScribbled, KN_ERR_DECODER_DAMAGED, true},
-        {&kVorbis, 0.5, 0, true}, // ends after the last whole page
+        {&kMp3, 0.5, KN_ERR_DECODER_TRUNCATED, true}, // shorter than its LAME header says
+        // The frames lost to the damage leave the stream short of its header too.
+        {&kMp3, kScribbled, KN_ERR_DECODER_TRUNCATED, true},
+        {&kVorbis, 0.5, KN_ERR_DECODER_TRUNCATED, true}, // no end-of-stream page
         {&kVorbis, kScribbled, KN_ERR_DECODER_DAMAGED, true},
-        {&kOpus, 0.5, 0, true},
+        {&kOpus, 0.5, KN_ERR_DECODER_TRUNCATED, true},
         {&kOpus, kScribbled, KN_ERR_DECODER_DAMAGED, true},
-        {&kOpus, 0.05, KN_ERR_DECODER_DAMAGED, false}, // headers, but no whole page of audio
-        {&kAiff, 0.5, 0, true}, // libsndfile sizes the sound data by the file
+        {&kOpus, 0.05, KN_ERR_DECODER_TRUNCATED, false}, // headers, but no whole page of audio
+        {&kAiff, 0.5, KN_ERR_DECODER_TRUNCATED, true},   // short of the COMM chunk's frames
     };
     Shape shape{44100, 2, 16, 4 * 44100};
     for (const Case &c : cases) {

@@ -1,7 +1,8 @@
 // wave: Kernova's WAV decoder. Reads integer PCM (8, 16, 24 or 32 bits, 1 to 8 channels) from
 // RIFF/WAVE and RF64 files, plain or WAVE_FORMAT_EXTENSIBLE, and plays it into the output module
 // that the core puts into outMod through the decoder shell. Anything else is refused with a
-// message code that GetLastErrorCode returns.
+// message code that GetLastErrorCode returns. A file that ends before the size its data chunk
+// states is a cut one: it plays what it holds and ends with KN_ERR_DECODER_TRUNCATED.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -18,7 +19,10 @@ namespace {
 
 constexpr uint16_t kTagPcm = 1;
 constexpr uint16_t kTagExtensible = 0xFFFE;
-constexpr uint32_t kSizeUnknown = 0xFFFFFFFF; // streaming writers leave sizes open like this
+constexpr uint32_t kSizeUnknown = 0xFFFFFFFF; // RF64 and streaming writers leave sizes open
+// Writers that cannot go back to fill in the size (ffmpeg, sox and arecord into a pipe) leave 0,
+// 0xFFFFFFFF or a size from here up: such a data chunk states no length and runs to the end.
+constexpr uint32_t kSizeStreaming = 0x7FFFF000;
 
 // The sub-format GUID of PCM after its first two bytes (the format code).
 constexpr uint8_t kPcmGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
@@ -30,7 +34,8 @@ struct WaveInfo {
     uint16_t channels = 0;
     uint16_t bits = 0;
     uint64_t dataOffset = 0;
-    uint64_t dataBytes = 0; // whole frames actually present in the file
+    uint64_t dataBytes = 0;   // whole frames actually present in the file
+    uint64_t statedBytes = 0; // what the header states, 0 when it leaves the size open
 
     uint32_t FrameBytes() const { return channels * (bits / 8u); }
 };
@@ -84,8 +89,15 @@ int ParseFormat(const uint8_t *body, uint32_t size, WaveInfo &info) {
     return blockAlign == info.FrameBytes() ? 0 : KN_ERR_WAVE_DAMAGED;
 }
 
-// Walks the chunks up to "data". A data size beyond the end of the file (a cut file) or left
-// open is taken as "up to the end"; the data is cut to whole frames.
+// The size of the data chunk that the header states, 0 when it leaves it open.
+uint64_t StatedDataBytes(uint32_t size, uint64_t ds64DataSize) {
+    if (size == kSizeUnknown)
+        return ds64DataSize == kSizeUnknown ? 0 : ds64DataSize;
+    return size == 0 || size >= kSizeStreaming ? 0 : size;
+}
+
+// Walks the chunks up to "data". The data runs to its stated size or, when the header leaves
+// it open or the file was cut, to the end of the file; it is cut to whole frames.
 WaveInfo ReadWaveHeader(const char *fileName) {
     WaveInfo info;
     info.error = KN_ERR_WAVE_DAMAGED;
@@ -110,8 +122,10 @@ WaveInfo ReadWaveHeader(const char *fileName) {
         if (std::memcmp(header, "data", 4) == 0) {
             if (!haveFormat)
                 return info;
-            uint64_t bytes = size == kSizeUnknown ? ds64DataSize : size;
-            bytes = std::min(bytes, fileSize - body);
+            info.statedBytes = StatedDataBytes(size, ds64DataSize);
+            uint64_t bytes = fileSize - body;
+            if (info.statedBytes > 0)
+                bytes = std::min(bytes, info.statedBytes);
             info.dataOffset = body;
             info.dataBytes = bytes - bytes % info.FrameBytes();
             info.error = 0;
@@ -134,6 +148,8 @@ WaveInfo ReadWaveHeader(const char *fileName) {
             if (!ReadAt(file, body, sizes, sizeof sizes))
                 return info;
             ds64DataSize = ReadLe64(sizes + 8);
+            if (ds64DataSize == 0)
+                ds64DataSize = kSizeUnknown;
         }
         position = body + size + (size & 1);
     }
@@ -148,6 +164,7 @@ class WaveStream final : public knplugin::DecoderStream {
 
     knplugin::PcmFormat Format() const override { return {info.rate, info.channels, info.bits}; }
     uint64_t LengthFrames() const override { return info.dataBytes / info.FrameBytes(); }
+    uint64_t StatedFrames() const override { return info.statedBytes / info.FrameBytes(); }
 
     size_t Read(char *buffer, size_t frames) override {
         uint32_t frameBytes = info.FrameBytes();
@@ -196,4 +213,8 @@ KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
 
 KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
     return knplugin::GetDecoderModuleEx();
+}
+
+KERNOVA_EXPORT const char *QZconvInputErrorText() {
+    return knplugin::GetErrorText();
 }
