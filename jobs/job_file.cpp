@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -142,6 +143,20 @@ bool IsLeftOverOutput(const std::string &name, const char *namePattern) {
            IsPartialOutputName(name.c_str());
 }
 
+// The sub-folders that the pattern itself matches: the first pass searches them, so the second
+// leaves them out (the same way the system's search matched them, short names included).
+std::set<std::string> FolderNames(const char *pattern) {
+    std::vector<platform::FindEntry> entries;
+    std::set<std::string> names;
+    if (platform::FindFiles(pattern, entries)) {
+        for (const platform::FindEntry &entry : entries) {
+            if (entry.isFolder)
+                names.insert(entry.name);
+        }
+    }
+    return names;
+}
+
 void ScanEntries(CommandRecord *record, const char *pattern, const char *folder,
                  const char *namePattern, const char *mask, JobArrays *arrays, int *count,
                  const char *subFolder, int pass) {
@@ -150,10 +165,14 @@ void ScanEntries(CommandRecord *record, const char *pattern, const char *folder,
     std::vector<platform::FindEntry> entries;
     if (!platform::FindFiles(search, entries))
         return;
+    const std::set<std::string> searched =
+        pass == 0 ? std::set<std::string>() : FolderNames(pattern);
     for (const platform::FindEntry &entry : entries) {
-        if (entry.isFolder)
+        if (entry.isFolder && !searched.contains(entry.name))
             ScanSubFolder(record, folder, namePattern, entry.name, mask, arrays, count, subFolder);
-        if (pass == 0 && !entry.isHidden && !IsLeftOverOutput(entry.name, namePattern)) {
+        // A folder is offered to the tag jobs only: no decoder reads a folder, whatever its name.
+        const bool offered = !entry.isHidden && (!entry.isFolder || ForceFor(record) == 1);
+        if (pass == 0 && offered && !IsLeftOverOutput(entry.name, namePattern)) {
             char *source = JoinText(folder, entry.name.c_str());
             AddJob(source, mask, subFolder, arrays, count, ForceFor(record));
             FreeString(&source);
@@ -365,9 +384,19 @@ void GetJobFileName(char **name) {
     if (!name)
         return;
     char *mainPath = GetMainPathName();
-    char *jobFile = AddSlash(mainPath);
+    char *folder = AddSlash(mainPath);
     FreeString(&mainPath);
-    AddStr(&jobFile, kJobFileName);
+    // An installed program's folder is not the user's to write: the job file and its lock go
+    // to the user's own state folder then.
+    if (folder && !platform::IsFolderWritable(folder)) {
+        const std::string userFolder = platform::GetUserStateFolder();
+        if (!userFolder.empty()) {
+            FreeString(&folder);
+            folder = AddSlash(userFolder.c_str());
+            CreateMultiLevelFolder(folder);
+        }
+    }
+    AddStr(&folder, kJobFileName);
     FreeString(name);
-    *name = jobFile;
+    *name = folder;
 }
