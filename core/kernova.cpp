@@ -84,7 +84,10 @@ int WriteAndRunJobs(CommandRecord *record) {
     int code = WriteJobFile(record, nullptr);
     if (code != 0) {
         std::printf("Error...\n");
-        GetHostTable().onError(code, 0);
+        // The user learns which pattern found nothing, or which file no decoder reads.
+        const bool namesSource = code == KN_ERR_NO_SOURCE || code == KN_ERR_NO_DECODER;
+        GetHostTable().onError(code,
+                               namesSource ? reinterpret_cast<intptr_t>(record->inputName) : 0);
         return code;
     }
     if (mode == kModeCreateBatch) {

@@ -204,34 +204,46 @@ std::string ResolvedFullName(const char *name, const std::string &currentFolder)
     return resolved;
 }
 
-// Index of the first job whose output another job with a different source writes too, or -1.
-int FindOutputCollision(const JobArrays &arrays, int count) {
+// The outputs that two jobs with different sources would both write, each named once.
+std::vector<std::string> FindOutputCollisions(const JobArrays &arrays, int count) {
     char *current = GetCurPathName();
     const std::string currentFolder = current ? current : "";
     FreeString(&current);
     std::unordered_map<std::string, std::string> sourceOfOutput;
+    std::set<std::string> named;
+    std::vector<std::string> collisions;
     for (int i = 0; i < count; ++i) {
         if (!arrays.outputs[i] || !arrays.sources[i])
             continue;
-        const auto [owner, added] =
-            sourceOfOutput.emplace(ResolvedFullName(arrays.outputs[i], currentFolder),
-                                   ResolvedFullName(arrays.sources[i], currentFolder));
-        if (!added && owner->second != ResolvedFullName(arrays.sources[i], currentFolder))
-            return i;
+        const std::string output = ResolvedFullName(arrays.outputs[i], currentFolder);
+        const std::string source = ResolvedFullName(arrays.sources[i], currentFolder);
+        const auto [owner, added] = sourceOfOutput.emplace(output, source);
+        if (!added && owner->second != source && named.insert(output).second)
+            collisions.push_back(arrays.outputs[i]);
     }
-    return -1;
+    return collisions;
 }
 
 // Only conversion lines carry an output; two of them on one file would overwrite each other.
 int CheckOutputCollision(const CommandRecord *record, const JobArrays &arrays, int count) {
     if (record->mode != kModeConvert && record->mode != kModeCreateBatch)
         return 0;
-    const int collision = FindOutputCollision(arrays, count);
-    if (collision < 0)
-        return 0;
+    const std::vector<std::string> collisions = FindOutputCollisions(arrays, count);
     auto onError = converterState.onError ? converterState.onError : GetHostTable().onError;
-    onError(KN_ERR_OUTPUT_COLLISION, reinterpret_cast<intptr_t>(arrays.outputs[collision]));
-    return KN_ERR_OUTPUT_COLLISION;
+    for (const std::string &output : collisions)
+        onError(KN_ERR_OUTPUT_COLLISION, reinterpret_cast<intptr_t>(output.c_str()));
+    return collisions.empty() ? 0 : KN_ERR_OUTPUT_COLLISION;
+}
+
+// A single named file that exists but that no decoder claims is refused for its type, not as
+// a missing source.
+int NoSourceReason(const CommandRecord *record) {
+    const char *input = record->inputName;
+    const bool single = input && std::strpbrk(input, "*?") == nullptr;
+    return single && ForceFor(record) == 0 &&
+                   platform::GetFileKind(input) == platform::FileKind::Regular
+               ? KN_ERR_NO_DECODER
+               : KN_ERR_NO_SOURCE;
 }
 
 int CollectJobs(CommandRecord *record, JobArrays *arrays, int *count) {
@@ -243,7 +255,7 @@ int CollectJobs(CommandRecord *record, JobArrays *arrays, int *count) {
     if (found > 0 && !arrays->sources)
         return found;
     *count = found;
-    return found == 0 ? KN_ERR_NO_SOURCE : 0;
+    return found == 0 ? NoSourceReason(record) : 0;
 }
 
 int WriteJobs(CommandRecord *record, const char *target, const JobArrays &arrays, int count) {

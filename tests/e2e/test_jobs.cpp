@@ -153,6 +153,9 @@ TEST_F(JobsTest, CommandsWithoutJobsAreRefused) {
     sandbox.WriteFile("in/a.wav", "x");
     sandbox.WriteFile("in/b.wav", "x");
     sandbox.WriteFile("in/rock/a.wav", "x");
+    sandbox.WriteFile("in/rock/b.wav", "x");
+    sandbox.WriteFile("in/sub/b.wav", "x");
+    sandbox.WriteFile("in/c.txt", "x");
     sandbox.WriteFile("in/x.wav/inner.wav", "x");
     const std::string in = work + NativePath("/in");
     struct Case {
@@ -161,17 +164,21 @@ TEST_F(JobsTest, CommandsWithoutJobsAreRefused) {
         std::string messages;
     };
     const Case cases[] = {
-        {"no source file", NativePath("-I in/*.mp3 -O out/*.flac"), "Error...\nE 13\n"},
+        {"no source file: the pattern is named", NativePath("-I in/*.mp3 -O out/*.flac"),
+         NativePath("Error...\nE 13 in/*.mp3\n")},
         {"no source file for a batch file",
-         NativePath("-CREATEBATCH none.txt -I in/*.mp3 -O out/*.flac"), "Error...\nE 13\n"},
+         NativePath("-CREATEBATCH none.txt -I in/*.mp3 -O out/*.flac"),
+         NativePath("Error...\nE 13 in/*.mp3\n")},
+        {"an existing file that no decoder reads", NativePath("-I in/c.txt -O out/c.flac"),
+         NativePath("Error...\nE 1 in/c.txt\n")},
         {"two sources, one output file", NativePath("-I in/*.wav -O out/x.flac"),
          NativePath("E 16 out/x.flac\nError...\nE 16\n")},
         {"two sources, one output file in a batch file",
          NativePath("-CREATEBATCH none.txt -I in/*.wav -O out/x.flac"),
          NativePath("E 16 out/x.flac\nError...\nE 16\n")},
-        {"sub-folders flattened onto one name",
+        {"sub-folders flattened: every colliding output named once",
          "-I " + in + NativePath("/*.wav -O out/*.flac -RECURSIVE"),
-         NativePath("E 16 out/a.flac\nError...\nE 16\n")},
+         NativePath("E 16 out/a.flac\nE 16 out/b.flac\nError...\nE 16\n")},
     };
     sandbox.Probe({"-LISTENC"});
     for (const Case &c : cases) {
