@@ -259,6 +259,9 @@ int CollectJobs(CommandRecord *record, JobArrays *arrays, int *count) {
 }
 
 int WriteJobs(CommandRecord *record, const char *target, const JobArrays &arrays, int count) {
+    // A batch file may name a folder that does not exist yet, as an output may.
+    if (record->mode == kModeCreateBatch)
+        CreateMultiLevelFolder(target);
     std::FILE *file = std::fopen(target, "w");
     if (!file)
         return KN_ERR_WRITE_JOBS;

@@ -140,10 +140,10 @@ TEST_F(JobsTest, CreateBatchWritesConversionsOnly) {
     sandbox.WriteFile("in/rock/r.wav", "x");
     const std::string in = work + NativePath("/in");
     const RunResult run =
-        sandbox.Probe({"-CREATEBATCH b.txt -I " + in +
+        sandbox.Probe({"-CREATEBATCH " + NativePath("new/b.txt -I ") + in +
                        NativePath("/*.wav -O out/*.flac -RECURSIVE -SETID id: TITL=x")});
-    EXPECT_EQ(run.out, Probed("Batch file created:\n" + work + NativePath("/b.txt\n"), 1, 0));
-    EXPECT_EQ(sandbox.ReadText("b.txt"),
+    EXPECT_EQ(run.out, Probed("Batch file created:\n" + NativePath("new/b.txt\n"), 1, 0));
+    EXPECT_EQ(sandbox.ReadText(NativePath("new/b.txt")),
               "|-I| |" + in + NativePath("/a.wav| |-O| |out/a.flac| |-ENC| |AUTO|\n") + "|-I| |" +
                   in + NativePath("/rock/r.wav| |-O| |out/r.flac| |-ENC| |AUTO|\n"));
     EXPECT_FALSE(sandbox.Exists(JobFile())) << "the job file is not touched";
@@ -169,6 +169,9 @@ TEST_F(JobsTest, CommandsWithoutJobsAreRefused) {
         {"no source file for a batch file",
          NativePath("-CREATEBATCH none.txt -I in/*.mp3 -O out/*.flac"),
          NativePath("Error...\nE 13 in/*.mp3\n")},
+        {"a batch file that cannot be created is named",
+         NativePath("-CREATEBATCH in/a.wav/b.txt -I in/*.wav -O out/*.flac"),
+         NativePath("Error...\nE 98 in/a.wav/b.txt\n")},
         {"an existing file that no decoder reads", NativePath("-I in/c.txt -O out/c.flac"),
          NativePath("Error...\nE 1 in/c.txt\n")},
         {"two sources, one output file", NativePath("-I in/*.wav -O out/x.flac"),
