@@ -72,5 +72,5 @@ deb=$(ls "$TMP"/deb/kernova_*.deb)
 with_dpkg dpkg -i "$deb" >/dev/null
 check_program /usr/bin/kernova /usr/lib/kernova
 man -w kernova >/dev/null 2>&1 || [ -f /usr/share/man/man1/kernova.1 ] || fail "no man page in the package"
-with_dpkg dpkg -r kernova >/dev/null
+with_dpkg dpkg -P kernova >/dev/null
 echo "test-install: all passed"
