@@ -28,6 +28,8 @@ struct PendingListing {
 };
 PendingListing pending;
 bool usageShown = false;
+// A notice whose text the encoder's parameters (the next message) complete.
+std::string pendingNotice;
 bool conversionAnnounced = false; // 202 came in the current job
 bool jobFailed = false;           // some job of the command did not succeed
 
@@ -87,8 +89,30 @@ void ShowJobResult(int code) {
     conversionAnnounced = false;
 }
 
+// Codes sent as errors that tell of a job going on as asked: shown as notices.
+bool IsNotice(int code) {
+    return code == KN_ERR_FIXFREQ_CHANGED || code == KN_ERR_FIXFREQ_FAMILY ||
+           code == KN_ERR_SHOW_PARAMS;
+}
+
+// The parameters that the encoder's notice announced go onto its line.
+bool CompleteNotice(int code, intptr_t argument) {
+    if (pendingNotice.empty())
+        return false;
+    std::string text = pendingNotice;
+    pendingNotice.clear();
+    if (code != KN_MSG_ENCODER_PARAMS) {
+        PrintDiagnostic("notice", text);
+        return false;
+    }
+    PrintDiagnostic("notice", text + ": " + reinterpret_cast<const char *>(argument));
+    return true;
+}
+
 void OnMessage(int code, intptr_t argument) {
     auto lock = LockConsole();
+    if (CompleteNotice(code, argument))
+        return;
     switch (code) {
     case KN_MSG_MODULE_FILE:
     case KN_MSG_MODULE_DESCRIPTION:
@@ -126,7 +150,11 @@ void OnError(int code, intptr_t argument) {
         tagLibraryFailed = true;
     auto lock = LockConsole();
     FlushListing();
-    PrintDiagnostic("error", FormatMessage(code, argument));
+    CompleteNotice(code, 0);
+    if (code == KN_ERR_FIXFREQ_CHANGED || code == KN_ERR_SHOW_PARAMS)
+        pendingNotice = FormatMessage(code, argument);
+    else
+        PrintDiagnostic(IsNotice(code) ? "notice" : "error", FormatMessage(code, argument));
 }
 
 void OnPosition(int seconds) {
@@ -169,6 +197,7 @@ bool TagLibraryFailed() {
 
 void FinishOutput() {
     auto lock = LockConsole();
+    CompleteNotice(0, 0);
     FlushListing();
     ClearProgressLine();
     std::fflush(stdout);

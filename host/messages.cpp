@@ -17,7 +17,7 @@ struct MessageText {
 // Sorted by code for the binary search below.
 constexpr MessageText kMessageTexts[] = {
     {KN_MSG_KEY_HELP, "%s", nullptr},
-    {KN_ERR_NO_DECODER, "%s: no decoder handles this file", nullptr},
+    {KN_ERR_NO_DECODER, "%s: no decoder reads files of this type (-LISTDEC lists them)", nullptr},
     {KN_ERR_ENCODER_NOT_FOUND, "%s: encoder not found", nullptr},
     {KN_ERR_DECODER_LOAD, "%s: cannot load the decoder, or it is not a decoder", nullptr},
     {KN_ERR_ENCODER_LOAD, "%s: cannot load the module", nullptr},
@@ -26,7 +26,7 @@ constexpr MessageText kMessageTexts[] = {
     {KN_ERR_ENCODE, "%s: encoding failed", nullptr},
     {KN_ERR_ENCODER_INVALID, "%s: not a valid encoder", nullptr},
     {KN_RESULT_CONVERTER_START, "the converter could not start", nullptr},
-    {KN_ERR_NO_SOURCE, "no source file found", nullptr},
+    {KN_ERR_NO_SOURCE, "%s: no source file found", "no source file found"},
     {KN_MSG_CPU_PRIORITY, "priority:   %s", nullptr},
     {KN_MSG_SOURCE_DELETED, "%s: source file deleted", nullptr},
     {KN_ERR_OUTPUT_COLLISION, "two jobs would write the same output file: %s",
@@ -84,7 +84,7 @@ constexpr MessageText kMessageTexts[] = {
     {KN_MSG_TAG_TITLE, "  Title:           %s", nullptr},
     {KN_MSG_TAG_V2_BLOCK, "ID v2.x tag:", nullptr},
     {KN_MSG_TAG_V1_BLOCK, "ID v1.1 tag:", nullptr},
-    {KN_ERR_FIXFREQ_CHANGED, "the sample rate does not suit the encoder; its parameters follow",
+    {KN_ERR_FIXFREQ_CHANGED, "the sample rate does not suit the encoder; its parameters are now",
      nullptr},
     {KN_ERR_FIXFREQ_FAMILY,
      "sample rates %s belong to different families (-FIXFREQ 1, 2 or 3 fixes this)", nullptr},
@@ -95,12 +95,13 @@ constexpr MessageText kMessageTexts[] = {
     {KN_ERR_SETID_REJECTED, "the -SETID argument was rejected", nullptr},
     {KN_MSG_ENCODER_HELP_FAILED, "%s: no help available for this encoder", nullptr},
     {KN_ERR_NO_AUTO_ENCODER, "%s: no encoder for this output type (name one with -ENC)", nullptr},
-    {KN_ERR_SHOW_PARAMS, "the encoder shows its parameters", nullptr},
+    {KN_ERR_SHOW_PARAMS, "the encoder's parameters are", nullptr},
     {KN_RESULT_NOT_EXECUTABLE, "cannot be executed", nullptr},
     {KN_RESULT_STOPPED, "stopped", nullptr},
     {KN_RESULT_FAILED, "failed", nullptr},
     {KN_RESULT_DONE, "done", nullptr},
-    {KN_ERR_WRITE_JOBS, "cannot write the job file or the batch file", nullptr},
+    {KN_ERR_WRITE_JOBS, "%s: cannot write the job file or the batch file",
+     "cannot write the job file or the batch file"},
     {KN_RESULT_NO_RECORD, "no command to run", nullptr},
     {KN_ERR_TAG_LIBRARY_LOAD, "%s: cannot load the ID tag plug-in", nullptr},
     {KN_ERR_TAG_LIBRARY_EXPORT, "%s: not an ID tag plug-in (no zorvGetTagModule, or no table)",
@@ -161,7 +162,9 @@ const char *const kUsageText =
     "Usage: kernova -I <input> -O <output> [-ENC <encoder>] [-ENCPARAM <parameters>] [keys]\n"
     "       kernova -LISTENC | -LISTDEC\n"
     "       kernova -HELP <key without dash, e.g. CPU> | -HELPENC <encoder>\n"
-    "       kernova -I <file> -SHOWID | -I <file> -SETID <version>: <field=text>...\n"
+    "       kernova -I <file> -SHOWID | -I <file> -SETID [safe] <version>: <field=text>...\n"
     "       kernova -I <input> -O <output> -CREATEBATCH <batch file> | -BATCH <batch file>\n"
     "       kernova -I <file> -PLAY\n"
-    "Paths with blanks need the shell's quotes: -I \"my folder/*.wav\".\n";
+    "Paths with blanks need the shell's quotes: -I \"my folder/*.wav\".\n"
+    "-SETID replaces the file's whole tag (the cover and every field not given are lost);\n"
+    "-SETID safe changes only the fields given.\n";

@@ -125,7 +125,9 @@ int RunBatchFiles(const char *name) {
     char *folder = BatchFolder(name);
     char *pattern = nullptr;
     AssignString(name, &pattern);
-    AddIfNoExtension(&pattern, kBatchExtension, nullptr);
+    // A file of the name as given is run as it is (-CREATEBATCH writes the name unchanged).
+    if (platform::GetFileKind(name) != platform::FileKind::Regular)
+        AddIfNoExtension(&pattern, kBatchExtension, nullptr);
     std::vector<platform::FindEntry> entries;
     int result;
     if (pattern && platform::FindFiles(pattern, entries)) {

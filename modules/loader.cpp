@@ -174,6 +174,21 @@ bool HasFolderPart(const char *name) {
     return hasFolder;
 }
 
+// The file of the name, its letters matched without regard to ASCII case as the Windows file
+// system does, so "-ENC FLAC" finds flac.so everywhere; empty when there is none.
+std::string FindWithoutCase(const std::string &candidate) {
+    if (platform::FileExists(candidate.c_str()))
+        return candidate;
+    const std::size_t folderEnd = candidate.rfind(platform::kPathSeparator);
+    const std::string folder =
+        folderEnd == std::string::npos ? std::string() : candidate.substr(0, folderEnd + 1);
+    std::vector<platform::FindEntry> entries;
+    if (candidate.find_first_of("*?", folder.size()) != std::string::npos ||
+        !platform::FindFiles(candidate, entries))
+        return std::string();
+    return folder + entries.front().name;
+}
+
 // Tries base folder + sub-folder + name + library suffix (or the name itself when it has a
 // folder part); on success the candidate becomes *fullName.
 int FindModuleIn(const char *baseFolder, const char *subFolder, const char *name, char **fullName) {
@@ -187,9 +202,10 @@ int FindModuleIn(const char *baseFolder, const char *subFolder, const char *name
             return 0;
         candidate = std::string(baseFolder) + subFolder + name + platform::kLibrarySuffix;
     }
-    if (!platform::FileExists(candidate.c_str()))
+    const std::string found = FindWithoutCase(candidate);
+    if (found.empty())
         return 0;
-    AssignString(candidate.c_str(), fullName);
+    AssignString(found.c_str(), fullName);
     return 1;
 }
 

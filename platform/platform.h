@@ -36,6 +36,12 @@ bool DeleteFile(const char *path);
 bool FileExists(const char *path);
 // Same file after resolving names and links (both must exist).
 bool IsSameFile(const char *a, const char *b);
+// True when this user may create files in the folder.
+bool IsFolderWritable(const char *path);
+// The user's own folder for the program's working files, without a trailing separator:
+// $XDG_STATE_HOME/kernova, else ~/.local/state/kernova (Windows: %LOCALAPPDATA%\Kernova);
+// empty when the system names none. The folder may not exist yet.
+std::string GetUserStateFolder();
 
 struct FindEntry {
     std::string name; // entry name without folder

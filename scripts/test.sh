@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds and runs every test in three builds: plain (build/), AddressSanitizer with
 # UndefinedBehaviorSanitizer (build-asan/), and ThreadSanitizer for the engine's threads
-# (build-tsan/, the engine and end-to-end tests); then the Windows builds under Wine.
+# (build-tsan/, the engine and end-to-end tests); the install and the Debian package
+# (scripts/test-install.sh); then the Windows builds under Wine.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -9,6 +10,8 @@ JOBS=$(nproc)
 
 sh scripts/build.sh build
 (cd build && ctest --output-on-failure -j "$JOBS")
+# The installed program and the Debian package, used by a user who may not write to them.
+sh scripts/test-install.sh build
 
 sh scripts/build.sh build-asan -DKERNOVA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$JOBS")

@@ -18,7 +18,7 @@ enum KernovaMessageCode {
     KN_ERR_ENCODE = 9,              /* onError: output name */
     KN_ERR_ENCODER_INVALID = 10,    /* onError: encoder name */
     KN_RESULT_CONVERTER_START = 12, /* job result */
-    KN_ERR_NO_SOURCE = 13,          /* onError: 0 */
+    KN_ERR_NO_SOURCE = 13,          /* onError: the -I pattern that found nothing */
     KN_MSG_CPU_PRIORITY = 14,       /* onMessage: level name */
     KN_MSG_SOURCE_DELETED = 15,     /* onMessage: input name */
     KN_ERR_OUTPUT_COLLISION = 16, /* onError: the output name that two jobs of one command share */
@@ -92,7 +92,7 @@ enum KernovaMessageCode {
     KN_RESULT_STOPPED = 94,
     KN_RESULT_FAILED = 95,
     KN_RESULT_DONE = 97,
-    KN_ERR_WRITE_JOBS = 98, /* onError: 0 */
+    KN_ERR_WRITE_JOBS = 98, /* onError: the job or batch file name */
     KN_RESULT_NO_RECORD = 99,
     KN_ERR_TAG_LIBRARY_LOAD = 101,   /* onError: library path */
     KN_ERR_TAG_LIBRARY_EXPORT = 102, /* onError: library path; also for an entry giving no table */

@@ -93,6 +93,21 @@ bool IsSameFile(const char *a, const char *b) {
     return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
 }
 
+bool IsFolderWritable(const char *path) {
+    return path != nullptr && access(path, W_OK | X_OK) == 0;
+}
+
+std::string GetUserStateFolder() {
+    // Relative values are to be ignored, as the XDG base directory rules say.
+    const char *state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/')
+        return std::string(state) + "/kernova";
+    const char *home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return std::string(home) + "/.local/state/kernova";
+    return std::string();
+}
+
 bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries) {
     entries.clear();
     size_t p = pattern.rfind(kPathSeparator);

@@ -86,6 +86,30 @@ bool IsSameFile(const char *a, const char *b) {
            infoA.nFileIndexLow == infoB.nFileIndexLow;
 }
 
+// A probe file is the only sure test: folder attributes and ACLs do not tell.
+bool IsFolderWritable(const char *path) {
+    if (path == nullptr)
+        return false;
+    std::string probe = path;
+    if (!probe.empty() && probe.back() != '\\' && probe.back() != '/')
+        probe += '\\';
+    probe += "kernova-" + std::to_string(GetCurrentProcessId()) + ".probe";
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+std::string GetUserStateFolder() {
+    char buffer[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("LOCALAPPDATA", buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer)
+        return std::string();
+    return std::string(buffer, length) + "\\Kernova";
+}
+
 bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries) {
     entries.clear();
     WIN32_FIND_DATAA found;

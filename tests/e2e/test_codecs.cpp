@@ -36,14 +36,6 @@ bool Contains(const std::vector<std::string> &lines, const std::string &line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// Position of the first line that starts with `prefix`, or -1.
-long FindLine(const std::vector<std::string> &lines, const std::string &prefix) {
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].rfind(prefix, 0) == 0)
-            return static_cast<long>(i);
-    return -1;
-}
-
 const char *const kDecoders[] = {"wave", "flac", "mp3", "vorbis", "opus", "sndfile"};
 const char *const kEncoders[] = {"wave", "flac", "mp3", "vorbis", "opus"};
 
@@ -325,43 +317,33 @@ TEST_F(CodecE2E, EveryTestSetOfEveryEncoderDecodesCleanly) {
 struct FixFreqCase {
     const char *mode;
     int fileRate;
-    const char *firstError;    // the first "E" line after the output opened
-    bool reportsNewParameters; // 81 then 203 with "f:<fileRate>"
+    std::string notice; // the one line on stderr: a notice, the job succeeds
 };
 
 TEST_F(CodecE2E, FixFreqModesDecideTheMp3Rate) {
     // 48000 is of the 8000 family, 22050 of the 11025 family: every mode sees a family change.
+    const std::string changed =
+        "kernova: notice: the sample rate does not suit the encoder; its parameters are now: ";
     const FixFreqCase cases[] = {
-        {"0", 22050, "E 82 48000 -> 22050", false},
-        {"1", 16000, "E 81", true}, // the neighbour of 22050 downwards, as the source is higher
-        {"2", 48000, "E 81", true},
-        {"3", 48000, "E 81", true},
+        {"0", 22050,
+         "kernova: notice: sample rates 48000 -> 22050 belong to different families (-FIXFREQ 1, "
+         "2 or 3 fixes this)"},
+        // The neighbour of 22050 downwards, as the source is higher.
+        {"1", 16000, changed + "m:vbr v:2 q:3 f:16000"},
+        {"2", 48000, changed + "m:vbr v:2 q:3 f:48000"},
+        {"3", 48000, changed + "m:vbr v:2 q:3 f:48000"},
     };
     Generate("in/48k.wav", 48000, 2, 16, 1);
     for (const FixFreqCase &c : cases) {
         SCOPED_TRACE(std::string("mode ") + c.mode);
         const std::string output = std::string("out/fix") + c.mode + ".mp3";
-        RunResult result = box.Probe(
-            {"-I in/48k.wav -O " + output + " -ENC mp3 -ENCPARAM f:22050 -FIXFREQ " + c.mode});
-        const std::vector<std::string> lines = SplitLines(result.out);
-        EXPECT_TRUE(Contains(lines, "R 1 last=97")) << result.out;
+        RunResult result = box.Run({"-I", NativePath("in/48k.wav"), "-O", NativePath(output),
+                                    "-ENC", "mp3", "-ENCPARAM", "f:22050", "-FIXFREQ", c.mode});
+        EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+        EXPECT_EQ(result.err, c.notice + "\n");
         EXPECT_EQ(Probe(output, "sample_rate"), std::to_string(c.fileRate));
         std::string complaints;
         EXPECT_TRUE(DecodesCleanly(output, complaints)) << complaints;
-        const long first = FindLine(lines, "E ");
-        if (first < 0) {
-            ADD_FAILURE() << "no rate message\n" << result.out;
-            continue;
-        }
-        EXPECT_EQ(lines[first], c.firstError) << result.out;
-        if (c.reportsNewParameters) {
-            ASSERT_LT(first + 1, static_cast<long>(lines.size())) << result.out;
-            EXPECT_EQ(lines[first + 1].rfind("M 203 ", 0), 0u) << result.out;
-            EXPECT_NE(lines[first + 1].find("f:" + std::to_string(c.fileRate)), std::string::npos)
-                << result.out;
-        } else {
-            EXPECT_EQ(FindLine(lines, "E 81"), -1) << result.out;
-        }
     }
 }
 

@@ -236,6 +236,7 @@ TEST_F(EngineTest, DecoderNamedWithDecIsUsedElseTheDefaultChoice) {
     const Case cases[] = {
         {"a -DEC name that exists is loaded whatever its extensions", "pcm_other", "pcm_other",
          "pcm_other"},
+        {"a -DEC name is found without regard to case", "PCM_Other", "PCM_Other", "pcm_other"},
         {"an unknown -DEC name falls back", "nosuch", "default", "pcm_decoder"},
         {"a leading colon stays part of the name", ":pcm_other", "default", "pcm_decoder"},
     };

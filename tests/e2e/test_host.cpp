@@ -85,7 +85,7 @@ TEST_F(HostTest, PrintsWhatTheCoreAndTheMessageTableSay) {
          DebugListing({"-I", "my folder/*.wav", "-O", "out/*.flac", "-DEBUG"}) +
              DebugJobLine("|-I| |my folder/*.wav| |-O| |out/*.flac| |-ENC| |AUTO| |-DEBUG|") +
              "Error...\n",
-         "kernova: error: no source file found\n",
+         "kernova: error: my folder/*.wav: no source file found\n",
          1},
         {"no quotes are added around a parameter text that holds quotes and blanks",
          {"-I", "a.wav", "-O", "b.wav", "-ENCPARAM", "t:\"a b\"  c", "-DEBUG"},
@@ -93,7 +93,7 @@ TEST_F(HostTest, PrintsWhatTheCoreAndTheMessageTableSay) {
              DebugJobLine("|-I| |a.wav| |-O| |b.wav| |-ENC| |AUTO| |-ENCPARAM| |t:\"a b\" c| "
                           "|-DEBUG|") +
              "Error...\n",
-         "kernova: error: no source file found\n",
+         "kernova: error: " + WorkFolder() + NativePath("/a.wav: no source file found\n"),
          1},
         {"input without output", {"-I", "a.wav"}, kMissingKeys + kMissingKeys, "", 1},
         {"a key error other than an unknown key shows no usage",

@@ -176,6 +176,7 @@ TEST_F(InfoTest, EncoderHelpComesFromTheEncoder) {
     };
     const Case cases[] = {
         {"-HELPENC test_encoder", "q:<0..9> quality\n"},
+        {"-HELPENC TEST_Encoder", "q:<0..9> quality\n"},
         {"-HELPENC nothing", "E 2 nothing\nM 88 nothing\n"},
         {"-HELPENC broken", "E 10 broken\nM 88 broken\n"},
     };

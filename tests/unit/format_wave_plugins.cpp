@@ -497,8 +497,8 @@ TEST_F(WavePlugins, DecoderRefusesWhatItCannotRead) {
         {"ADPCM", MakeWav(cd, samples, {.tag = 2}), KN_ERR_WAVE_ENCODING},
         {"A-law", MakeWav(cd, samples, {.tag = 6, .fmtBits = 8}), KN_ERR_WAVE_ENCODING},
         {"12-bit PCM", MakeWav(cd, samples, {.fmtBits = 12, .blockAlignDelta = 0}),
-         KN_ERR_WAVE_ENCODING},
-        {"9 channels", MakeWav(cd, samples, {.fmtChannels = 9}), KN_ERR_WAVE_ENCODING},
+         KN_ERR_DECODER_ENCODING},
+        {"9 channels", MakeWav(cd, samples, {.fmtChannels = 9}), KN_ERR_DECODER_ENCODING},
     };
     const Plugins &plugins = Loaded();
     for (const Case &c : cases) {

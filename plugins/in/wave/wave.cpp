@@ -84,8 +84,9 @@ int ParseFormat(const uint8_t *body, uint32_t size, WaveInfo &info) {
         return KN_ERR_WAVE_ENCODING;
     if (info.channels == 0 || info.rate == 0 || info.rate > INT_MAX)
         return KN_ERR_WAVE_DAMAGED;
+    // PCM of another sample size or too many channels is PCM still: not a WAV encoding matter.
     if (!IsSupportedBits(info.bits) || info.channels > knplugin::kMaxChannels)
-        return KN_ERR_WAVE_ENCODING;
+        return KN_ERR_DECODER_ENCODING;
     return blockAlign == info.FrameBytes() ? 0 : KN_ERR_WAVE_DAMAGED;
 }
 
