@@ -36,6 +36,14 @@ bool Contains(const std::vector<std::string> &lines, const std::string &line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+// Position of the first line that starts with `prefix`, or -1.
+long FindLine(const std::vector<std::string> &lines, const std::string &prefix) {
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].rfind(prefix, 0) == 0)
+            return static_cast<long>(i);
+    return -1;
+}
+
 const char *const kDecoders[] = {"wave", "flac", "mp3", "vorbis", "opus", "sndfile"};
 const char *const kEncoders[] = {"wave", "flac", "mp3", "vorbis", "opus"};
 
