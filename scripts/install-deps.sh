@@ -10,6 +10,10 @@ PACKAGES="$PACKAGES libmp3lame-dev libogg-dev libopus-dev libopusenc-dev"
 PACKAGES="$PACKAGES libpulse-dev pulseaudio pulseaudio-utils"
 # The command-line tools that bench/bench_codecs.sh measures the codec paths against.
 PACKAGES="$PACKAGES mpg123"
+# The FFmpeg decoder and the AAC/ALAC encoders (libavformat, libavcodec, libswresample), the
+# WavPack encoder; their tests make files with wavpack and mpcenc and read tags with mutagen.
+PACKAGES="$PACKAGES libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libwavpack-dev"
+PACKAGES="$PACKAGES wavpack musepack-tools python3-mutagen"
 missing=""
 for p in $PACKAGES; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
