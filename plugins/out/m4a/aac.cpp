@@ -62,6 +62,8 @@ const knplugin::EncoderTraits kTraits = {
     0x41414320, // "AAC "
     {kKeys, kKeyCount},
     -1,
+    -1,
+    -1,
     knplugin::kMaxSurroundChannels,
     KN_ERR_ENCODER_INPUT,
     "aac - AAC encoder in MPEG-4 files (libavcodec)\n"
@@ -78,6 +80,7 @@ const knplugin::EncoderTraits kTraits = {
     static_cast<int>(std::size(tests)),
     Settle,
     Describe,
+    nullptr,
     Start,
 };
 

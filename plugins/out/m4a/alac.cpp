@@ -44,10 +44,11 @@ std::string Describe(const ParamValues &values) {
     return text + ", depth of the input";
 }
 
+knplugin::PcmShape OutputShape(const ParamValues &values, const knplugin::PcmShape &input);
+
 int Start(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
           std::unique_ptr<knplugin::EncoderSession> &session) {
-    int bits = params.Has(kBits) ? params.Get(kBits) : DefaultDepth(format.wBitsPerSample);
-    knplugin::M4aSettings settings = {"alac", bits, 0, 0, params.Get(kLevel)};
+    knplugin::M4aSettings settings = {"alac", format.wBitsPerSample, 0, 0, params.Get(kLevel)};
     return knplugin::StartM4a(outputName, format, settings, session);
 }
 
@@ -65,6 +66,8 @@ const knplugin::EncoderTraits kTraits = {
     0x414C4143, // "ALAC"
     {kKeys, kKeyCount},
     -1,
+    kBits,
+    -1,
     knplugin::kMaxSurroundChannels,
     KN_ERR_ENCODER_INPUT,
     "alac - Apple Lossless encoder in MPEG-4 files (libavcodec)\n"
@@ -72,8 +75,8 @@ const knplugin::EncoderTraits kTraits = {
     "  l:<0..2>   compression level: 0 stores the samples uncompressed, 2 compresses\n"
     "             best\n"
     "  b:<16|24>  sample depth of the file; default the input's, with 8-bit input\n"
-    "             stored as 16 bits and 32-bit input as 24 bits; a lower depth drops\n"
-    "             the low bits\n"
+    "             stored as 16 bits and 32-bit input as 24 bits; a lower depth gets\n"
+    "             TPDF dither unless the samples already fit\n"
     "Takes 1 to 8 channels; the file keeps the input's rate and channels. The aac\n"
     "encoder writes .m4a files too: name this one with -ENC alac.\n"
     "Example: -ENC alac -ENCPARAM b:24\n",
@@ -81,8 +84,16 @@ const knplugin::EncoderTraits kTraits = {
     static_cast<int>(std::size(tests)),
     Settle,
     Describe,
+    OutputShape,
     Start,
 };
+
+knplugin::PcmShape OutputShape(const ParamValues &values, const knplugin::PcmShape &input) {
+    knplugin::PcmShape shape = knplugin::ShapeFromKeys(kTraits, values, input);
+    if (!values.Has(kBits))
+        shape.bits = DefaultDepth(input.bits);
+    return shape;
+}
 
 } // namespace
 
