@@ -2,7 +2,8 @@
  * Kernova's own decoders: a library exports `QZconvInputModAddr`, returning an In_Module
  * (see winamp.h), and optionally `QZconvInputModAddrEx`, returning the extension table
  * below. The core looks up the extension table only when the library has no
- * `winampGetInModule2` export.
+ * `winampGetInModule2` export. A decoder may also export `QZconvInputErrorText`, the detail of
+ * its last error code ("found 52920 of 441000 samples"), or null when it has none.
  */
 #ifndef KERNOVA_DECODER_H
 #define KERNOVA_DECODER_H
@@ -23,6 +24,7 @@ typedef struct InputModuleEx {
 
 typedef In_Module *(*QZconvInputModAddrFunc)(void);
 typedef InputModuleEx *(*QZconvInputModAddrExFunc)(void);
+typedef const char *(*QZconvInputErrorTextFunc)(void);
 
 #ifdef __cplusplus
 }

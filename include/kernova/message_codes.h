@@ -47,6 +47,7 @@ enum KernovaMessageCode {
     KN_ERR_VORBIS_NOT_VORBIS = 35, /* not an Ogg Vorbis file, or its headers are damaged */
     KN_ERR_OPUS_NOT_OPUS = 36,     /* not an Ogg Opus file, or its headers are damaged */
     KN_ERR_SNDFILE_UNKNOWN = 37,   /* not an AIFF, CAF, W64 or RF64 file that libsndfile reads */
+    KN_ERR_DECODER_TRUNCATED = 38, /* the file ends before its stated length: decoded up to there */
     /* Encoders' Open results (onError: output name). */
     KN_ERR_ENCODER_INPUT = 40,      /* the encoder cannot take this PCM (channels, depth or rate) */
     KN_ERR_ENCODER_SETUP = 41,      /* the codec refused the settings for this input */

@@ -1,7 +1,8 @@
 // ffmpeg: Kernova's decoder for the formats that have no decoder of their own here, on FFmpeg's
 // libraries (see ffmpeg_stream.h for the PCM it gives). Lossless sources come out sample for
-// sample as FFmpeg decodes them; a damaged stream is decoded around the damage and a cut one up
-// to its end, and both end with KN_ERR_DECODER_DAMAGED.
+// sample as FFmpeg decodes them; a damaged stream is decoded around the damage and ends with
+// KN_ERR_DECODER_DAMAGED, a cut one up to its end and ends with KN_ERR_DECODER_TRUNCATED, whose
+// detail QZconvInputErrorText gives.
 #include "kernova/decoder.h"
 #include "plugins/common/decoder_shell.h"
 #include "plugins/in/ffmpeg/ffmpeg_stream.h"
@@ -31,4 +32,8 @@ KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
 
 KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
     return knplugin::GetDecoderModuleEx();
+}
+
+KERNOVA_EXPORT const char *QZconvInputErrorText() {
+    return knplugin::FfmpegErrorText();
 }
