@@ -119,17 +119,4 @@ TEST_F(WaveConvertE2E, DepthParameterWidensSixteenBitSamples) {
     EXPECT_TRUE(wide == shifted) << "samples are not the 16-bit ones shifted";
 }
 
-TEST_F(WaveConvertE2E, FloatWaveIsRefusedAndLeavesNoOutput) {
-    Generate("in/float.wav", 44100, 2, 32, 0.5, "floating-point");
-    RunResult result = box.Run({"-I", "in/float.wav", "-O", "out/float.wav"});
-    EXPECT_NE(result.exitCode, 0) << result.out << result.err;
-    EXPECT_FALSE(box.Exists("out/float.wav"));
-    // The decoder's own code for an unsupported encoding reaches the host.
-    RunResult probed = box.Probe({"-I in/float.wav -O out/float.wav"});
-    const std::vector<std::string> lines = SplitLines(probed.out);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "E 19"), lines.end()) << probed.out;
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "R 1 last=95"), lines.end()) << probed.out;
-    EXPECT_FALSE(box.Exists("out/float.wav"));
-}
-
 } // namespace
