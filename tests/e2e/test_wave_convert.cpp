@@ -2,7 +2,6 @@
 // through the program and must come out with its samples intact.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
