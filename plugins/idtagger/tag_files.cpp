@@ -219,6 +219,17 @@ constexpr const char *kApePictureKeys[kLastPictureType + 1] = {
     "Cover Art (Publisher Logotype)",
 };
 
+// An APEv2 picture names a file before its image, from which readers (FFmpeg among them) take
+// the image's type; a picture without a description gets "cover.<type>".
+TagLib::String ApePictureName(const Picture &picture) {
+    if (!picture.description.isEmpty())
+        return picture.description;
+    const TagLib::String mime =
+        picture.mimeType.isEmpty() ? SniffMimeType(picture.data) : picture.mimeType;
+    const int slash = mime.find("/");
+    return "cover." + (slash < 0 ? TagLib::String("jpg") : mime.substr(slash + 1));
+}
+
 // ---- reading
 
 void ReadV1(const TagLib::ID3v1::Tag *tag, FileTags &tags) {
@@ -333,9 +344,11 @@ void ReadApePictures(const TagLib::APE::Tag *tag, TagContent &content) {
             continue;
         Picture picture;
         picture.type = type;
-        picture.description = TagLib::String(value.mid(0, zero), TagLib::String::UTF8);
         picture.data = value.mid(zero + 1);
         picture.mimeType = SniffMimeType(picture.data);
+        picture.description = TagLib::String(value.mid(0, zero), TagLib::String::UTF8);
+        if (picture.description == ApePictureName(Picture{picture.mimeType, 0, "", picture.data}))
+            picture.description = TagLib::String();
         content.pictures.push_back(picture);
     }
 }
@@ -495,7 +508,7 @@ template <typename File> bool SaveApe(TagLib::IOStream &stream, const TagContent
     for (const char *key : kApePictureKeys)
         tag->removeItem(key);
     for (const Picture &picture : content.pictures) {
-        TagLib::ByteVector value = picture.description.data(TagLib::String::UTF8);
+        TagLib::ByteVector value = ApePictureName(picture).data(TagLib::String::UTF8);
         value.append('\0');
         value.append(picture.data);
         const char *key = kApePictureKeys[KnownPictureType(picture.type)];
