@@ -211,13 +211,13 @@ class Decoders : public ::testing::Test {
 TEST_F(Decoders, TablesAnswerAsTheCoreExpects) {
     struct Case {
         const char *name;
-        std::string extensions; // the whole list with its closing empty text
+        std::string extensions; // the whole list with its closing empty text (alone: no extension)
     } cases[] = {
         {"flac", std::string("FLAC\0FLAC files\0\0", 17)},
         {"mp3", std::string("MP3;MP2;MP1\0MPEG audio\0\0", 24)},
         // The ffmpeg decoder takes Ogg: these two are there for -DEC.
-        {"vorbis", std::string("\0\0", 2)},
-        {"opus", std::string("\0\0", 2)},
+        {"vorbis", std::string("\0", 1)},
+        {"opus", std::string("\0", 1)},
         {"sndfile", std::string("AIF;AIFF;AIFC\0AIFF files\0CAF\0Core Audio files\0W64\0"
                                 "Sony Wave64 files\0RF64\0RF64 files\0\0",
                                 82)},
