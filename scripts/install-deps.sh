@@ -12,6 +12,10 @@ PACKAGES="$PACKAGES libsoxr-dev"
 PACKAGES="$PACKAGES libpulse-dev pulseaudio pulseaudio-utils"
 # The command-line tools that bench/bench_codecs.sh measures the codec paths against.
 PACKAGES="$PACKAGES mpg123"
+# The FFmpeg decoder and the AAC/ALAC encoders (libavformat, libavcodec, libswresample), the
+# WavPack encoder; their tests make files with wavpack and mpcenc and read tags with mutagen.
+PACKAGES="$PACKAGES libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libwavpack-dev"
+PACKAGES="$PACKAGES wavpack musepack-tools python3-mutagen"
 # bench/bench_resample.sh counts instructions with callgrind.
 PACKAGES="$PACKAGES valgrind"
 missing=""

@@ -97,12 +97,17 @@ enum KernovaMessageCode {
     KN_ERR_TAG_LIBRARY_LOAD = 101,   /* onError: library path */
     KN_ERR_TAG_LIBRARY_EXPORT = 102, /* onError: library path; also for an entry giving no table */
     KN_ERR_TAG_LIBRARY_SLOTS = 103,  /* onError: "<library path>: <names of the empty slots>" */
-    KN_MSG_INPUT = 201,              /* onMessage: input name */
-    KN_MSG_OUTPUT = 202,             /* onMessage: output name */
-    KN_MSG_ENCODER_PARAMS = 203,     /* onMessage: parameter text or "default settings" */
-    KN_MSG_ENCODER = 204,            /* onMessage: encoder name */
-    KN_MSG_NEXT_PASS = 205,          /* onMessage: 0 */
-    KN_MSG_DECODER = 206,            /* onMessage: -DEC name or "default" */
+    /* The ffmpeg decoder's GetLastErrorCode (onError: 0). */
+    KN_ERR_FFMPEG_UNKNOWN = 110,       /* not a file that FFmpeg reads, or its header is damaged */
+    KN_ERR_FFMPEG_NO_AUDIO = 111,      /* the file holds no audio stream */
+    KN_ERR_FFMPEG_NO_DECODER = 112,    /* FFmpeg cannot decode the audio codec of the file */
+    KN_ERR_FFMPEG_FORMAT_CHANGE = 113, /* the audio changes its sample rate or channels midway */
+    KN_MSG_INPUT = 201,                /* onMessage: input name */
+    KN_MSG_OUTPUT = 202,               /* onMessage: output name */
+    KN_MSG_ENCODER_PARAMS = 203,       /* onMessage: parameter text or "default settings" */
+    KN_MSG_ENCODER = 204,              /* onMessage: encoder name */
+    KN_MSG_NEXT_PASS = 205,            /* onMessage: 0 */
+    KN_MSG_DECODER = 206,              /* onMessage: -DEC name or "default" */
 };
 
 /* The write error code (22 to 29) for an errno value of a failed write, create, seek or close;

@@ -44,7 +44,7 @@ long FindLine(const std::vector<std::string> &lines, const std::string &prefix) 
     return -1;
 }
 
-const char *const kDecoders[] = {"wave", "flac", "mp3", "vorbis", "opus", "sndfile"};
+const char *const kDecoders[] = {"wave", "flac", "mp3", "vorbis", "opus", "sndfile", "ffmpeg"};
 const char *const kEncoders[] = {"wave", "flac", "mp3", "vorbis", "opus"};
 
 class CodecE2E : public ::testing::Test {
@@ -375,8 +375,8 @@ TEST_F(CodecE2E, UnreadableInputsFailWithTheirCodes) {
     const DamagedCase cases[] = {
         {"garbage MP3", "bad/garbage.mp3", "out/garbage.wav", "E 34"},
         {"garbage FLAC", "bad/garbage.flac", "out/garbage.wav", "E 33"},
-        {"empty Ogg", "bad/empty.ogg", "out/empty.wav", "E 35"},
-        {"empty Opus", "bad/empty.opus", "out/empty.wav", "E 36"},
+        {"empty Ogg", "bad/empty.ogg", "out/empty.wav", "E 110"},
+        {"empty Opus", "bad/empty.opus", "out/empty.wav", "E 110"},
     };
     for (const DamagedCase &c : cases) {
         SCOPED_TRACE(c.name);

@@ -2,7 +2,6 @@
 // through the program and must come out with its samples intact.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -117,20 +116,6 @@ TEST_F(WaveConvertE2E, DepthParameterWidensSixteenBitSamples) {
     for (size_t i = 0; i + 1 < narrow.size(); i += 2)
         shifted += std::string(1, '\0') + narrow.substr(i, 2);
     EXPECT_TRUE(wide == shifted) << "samples are not the 16-bit ones shifted";
-}
-
-TEST_F(WaveConvertE2E, FloatWaveIsRefusedAndLeavesNoOutput) {
-    Generate("in/float.wav", 44100, 2, 32, 0.5, "floating-point");
-    RunResult result = box.Run({"-I", "in/float.wav", "-O", "out/float.wav"});
-    EXPECT_NE(result.exitCode, 0) << result.out << result.err;
-    EXPECT_FALSE(box.Exists("out/float.wav"));
-    // The decoder's own code for an unsupported encoding reaches the host.
-    RunResult probed = box.Probe({"-I in/float.wav -O out/float.wav"});
-    const std::vector<std::string> lines = SplitLines(probed.out);
-    const std::string named = "E 19 in/float.wav";
-    EXPECT_NE(std::find(lines.begin(), lines.end(), named), lines.end()) << probed.out;
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "R 1 last=95"), lines.end()) << probed.out;
-    EXPECT_FALSE(box.Exists("out/float.wav"));
 }
 
 } // namespace

@@ -491,13 +491,9 @@ TEST_F(WavePlugins, DecoderRefusesWhatItCannotRead) {
         {"data before fmt", MakeWav(cd, samples, {.dataFirst = true}), KN_ERR_WAVE_DAMAGED},
         {"wrong block align", MakeWav(cd, samples, {.blockAlignDelta = 1}), KN_ERR_WAVE_DAMAGED},
         {"no channels", MakeWav(cd, samples, {.fmtChannels = 0}), KN_ERR_WAVE_DAMAGED},
-        {"float", MakeWav(cd, samples, {.tag = 3, .fmtBits = 32}), KN_ERR_WAVE_ENCODING},
-        {"extensible float", MakeWav(cd, samples, {.tag = 0xFFFE, .subFormat = 3}),
-         KN_ERR_WAVE_ENCODING},
-        {"ADPCM", MakeWav(cd, samples, {.tag = 2}), KN_ERR_WAVE_ENCODING},
-        {"A-law", MakeWav(cd, samples, {.tag = 6, .fmtBits = 8}), KN_ERR_WAVE_ENCODING},
-        {"12-bit PCM", MakeWav(cd, samples, {.fmtBits = 12, .blockAlignDelta = 0}),
-         KN_ERR_DECODER_ENCODING},
+        // Neither this reader nor FFmpeg, which takes the encodings it does not know, reads these.
+        {"unknown encoding", MakeWav(cd, samples, {.tag = 0x7777}), KN_ERR_WAVE_ENCODING},
+        {"float of 16 bits", MakeWav(cd, samples, {.tag = 3}), KN_ERR_WAVE_ENCODING},
         {"9 channels", MakeWav(cd, samples, {.fmtChannels = 9}), KN_ERR_DECODER_ENCODING},
     };
     const Plugins &plugins = Loaded();
