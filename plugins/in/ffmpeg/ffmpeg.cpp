@@ -35,5 +35,5 @@ KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
 }
 
 KERNOVA_EXPORT const char *QZconvInputErrorText() {
-    return knplugin::FfmpegErrorText();
+    return knplugin::GetErrorText();
 }

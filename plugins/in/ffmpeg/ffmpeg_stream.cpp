@@ -13,7 +13,6 @@ extern "C" {
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,17 +24,6 @@ namespace {
 // A stream that ends this many frames (plus a thousandth) before the length that its container
 // states was cut off: lossy codecs may trim a frame or two of priming and padding.
 constexpr int64_t kLengthSlackFrames = 8192;
-
-// The detail of the last truncated file, for QZconvInputErrorText. Written on the decoding
-// thread, read by the core's thread after the end of the decoding.
-std::mutex detailLock;
-std::string detail;
-std::string detailCopy;
-
-void SetDetail(const std::string &text) {
-    std::lock_guard<std::mutex> hold(detailLock);
-    detail = text;
-}
 
 // An Ogg page's header is 27 bytes and a table of up to 255 segment sizes; its body at most
 // 255 * 255 bytes. The last page of a complete stream carries the end-of-stream flag.
@@ -199,19 +187,18 @@ class FfmpegStream final : public DecoderStream {
     int EndCode() const override {
         if (formatChanged)
             return KN_ERR_FFMPEG_FORMAT_CHANGE;
-        if (lengthIsStated &&
-            decodedFrames + kLengthSlackFrames + statedFrames / 1000 < statedFrames) {
-            SetDetail("found " + std::to_string(decodedFrames) + " of " +
-                      std::to_string(statedFrames) + " samples");
-            return KN_ERR_DECODER_TRUNCATED;
-        }
-        if (oggEndMissing) {
-            SetDetail("found " + std::to_string(decodedFrames) +
-                      " samples; the last Ogg page is missing");
-            return KN_ERR_DECODER_TRUNCATED;
-        }
         return damaged ? KN_ERR_DECODER_DAMAGED : 0;
     }
+
+    // The container's length once the decoding fell short of it by more than a lossy codec's
+    // priming and padding; 0 before that, so that the decoder shell takes such a file as whole.
+    uint64_t StatedFrames() const override {
+        bool cut = lengthIsStated &&
+                   decodedFrames + kLengthSlackFrames + statedFrames / 1000 < statedFrames;
+        return cut ? static_cast<uint64_t>(statedFrames) : 0;
+    }
+
+    bool LacksEnd() const override { return oggEndMissing; }
 
   private:
     int OpenDecoder(const AVCodec *decoder, const AVStream &stream) {
@@ -350,18 +337,9 @@ class FfmpegStream final : public DecoderStream {
 
 std::unique_ptr<DecoderStream> OpenFfmpegStream(const char *file, int &error) {
     SilenceFfmpeg();
-    SetDetail("");
     auto stream = std::make_unique<FfmpegStream>();
     error = stream->Open(file);
     return error == 0 ? std::move(stream) : nullptr;
-}
-
-const char *FfmpegErrorText() {
-    std::lock_guard<std::mutex> hold(detailLock);
-    if (detail.empty())
-        return nullptr;
-    detailCopy = detail;
-    return detailCopy.c_str();
 }
 
 } // namespace knplugin

@@ -18,10 +18,6 @@ namespace knplugin {
 // Null with `error` set to a message code when FFmpeg finds no audio it can decode.
 std::unique_ptr<DecoderStream> OpenFfmpegStream(const char *file, int &error);
 
-// The detail of the last file that ended early (KN_ERR_DECODER_TRUNCATED): "found 52920 of
-// 441000 samples"; null when the last file had none. Valid until the next call.
-const char *FfmpegErrorText();
-
 } // namespace knplugin
 
 #endif
