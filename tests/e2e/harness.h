@@ -9,7 +9,8 @@
 struct RunResult {
     int exitCode = -1;
     std::string out;
-    std::string err;
+    std::string err;     // without the summary line
+    std::string summary; // the summary line that ends a run of conversions, without its line end
 };
 
 class Sandbox {
