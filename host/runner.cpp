@@ -20,6 +20,8 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitInterrupted = 130;
 constexpr int kWaitMs = 100;
+// The progress line is drawn again at most this often.
+constexpr uint32_t kProgressIntervalMs = 100;
 constexpr int kNoResult = -1;
 
 // Counted in the signal handler, so a lock-free atomic only.
@@ -150,6 +152,7 @@ class Run {
     std::vector<Worker> workers_;
     int workersStarted_ = 0;
     std::size_t nextToPrint_ = 0;
+    uint32_t progressTick_ = 0; // when the progress line was last drawn
     bool stopping_ = false;
     RunTally tally_;
 };
@@ -337,6 +340,10 @@ void Run::PrintReadyBlocks(bool all) {
 }
 
 void Run::ShowProgress() {
+    const uint32_t now = platform::GetTickCount();
+    if (now - progressTick_ < kProgressIntervalMs)
+        return;
+    progressTick_ = now;
     BatchProgress progress;
     double bytesTotal = 0;
     double bytesDone = 0;

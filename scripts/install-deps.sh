@@ -10,6 +10,8 @@ PACKAGES="$PACKAGES libmp3lame-dev libogg-dev libopus-dev libopusenc-dev"
 PACKAGES="$PACKAGES libpulse-dev pulseaudio pulseaudio-utils"
 # The command-line tools that bench/bench_codecs.sh measures the codec paths against.
 PACKAGES="$PACKAGES mpg123"
+# GNU parallel runs the parts of a split batch in the test of the scale-out form.
+PACKAGES="$PACKAGES parallel"
 missing=""
 for p in $PACKAGES; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -180,4 +181,15 @@ std::vector<std::string> SplitLines(const std::string &text) {
         lines.push_back(line);
     }
     return lines;
+}
+
+std::string ShellQuote(const std::string &text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+bool RunShell(const std::string &command) {
+    return std::system(("sh -c " + ShellQuote(command) + " >/dev/null 2>&1").c_str()) == 0;
 }

@@ -63,5 +63,10 @@ std::string CoreLibraryFile();
 // "out/a.wav" with the system's folder separator.
 std::string NativePath(const std::string &path);
 
+// The text in single quotes for a POSIX shell.
+std::string ShellQuote(const std::string &text);
+// Runs a POSIX shell command with its output thrown away; true when it exits with 0.
+bool RunShell(const std::string &command);
+
 // Lines of a text, without their line ends.
 std::vector<std::string> SplitLines(const std::string &text);

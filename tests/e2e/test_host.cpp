@@ -325,13 +325,6 @@ TEST_F(HostTest, LastJobResultDecidesTheExitStatus) {
         ExpectOutputs(sandbox, c);
 }
 
-std::string ShellQuote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 std::size_t CountOccurrences(const std::string &text, const std::string &word) {
     std::size_t count = 0;
     for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
