@@ -9,6 +9,7 @@
 
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
+#include "convert/safe_output.h"
 #include "core/core.h"
 #include "jobs/jobs.h"
 #include "kernova/message_codes.h"
@@ -134,6 +135,13 @@ void ScanSubFolder(CommandRecord *record, const char *folder, const char *namePa
     FreeString(&childPattern);
 }
 
+// A temporary output that a killed conversion left behind is no source for a wildcard run;
+// named on its own it is taken, so that the user can still convert what it holds.
+bool IsLeftOverOutput(const std::string &name, const char *namePattern) {
+    return std::strpbrk(namePattern ? namePattern : "", "*?") != nullptr &&
+           IsPartialOutputName(name.c_str());
+}
+
 void ScanEntries(CommandRecord *record, const char *pattern, const char *folder,
                  const char *namePattern, const char *mask, JobArrays *arrays, int *count,
                  const char *subFolder, int pass) {
@@ -145,7 +153,7 @@ void ScanEntries(CommandRecord *record, const char *pattern, const char *folder,
     for (const platform::FindEntry &entry : entries) {
         if (entry.isFolder)
             ScanSubFolder(record, folder, namePattern, entry.name, mask, arrays, count, subFolder);
-        if (pass == 0 && !entry.isHidden) {
+        if (pass == 0 && !entry.isHidden && !IsLeftOverOutput(entry.name, namePattern)) {
             char *source = JoinText(folder, entry.name.c_str());
             AddJob(source, mask, subFolder, arrays, count, ForceFor(record));
             FreeString(&source);

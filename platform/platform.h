@@ -52,6 +52,26 @@ bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries);
 // The matching rule of FindFiles, exposed for tests.
 bool MatchesMask(const char *name, const char *mask);
 
+// ---- Output files ----
+// Reasons are errno values (ENOSPC, EACCES, EROFS, ...) on every system.
+
+// What a name stands for, links followed. Device: anything but a regular file or a folder (a
+// device such as /dev/null or NUL, a pipe).
+enum class FileKind { Missing, Regular, Folder, Device };
+FileKind GetFileKind(const char *path);
+// The file that a link (or a chain of links) leads to, so that replacing that file keeps the
+// link; the name itself when it is no link or leads nowhere (Windows: always the name).
+std::string ResolveLinks(const char *path);
+// 0 when the existing file opens for writing (it is opened and closed, not changed), else the
+// reason.
+int CheckWritable(const char *path);
+// Puts the file `from` in the place of `to` in one step: at every moment `to` names the old
+// file or the complete new one, whenever the program ends. The data is not forced to the disk
+// first (that would cost milliseconds per file). The new file takes the permission bits of
+// the file it replaces. 0, or the reason.
+int MoveFileOver(const char *from, const char *to);
+int CurrentProcessId();
+
 // An exclusive advisory lock on a file (created when missing, contents untouched), held until
 // UnlockFile; LockFile waits while another process holds it. Null on failure.
 using FileLockHandle = void *;

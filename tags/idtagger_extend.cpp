@@ -173,12 +173,16 @@ void ShowIdTags(CommandRecord *record) {
 }
 
 int SetIdTags(CommandRecord *record) {
-    TakeCallbackCopies();
     const char *file = record ? TagFileOf(record) : nullptr;
-    if (!file)
+    return SetIdTagsOf(record, file, file);
+}
+
+int SetIdTagsOf(CommandRecord *record, const char *file, const char *shownName) {
+    TakeCallbackCopies();
+    if (!record || !file)
         return KN_RESULT_FAILED;
     if (!CanSetTags() || tagTable->GetTagFileType(file) == 0) {
-        converterState.onMessage(KN_MSG_SETID_FILE, TextArg(file));
+        converterState.onMessage(KN_MSG_SETID_FILE, TextArg(shownName));
         converterState.onError(KN_ERR_SETID_NO_TAGS, 0);
         return KN_RESULT_DONE;
     }
@@ -192,7 +196,7 @@ int SetIdTags(CommandRecord *record) {
         converterState.onError(KN_ERR_SETID_REJECTED, 0);
         return KN_RESULT_FAILED;
     }
-    converterState.onMessage(KN_MSG_SETID_FILE, TextArg(file));
+    converterState.onMessage(KN_MSG_SETID_FILE, TextArg(shownName));
     if (tagTable->WriteTags(file, 1, 1) == 0) {
         converterState.onError(KN_ERR_SETID_WRITE, 0);
         return KN_RESULT_FAILED;

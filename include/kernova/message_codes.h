@@ -5,6 +5,8 @@
 #ifndef KERNOVA_MESSAGE_CODES_H
 #define KERNOVA_MESSAGE_CODES_H
 
+#include <errno.h>
+
 enum KernovaMessageCode {
     KN_MSG_KEY_HELP = 0,            /* onMessage: help text of a key */
     KN_ERR_NO_DECODER = 1,          /* onError: input name */
@@ -26,6 +28,16 @@ enum KernovaMessageCode {
     KN_ERR_WAVE_ENCODING = 19,      /* onError: 0; unsupported WAV encoding (float, ADPCM, ...) */
     KN_ERR_WAVE_FORMAT_CHANGE = 20, /* onError: output name; the rate or channels need mixing */
     KN_ERR_OUTPUT_CREATE = 21,      /* onError: output name; the output file cannot be created */
+    /* Why writing an output failed, the system's reason (onError: output name): sent before 21
+       when the file cannot be created, before 9 when a write or the closing failed. */
+    KN_ERR_WRITE_NO_SPACE = 22,   /* no space left on the device, or the disk quota is used up */
+    KN_ERR_WRITE_READ_ONLY = 23,  /* the file system is mounted read-only */
+    KN_ERR_WRITE_PERMISSION = 24, /* permission denied */
+    KN_ERR_WRITE_TOO_LARGE = 25,  /* the file would pass the largest size allowed */
+    KN_ERR_WRITE_IO = 26,         /* input/output error of the device */
+    KN_ERR_WRITE_NO_FOLDER = 27,  /* a folder of the name is missing or is not a folder */
+    KN_ERR_WRITE_IS_FOLDER = 28,  /* a folder stands under the name */
+    KN_ERR_WRITE_REFUSED = 29,    /* another reason of the system */
     /* The decoders' GetLastErrorCode (onError: 0). */
     KN_ERR_DECODER_OPEN = 30,      /* the input file cannot be opened for reading */
     KN_ERR_DECODER_DAMAGED = 31,   /* damaged or truncated stream: decoded up to the damage */
@@ -84,5 +96,35 @@ enum KernovaMessageCode {
     KN_MSG_NEXT_PASS = 205,          /* onMessage: 0 */
     KN_MSG_DECODER = 206,            /* onMessage: -DEC name or "default" */
 };
+
+/* The write error code (22 to 29) for an errno value of a failed write, create, seek or close;
+   0 for 0. */
+static inline int KernovaWriteErrorCode(int error) {
+    switch (error) {
+    case 0:
+        return 0;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return KN_ERR_WRITE_NO_SPACE;
+    case EROFS:
+        return KN_ERR_WRITE_READ_ONLY;
+    case EACCES:
+    case EPERM:
+        return KN_ERR_WRITE_PERMISSION;
+    case EFBIG:
+        return KN_ERR_WRITE_TOO_LARGE;
+    case EIO:
+        return KN_ERR_WRITE_IO;
+    case ENOENT:
+    case ENOTDIR:
+        return KN_ERR_WRITE_NO_FOLDER;
+    case EISDIR:
+        return KN_ERR_WRITE_IS_FOLDER;
+    default:
+        return KN_ERR_WRITE_REFUSED;
+    }
+}
 
 #endif

@@ -378,12 +378,14 @@ TEST_F(Encoders, TablesDescribeTheEncoders) {
         const char *extension;
         std::vector<const char *> keys; // every key must be in the help text
     } cases[] = {
-        {"flac", "flac", {"l:<0..8>", "b:<16|24>"}},
+        {"flac", "flac", {"l:<0..8>", "b:<16|24>", "c:<1..8>", "f:<rate>"}},
         {"mp3",
          "mp3",
-         {"m:<cbr|abr|vbr>", "b:<kbps>", "v:<0..9>", "q:<0..9>", "f:<rate>", "c:<m|s|j>"}},
-        {"vorbis", "ogg", {"q:<-1..10>", "b:<kbps>"}},
-        {"opus", "opus", {"b:<kbps>", "x:<0..10>", "a:<audio|voip|lowdelay>"}},
+         {"m:<cbr|abr|vbr>", "b:<kbps>", "v:<0..9>", "q:<0..9>", "f:<rate>", "c:<m|s|j|1|2>"}},
+        {"vorbis", "ogg", {"q:<-1..10>", "b:<kbps>", "c:<1..8>", "f:<rate>"}},
+        {"opus",
+         "opus",
+         {"b:<kbps>", "x:<0..10>", "a:<audio|voip|lowdelay>", "c:<1..8>", "f:<rate>"}},
     };
     for (const Case &c : cases) {
         EncoderTable *encoder = LoadEncoder(c.name);
@@ -602,47 +604,59 @@ INSTANTIATE_TEST_SUITE_P(AllFormats, FlacRoundTrip, ::testing::ValuesIn(AllLossl
                                     std::to_string(info.param.rate);
                          });
 
+// A wider depth and samples that already fit come through bit for bit; a narrower depth is
+// dithered: within one and a half LSB of the exact value and without the half-LSB bias that
+// dropping the low bits leaves.
 TEST_F(Encoders, FlacChangesTheDepthAsAsked) {
     RequirePrograms({"ffmpeg"});
     struct Case {
         const char *params;
         uint16_t inputBits;
         int outputBits;
+        bool fits; // the input's low bits are zero
     } cases[] = {
-        {"", 8, 16},      // widened without loss
-        {"", 32, 24},     // the low byte dropped
-        {"b:16", 24, 16}, // the low byte dropped
-        {"b:24", 16, 24}, // widened without loss
-        {"l:0 b:24", 24, 24},
+        {"", 8, 16, true},      {"", 32, 24, false},    {"b:16", 24, 16, false},
+        {"b:16", 24, 16, true}, {"b:24", 16, 24, true}, {"l:0 b:24", 24, 24, false},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::to_string(c.inputBits) + "-bit input, \"" + c.params + "\"");
+        SCOPED_TRACE(std::to_string(c.inputBits) + "-bit input, \"" + c.params + "\"" +
+                     (c.fits ? ", fits" : ""));
         Signal signal{44100, 2, c.inputBits, 10000};
-        std::vector<int64_t> samples =
-            Quantize(Synthesize(2, signal.rate, signal.frames, 0.05), c.inputBits);
+        int shift = c.outputBits - c.inputBits;
+        std::vector<int64_t> samples = Quantize(Synthesize(2, signal.rate, signal.frames, 0.05),
+                                                c.fits && shift < 0 ? c.outputBits : c.inputBits);
+        if (c.fits && shift < 0) {
+            for (int64_t &v : samples)
+                v *= int64_t(1) << -shift;
+        }
         fs::path input = folder / "in.wav";
         WriteFile(input, MakeWav(signal, PcmBytes(samples, c.inputBits)));
         fs::path output = folder / "depth.flac";
         ASSERT_TRUE(EncodeFile("flac", c.params, input, output).finished);
-        std::vector<int64_t> expected;
-        int shift = c.outputBits - c.inputBits;
-        for (int64_t v : samples)
-            expected.push_back(shift >= 0 ? v * (int64_t(1) << shift)
-                                          : static_cast<int64_t>(std::floor(
-                                                static_cast<double>(v) / (int64_t(1) << -shift))));
         fs::path raw = folder / "depth.raw";
-        ASSERT_TRUE(RunCommand("ffmpeg -nostdin -v error -y -i " + Quoted(output) + " -f " +
-                                   (c.outputBits == 16 ? "s16le" : "s32le") + " " + Quoted(raw),
-                               folder / "log"));
         // ffmpeg gives 24-bit FLAC as 32-bit samples with the low byte zero.
+        ASSERT_TRUE(RunCommand("ffmpeg -nostdin -v error -y -i " + Quoted(output) + " -f s32le " +
+                                   Quoted(raw),
+                               folder / "log"));
         std::string decoded = ReadFile(raw);
-        std::string wanted = c.outputBits == 16 ? PcmBytes(expected, 16) : [&] {
-            std::vector<int64_t> top;
-            for (int64_t v : expected)
-                top.push_back(v * 256);
-            return PcmBytes(top, 32);
-        }();
-        EXPECT_TRUE(decoded == wanted) << "decoded samples differ";
+        ASSERT_EQ(decoded.size(), samples.size() * 4);
+        double worst = 0, bias = 0;
+        bool exact = true;
+        for (size_t i = 0; i < samples.size(); i++) {
+            int32_t top = 0;
+            std::memcpy(&top, decoded.data() + 4 * i, 4);
+            double got = top / std::ldexp(1.0, 32 - c.outputBits);
+            double want = static_cast<double>(samples[i]) * std::ldexp(1.0, shift);
+            exact = exact && got == want;
+            worst = std::max(worst, std::abs(got - want));
+            bias += (got - want) / static_cast<double>(samples.size());
+        }
+        if (c.fits || shift >= 0) {
+            EXPECT_TRUE(exact) << "largest difference " << worst << " LSB";
+        } else {
+            EXPECT_LE(worst, 1.5);
+            EXPECT_LT(std::abs(bias), 0.05);
+        }
     }
 }
 
@@ -944,7 +958,12 @@ TEST_F(Encoders, OpenRefusesWhatItCannotEncodeAndLeavesNoFile) {
         WAVEFORMATEX format;
         int result;
     } cases[] = {
-        {"mp3 with 6 channels", "mp3", "", {1, 6, 48000, 576000, 12, 16, 0}, KN_ERR_ENCODER_INPUT},
+        {"mp3 with 9 channels", "mp3", "", {1, 9, 48000, 864000, 18, 16, 0}, KN_ERR_ENCODER_INPUT},
+        {"opus asked to make 5.1 of stereo",
+         "opus",
+         "c:6",
+         {1, 2, 48000, 192000, 4, 16, 0},
+         KN_ERR_ENCODER_INPUT},
         {"flac with 9 channels",
          "flac",
          "",
