@@ -308,7 +308,8 @@ void Run::KillWorkers() {
 }
 
 void Run::PrintBlock(const Job &job) {
-    PrintOut(job.plan.header);
+    if (!options_.quiet)
+        PrintOut(job.plan.header);
     if (job.state == JobState::Skipped) {
         if (!options_.quiet)
             PrintOut(FormatText(kSkippedText, job.plan.output) + "\n");
@@ -334,7 +335,7 @@ void Run::PrintReadyBlocks(bool all) {
         if (ready)
             PrintBlock(job);
     }
-    if (all)
+    if (all && !options_.quiet)
         PrintOut(plan_.trailer);
     std::fflush(stdout);
 }
