@@ -4,14 +4,15 @@
 # shell loop of ffmpeg, at the same settings (FLAC level 5; MP3 VBR -V2 -q3). Each round runs
 # every contender once, one after the other, so that a busy machine slows them alike; the
 # printed ratios are the medians over the rounds. The outputs of --jobs N must be byte for
-# byte those of --jobs 1.
+# byte those of --jobs 1. Last, a second --skip-existing run against the first.
 #
-# Usage: bench/bench_parallel.sh [build folder] [N]   (default: build, 2; needs bin/kernova, the
+# Usage: bench/bench_parallel.sh [build folder] [N]   (default: build, 2; BENCH_FILES=n for
+#        fewer files; needs bin/kernova, the
 #        core, bin/plugins/idtagger.so, the WAV, FLAC and MP3 plug-ins in it, and sox, flac, lame
 #        and ffmpeg on the PATH)
 set -eu
 
-FILES=200
+FILES=${BENCH_FILES:-200}
 SECONDS_EACH=5
 ROUNDS=3
 BUILD=${1:-$(dirname "$0")/../build}
@@ -117,6 +118,29 @@ bench_format() {
     }'
 }
 
+# A second --skip-existing run over finished outputs converts nothing: its time against the
+# first run's (median of the rounds).
+bench_skip() {
+    : >"$SCRATCH/skips"
+    round=0
+    while [ "$round" -lt "$ROUNDS" ]; do
+        first=$(timed "$PROGRAM" --jobs "$JOBS" --skip-existing -I "in/*.wav" -O "out/*.flac")
+        start=$(now_ns)
+        (cd "$SCRATCH" && "$PROGRAM" --jobs "$JOBS" --skip-existing -I "in/*.wav" \
+            -O "out/*.flac" 2>&1 | grep -c "skipped, the output is newer" >"$SCRATCH/skipped")
+        second=$(($(now_ns) - start))
+        if [ "$(cat "$SCRATCH/skipped")" -ne "$FILES" ]; then
+            echo "bench_parallel: the second --skip-existing run did not skip every file" >&2
+            exit 1
+        fi
+        echo "$first $second" >>"$SCRATCH/skips"
+        round=$((round + 1))
+    done
+    r_skip=$(awk '{ print $2 / $1 }' "$SCRATCH/skips" | median)
+    awk -v r="$r_skip" 'BEGIN { printf "flac: second --skip-existing run / first: %.3f (goal < 0.05)\n", r }'
+}
+
 echo "$FILES files of $SECONDS_EACH s, $ROUNDS rounds, median ratios; load: $(uptime | sed 's/.*load/load/')"
 bench_format flac
 bench_format mp3
+bench_skip

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ struct Job {
     bool announcedOutput = false;
     JobLength length;
     int position = 0;
+    int earlierOnOutput = -1; // the job line before it that writes the same output
 };
 
 struct Worker {
@@ -129,7 +131,8 @@ class Run {
   private:
     bool StartWorker();
     void Dispatch();
-    bool IsOutputBusy(const std::string &output) const;
+    bool IsOutputBusy(const Job &job) const;
+    void LinkSharedOutputs();
     void HandleOutput(Worker &worker);
     void HandleFrame(Worker &worker, const std::string &frame);
     void FinishJob(Worker &worker);
@@ -173,12 +176,26 @@ bool Run::StartWorker() {
     return true;
 }
 
-bool Run::IsOutputBusy(const std::string &output) const {
-    if (output.empty())
+// Jobs on one output run one after another in the order of their lines, so that the output
+// ends as a run in one process leaves it.
+bool Run::IsOutputBusy(const Job &job) const {
+    if (job.earlierOnOutput < 0)
         return false;
-    return std::any_of(workers_.begin(), workers_.end(), [&](const Worker &w) {
-        return w.job >= 0 && jobs_[w.job].plan.outputKey == output;
-    });
+    const JobState earlier = jobs_[job.earlierOnOutput].state;
+    return earlier == JobState::Waiting || earlier == JobState::Running;
+}
+
+void Run::LinkSharedOutputs() {
+    std::map<std::string, int> lastOnOutput;
+    for (std::size_t i = 0; i < jobs_.size(); ++i) {
+        if (jobs_[i].plan.outputKey.empty() || jobs_[i].state == JobState::Skipped)
+            continue;
+        auto [entry, added] = lastOnOutput.emplace(jobs_[i].plan.outputKey, static_cast<int>(i));
+        if (!added) {
+            jobs_[i].earlierOnOutput = entry->second;
+            entry->second = static_cast<int>(i);
+        }
+    }
 }
 
 bool Run::HasWaitingJob() const {
@@ -193,7 +210,7 @@ void Run::Dispatch() {
             continue;
         for (std::size_t index : order_) {
             Job &job = jobs_[index];
-            if (job.state != JobState::Waiting || IsOutputBusy(job.plan.outputKey))
+            if (job.state != JobState::Waiting || IsOutputBusy(job))
                 continue;
             if (!platform::WriteChildInput(worker.child, job.plan.line + "\n"))
                 break;
@@ -414,6 +431,7 @@ std::optional<int> Run::Execute(CommandKind kind) {
             order_.push_back(i);
         }
     }
+    LinkSharedOutputs();
     const bool oneAtATime = options_.jobs == 1 || order_.size() <= 1;
     if (oneAtATime && tally_.skipped == 0 && !options_.quiet)
         return std::nullopt;

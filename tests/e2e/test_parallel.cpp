@@ -130,12 +130,22 @@ TEST_F(ParallelTest, WorkersPrintAndWriteWhatOneProcessDoes) {
     MakeSources();
     ASSERT_EQ(
         sandbox.Run({"-I", "in/*.wav", "-O", "out/*.flac", "-CREATEBATCH", "all.xfb"}).exitCode, 0);
+    // A last line that writes the output of the shortest source again, from the longest one:
+    // the output must end as the later line leaves it, though the longest sources go first.
+    std::string batch = sandbox.ReadText("all.xfb");
+    for (const std::string &line : SplitLines(batch)) {
+        const auto at = line.find("in/s7.wav");
+        if (at != std::string::npos)
+            batch += std::string(line).replace(at, 9, "in/s2.wav") + "\n";
+    }
+    sandbox.WriteFile("all.xfb", batch);
     const std::vector<std::vector<std::string>> commands = {
         {"-I", "in/*.wav", "-O", "out/*.flac"},
         {"-I", "in/*.wav", "-O", "out/*", "-ENC", "flac", "-ENCPARAM", "l:8"},
         {"-BATCH", "all.xfb"},
     };
     for (const auto &command : commands) {
+        const std::string converted = command[0] == "-BATCH" ? "7" : "6";
         SCOPED_TRACE(command.back());
         std::vector<std::string> one{"--jobs", "1"};
         one.insert(one.end(), command.begin(), command.end());
@@ -145,7 +155,8 @@ TEST_F(ParallelTest, WorkersPrintAndWriteWhatOneProcessDoes) {
         for (const auto &[name, stamp] : made)
             written[name] = sandbox.ReadFile("out/" + name);
         EXPECT_EQ(alone.exitCode, 1);
-        EXPECT_EQ(alone.summary.rfind("kernova: 6 converted, 1 failed, 0 skipped in ", 0), 0u)
+        EXPECT_EQ(
+            alone.summary.rfind("kernova: " + converted + " converted, 1 failed, 0 skipped", 0), 0u)
             << alone.summary;
         EXPECT_EQ(written.size(), 6u);
         const std::vector<std::vector<std::string>> runs = {
@@ -164,7 +175,7 @@ TEST_F(ParallelTest, WorkersPrintAndWriteWhatOneProcessDoes) {
             EXPECT_EQ(parallel.summary.substr(0, 45), quiet ? "" : alone.summary.substr(0, 45));
             EXPECT_EQ(Snapshot(sandbox.Path("out")).size(), written.size());
             for (const auto &[name, content] : written)
-                EXPECT_EQ(sandbox.ReadFile("out/" + name), content) << name;
+                EXPECT_TRUE(sandbox.ReadFile("out/" + name) == content) << name;
         }
         fs::remove_all(sandbox.Path("out"));
     }
@@ -291,7 +302,7 @@ TEST_F(ParallelTest, CtrlCLeavesOnlyWholeOutputsAndNoWorker) {
                 continue;
             const auto known = whole.find(name);
             ASSERT_NE(known, whole.end()) << name;
-            EXPECT_EQ(sandbox.ReadFile("out/" + name), known->second) << name;
+            EXPECT_TRUE(sandbox.ReadFile("out/" + name) == known->second) << name;
         }
     }
 }
