@@ -121,6 +121,29 @@ std::string WithoutEmptyLines(const std::string &text) {
     return kept;
 }
 
+// A worker ended at once leaves the file that its job was writing under the temporary name
+// "<base>.kernova-partial-<worker's process id>.<extension>" beside the output.
+void RemoveTemporaryOutput(const std::string &output, int workerId) {
+    if (output.empty())
+        return;
+    const std::size_t separator = output.rfind(platform::kPathSeparator);
+    const std::size_t fileStart = separator == std::string::npos ? 0 : separator + 1;
+    const std::size_t dot = output.rfind('.');
+    const std::size_t baseEnd =
+        HasCoreExtension(output) && dot != std::string::npos && dot > fileStart ? dot
+                                                                                : output.size();
+    const std::string folder = output.substr(0, fileStart);
+    std::vector<platform::FindEntry> entries;
+    if (!platform::FindFiles(output.substr(0, baseEnd) + ".kernova-partial-" +
+                                 std::to_string(workerId) + "*",
+                             entries))
+        return;
+    for (const platform::FindEntry &entry : entries) {
+        if (!entry.isFolder)
+            platform::DeleteFile((folder + entry.name).c_str());
+    }
+}
+
 class Run {
   public:
     Run(const CoreLibrary &core, const ConsoleOptions &options, uint32_t startTick)
@@ -318,8 +341,11 @@ void Run::Stop() {
 
 void Run::KillWorkers() {
     for (Worker &worker : workers_) {
+        const int id = platform::ChildProcessId(worker.child);
         platform::KillChild(worker.child);
         platform::FinishChild(worker.child);
+        if (worker.job >= 0)
+            RemoveTemporaryOutput(jobs_[worker.job].plan.outputKey, id);
     }
     workers_.clear();
 }

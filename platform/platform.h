@@ -195,6 +195,8 @@ bool ReadChildOutput(ChildHandle child, std::string &text);
 void InterruptChild(ChildHandle child);
 // Ends the child at once.
 void KillChild(ChildHandle child);
+// The child's process id, as CurrentProcessId gives it inside the child.
+int ChildProcessId(ChildHandle child);
 // Waits for the child to end and releases it; returns its exit code (128 + the signal when a
 // signal ended it, -1 when it cannot be told).
 int FinishChild(ChildHandle child);

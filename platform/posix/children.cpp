@@ -186,6 +186,10 @@ void KillChild(ChildHandle child) {
         kill(child->pid, SIGKILL);
 }
 
+int ChildProcessId(ChildHandle child) {
+    return child ? static_cast<int>(child->pid) : -1;
+}
+
 int FinishChild(ChildHandle child) {
     if (!child)
         return -1;

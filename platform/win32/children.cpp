@@ -207,6 +207,10 @@ void KillChild(ChildHandle child) {
         TerminateProcess(child->process, 130);
 }
 
+int ChildProcessId(ChildHandle child) {
+    return child ? static_cast<int>(child->id) : -1;
+}
+
 int FinishChild(ChildHandle child) {
     if (!child)
         return -1;
