@@ -1,4 +1,4 @@
-// Batches in worker processes, through the console program with the real WAV and FLAC
+// Batches in worker processes, through the console program with the real WAV, FLAC and MP3
 // plug-ins: the program's own options, a parallel run against a run in one process,
 // --skip-existing, --dry-run, -DELSOURCE, Ctrl-C once and twice, and --split with GNU
 // parallel running the parts.
