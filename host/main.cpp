@@ -134,6 +134,12 @@ int RunWithCore(const ConsoleOptions &options, CommandKind kind, uint32_t startT
     const int status = options.workerFile.empty()
                            ? RunProgram(core, options, kind, startTick)
                            : RunWorker(core, options.workerFile, options.quiet);
+    // A second Ctrl-C ends the program at once, as it does a command run in this process: the
+    // workers are gone and their files removed; releasing the plug-ins would only delay it.
+    if (status == kExitInterrupted) {
+        std::fflush(nullptr);
+        std::_Exit(kExitInterrupted);
+    }
     core.deInit();
     UnloadCoreLibrary(core);
     return status;
