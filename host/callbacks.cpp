@@ -32,6 +32,10 @@ bool usageShown = false;
 std::string pendingNotice;
 bool conversionAnnounced = false; // 202 came in the current job
 bool jobFailed = false;           // some job of the command did not succeed
+bool quiet = false;
+void (*jobStartHook)() = nullptr;
+RunTally tally;
+JobLength jobLength;
 
 std::string ExtensionLine(const std::string &extension, const std::string &description) {
     std::string line = "    " + extension;
@@ -80,12 +84,36 @@ bool IsJobResult(int code) {
            code == KN_RESULT_NOT_EXECUTABLE || code == KN_RESULT_CONVERTER_START;
 }
 
+// Lines of a job's own report, which --quiet leaves out.
+bool IsReportLine(int code) {
+    switch (code) {
+    case KN_MSG_CPU_PRIORITY:
+    case KN_MSG_SOURCE_DELETED:
+    case KN_MSG_DECODER_PARAMS:
+    case KN_MSG_TAGS_COPIED:
+    case KN_MSG_SETID_FILE:
+    case KN_MSG_SETID_WRITTEN:
+    case KN_MSG_INPUT:
+    case KN_MSG_OUTPUT:
+    case KN_MSG_ENCODER_PARAMS:
+    case KN_MSG_ENCODER:
+    case KN_MSG_NEXT_PASS:
+    case KN_MSG_DECODER:
+        return true;
+    default:
+        return IsJobResult(code);
+    }
+}
+
 void ShowJobResult(int code) {
     if (code != KN_RESULT_DONE)
         jobFailed = true;
+    CountJobResult(tally, code, conversionAnnounced, jobLength.Seconds());
     // Listings, help and tag jobs have shown their result already; a conversion gets a line.
-    if (code != KN_RESULT_DONE || conversionAnnounced)
+    if (!quiet && (code != KN_RESULT_DONE || conversionAnnounced))
         PrintOut(FormatMessage(code, 0) + "\n");
+    if (IsFramedOutput())
+        SendFrame(kFrameResult, std::to_string(code) + (conversionAnnounced ? " 1" : " 0"));
     conversionAnnounced = false;
 }
 
@@ -126,7 +154,10 @@ void OnMessage(int code, intptr_t argument) {
         PrintOut(FormatMessage(code, argument));
         return;
     case KN_MSG_INPUT:
+        jobLength.Start();
         StartProgress(reinterpret_cast<const char *>(argument));
+        if (jobStartHook)
+            jobStartHook();
         break;
     case KN_MSG_OUTPUT:
         conversionAnnounced = true;
@@ -140,7 +171,7 @@ void OnMessage(int code, intptr_t argument) {
     FlushListing();
     if (IsJobResult(code))
         ShowJobResult(code);
-    else
+    else if (!quiet || !IsReportLine(code))
         PrintOut(FormatMessage(code, argument) + "\n");
 }
 
@@ -159,12 +190,20 @@ void OnError(int code, intptr_t argument) {
 
 void OnPosition(int seconds) {
     auto lock = LockConsole();
-    SetProgressPosition(seconds);
+    jobLength.OnPosition(seconds);
+    if (IsFramedOutput())
+        SendFrame(kFramePosition, std::to_string(seconds));
+    else
+        SetProgressPosition(seconds);
 }
 
 void OnLength(int seconds) {
     auto lock = LockConsole();
-    SetProgressLength(seconds);
+    jobLength.OnLength(seconds);
+    if (IsFramedOutput())
+        SendFrame(kFrameLength, std::to_string(seconds));
+    else
+        SetProgressLength(seconds);
 }
 
 void OnUnknownKey() {
@@ -211,4 +250,19 @@ void PrintWarning(const std::string &text) {
 void PrintNote(const std::string &text) {
     auto lock = LockConsole();
     PrintDiagnostic(nullptr, text);
+}
+
+void SetQuiet(bool enabled) {
+    auto lock = LockConsole();
+    quiet = enabled;
+}
+
+void SetJobStartHook(void (*hook)()) {
+    auto lock = LockConsole();
+    jobStartHook = hook;
+}
+
+RunTally GetTally() {
+    auto lock = LockConsole();
+    return tally;
 }

@@ -148,6 +148,10 @@ std::string SubstituteArgument(const char *text, const char *argument) {
 
 } // namespace
 
+std::string FormatText(const char *text, const std::string &argument) {
+    return SubstituteArgument(text, argument.c_str());
+}
+
 std::string FormatMessage(int code, intptr_t argument) {
     const char *text = argument ? reinterpret_cast<const char *>(argument) : nullptr;
     const MessageText *entry = FindEntry(code);
@@ -173,3 +177,23 @@ const char *const kUsageText =
     "Paths with blanks need the shell's quotes: -I \"my folder/*.wav\".\n"
     "-SETID replaces the file's whole tag (the cover and every field not given are lost);\n"
     "-SETID safe changes only the fields given.\n";
+
+const char *const kOptionsText =
+    "\n"
+    "Options of the program (two dashes; anywhere among the keys, never passed to the core):\n"
+    "  --jobs N         run the jobs of a conversion or of -BATCH in N worker processes\n"
+    "                   (default: one per processor; --jobs 1 runs them one after another)\n"
+    "  --skip-existing  leave out each job whose output exists and is newer than its source\n"
+    "  --dry-run        show each job's encoder, parameters, input and output; convert\n"
+    "                   nothing, write nothing\n"
+    "  --quiet          print errors only\n"
+    "  --split N FILE   write the job lines of the batch file FILE into N balanced batch\n"
+    "                   files FILE-1.xfb ... FILE-N.xfb and print their names\n"
+    "  --version        show the program's version\n"
+    "  --help           show this text\n"
+    "  --               the arguments after it all belong to the core\n"
+    "Keys (one dash) belong to the converter core: kernova -HELP <key> explains one.\n";
+
+const char *const kSkippedText = "%s: skipped, the output is newer than its source";
+const char *const kOtherJobText = "job:        %s";
+const char *const kWorkerEndedText = "%s: the worker process ended before the job did";

@@ -84,6 +84,15 @@ using FileLockHandle = void *;
 FileLockHandle LockFile(const char *path);
 void UnlockFile(FileLockHandle lock);
 
+// Size and last modification time (nanoseconds since a fixed start, comparable between
+// files); false when the file does not exist or cannot be examined.
+bool GetFileStamp(const char *path, int64_t &modifiedNs, uint64_t &size);
+// Creates a new folder in the system's folder for temporary files that only this user may
+// enter; returns its path without a trailing separator, empty on failure.
+std::string CreatePrivateFolder();
+// Removes an empty folder; false when it fails.
+bool RemoveFolder(const char *path);
+
 // ---- Libraries ----
 
 // The system's own handle type, so that plug-in tables can hold it as it is.
@@ -142,7 +151,8 @@ void Sleep(int milliseconds);
 
 // True when the file descriptor (0 stdin, 1 stdout, 2 stderr) is a terminal.
 bool IsTerminal(int fd);
-// Calls handler on every Ctrl-C (SIGINT) instead of ending the program; null gives Ctrl-C back
+// Calls handler on every Ctrl-C (SIGINT; on Windows also Ctrl-Break) instead of ending the
+// program; null gives Ctrl-C back
 // what it did before. The handler runs as a signal handler: it may only touch lock-free atomics
 // and call async-signal-safe functions. Called from the main thread only.
 void SetInterruptHandler(void (*handler)());
@@ -165,6 +175,39 @@ bool HasEnvironment(const char *name);
 void SetEnvironment(const char *name, const char *value);
 // Full path of the library or program whose code or data holds `address`; empty on failure.
 std::string GetModulePath(const void *address);
+
+// ---- Worker processes ----
+// A child process whose standard input and output are pipes held by this process, while its
+// standard error is ours. It stays in our process group, so job control and the terminal's
+// signals reach it as they reach us (on Windows it gets a console group of its own, and
+// InterruptChild stands in for the console's Ctrl-C).
+
+struct Child;
+using ChildHandle = Child *;
+// Starts `program` with `args` (no shell in between) in our folder and with our environment;
+// null when it cannot be started.
+ChildHandle StartChild(const std::string &program, const std::vector<std::string> &args);
+// Writes all of `text` to the child's standard input; false when the child reads no more.
+bool WriteChildInput(ChildHandle child, const std::string &text);
+// The child reads the end of its input.
+void CloseChildInput(ChildHandle child);
+// Waits at most timeoutMs until one of the children has written something or ended its output;
+// returns early when a signal arrives.
+void WaitForChildOutput(const std::vector<ChildHandle> &children, int timeoutMs);
+// Appends what the child has written since the last call, without waiting; false once its
+// output has ended (what was still waiting has been appended).
+bool ReadChildOutput(ChildHandle child, std::string &text);
+// Asks the child to stop as a Ctrl-C would.
+void InterruptChild(ChildHandle child);
+// Ends the child at once.
+void KillChild(ChildHandle child);
+// The child's process id, as CurrentProcessId gives it inside the child.
+int ChildProcessId(ChildHandle child);
+// Waits for the child to end and releases it; returns its exit code (128 + the signal when a
+// signal ended it, -1 when it cannot be told).
+int FinishChild(ChildHandle child);
+// Processors this process may run on; at least 1.
+unsigned CountProcessors();
 
 // ---- Audio format layer ----
 // Stands in for the Windows Audio Compression Manager (ACM): the same calls, flags and result

@@ -16,6 +16,8 @@ PACKAGES="$PACKAGES mpg123"
 # WavPack encoder; their tests make files with wavpack and mpcenc and read tags with mutagen.
 PACKAGES="$PACKAGES libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libwavpack-dev"
 PACKAGES="$PACKAGES wavpack musepack-tools python3-mutagen"
+# GNU parallel runs the parts of a split batch in the test of the scale-out form.
+PACKAGES="$PACKAGES parallel"
 # bench/bench_resample.sh counts instructions with callgrind.
 PACKAGES="$PACKAGES valgrind"
 missing=""

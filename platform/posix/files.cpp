@@ -108,6 +108,26 @@ std::string GetUserStateFolder() {
     return std::string();
 }
 
+bool GetFileStamp(const char *path, int64_t &modifiedNs, uint64_t &size) {
+    struct stat info;
+    if (path == nullptr || stat(path, &info) != 0)
+        return false;
+    modifiedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+std::string CreatePrivateFolder() {
+    const char *temp = std::getenv("TMPDIR");
+    std::string name = std::string(temp && temp[0] ? temp : "/tmp") + "/kernova-XXXXXX";
+    // mkdtemp makes the folder with the permissions 0700.
+    return mkdtemp(name.data()) ? name : std::string();
+}
+
+bool RemoveFolder(const char *path) {
+    return path != nullptr && rmdir(path) == 0;
+}
+
 bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries) {
     entries.clear();
     size_t p = pattern.rfind(kPathSeparator);

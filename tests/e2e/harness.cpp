@@ -3,6 +3,8 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -37,6 +39,23 @@ std::string WithUnixLineEnds(std::string text) {
 #else
     return text;
 #endif
+}
+
+// The summary line ("kernova: 3 converted, ...") holds times: tests compare it apart.
+std::string TakeSummary(std::string &err) {
+    if (err.empty() || err.back() != '\n')
+        return "";
+    const std::size_t previousEnd =
+        err.size() > 1 ? err.rfind('\n', err.size() - 2) : std::string::npos;
+    const std::size_t start = previousEnd == std::string::npos ? 0 : previousEnd + 1;
+    const std::string line = err.substr(start, err.size() - 1 - start);
+    const std::string prefix = "kernova: ";
+    if (line.rfind(prefix, 0) != 0 || line.size() <= prefix.size() ||
+        !std::isdigit(static_cast<unsigned char>(line[prefix.size()])) ||
+        line.find(" converted, ") == std::string::npos)
+        return "";
+    err.erase(start);
+    return line;
 }
 
 } // namespace
@@ -126,6 +145,7 @@ RunResult Sandbox::Exec(const std::string &program, const std::vector<std::strin
                                            out.string(), err.string(), timeoutSeconds);
     result.out = WithUnixLineEnds(Slurp(out));
     result.err = WithUnixLineEnds(Slurp(err));
+    result.summary = TakeSummary(result.err);
     return result;
 }
 
@@ -161,4 +181,15 @@ std::vector<std::string> SplitLines(const std::string &text) {
         lines.push_back(line);
     }
     return lines;
+}
+
+std::string ShellQuote(const std::string &text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+bool RunShell(const std::string &command) {
+    return std::system(("sh -c " + ShellQuote(command) + " >/dev/null 2>&1").c_str()) == 0;
 }

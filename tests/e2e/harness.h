@@ -9,7 +9,8 @@
 struct RunResult {
     int exitCode = -1;
     std::string out;
-    std::string err;
+    std::string err;     // without the summary line
+    std::string summary; // the summary line that ends a run of conversions, without its line end
 };
 
 class Sandbox {
@@ -61,6 +62,11 @@ std::string LibraryFile(const std::string &name);
 std::string CoreLibraryFile();
 // "out/a.wav" with the system's folder separator.
 std::string NativePath(const std::string &path);
+
+// The text in single quotes for a POSIX shell.
+std::string ShellQuote(const std::string &text);
+// Runs a POSIX shell command with its output thrown away; true when it exits with 0.
+bool RunShell(const std::string &command);
 
 // Lines of a text, without their line ends.
 std::vector<std::string> SplitLines(const std::string &text);
