@@ -1,5 +1,7 @@
 #include "host/job_plan.h"
 
+#include <algorithm>
+
 #include <cctype>
 #include <cstdint>
 
@@ -163,14 +165,28 @@ void AddLines(const std::vector<std::string> &lines, std::string header, JobPlan
     plan.trailer += header;
 }
 
-// -BATCH runs its files in the core's order, each announced as the core announces it.
+bool HoldsAJob(const std::vector<std::string> &lines) {
+    return std::any_of(lines.begin(), lines.end(), [](const std::string &line) {
+        return KeyArgument(SplitJobLine(line), "-I").has_value();
+    });
+}
+
+// -BATCH runs its files in the core's order, each announced as the core announces it. A file
+// without a job line is the core's to report, under the name the user gave: false then, and
+// the command runs as it is.
 bool CollectBatchFiles(const ConsoleOptions &options, JobPlan &plan) {
     const std::vector<std::string> files = FindBatchFiles(BatchName(options.coreArguments));
     if (files.empty())
         return false;
-    for (const std::string &file : files) {
-        std::vector<std::string> lines;
-        ReadJobLines(file, lines);
+    std::vector<std::vector<std::string>> contents(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        ReadJobLines(files[i], contents[i]);
+        if (!HoldsAJob(contents[i]))
+            return false;
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string &file = files[i];
+        const std::vector<std::string> &lines = contents[i];
         std::string header = plan.trailer + "Opening batch file :\n" + file + "\n\n";
         plan.trailer.clear();
         AddLines(lines, header, plan);
