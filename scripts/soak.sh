@@ -52,20 +52,20 @@ while [ $i -lt "$FILES" ]; do
     cp "$WORK/tone.wav" "$WORK/many/src/f$i.wav"
     i=$((i + 1))
 done
-start=$(date +%s.%N)
+start=$(date +%s%N)
 (cd "$WORK/many" && exec "$KERNOVA" -I "src/*.wav" -O "out/*.flac" >/dev/null 2>"$WORK/many.err") &
 pid=$!
 sample_process $pid >"$WORK/samples"
 wait $pid && status=0 || status=$?
-took=$(echo "$(date +%s.%N) - $start" | bc)
+took_ms=$((($(date +%s%N) - start) / 1000000))
 made=$(ls "$WORK/many/out" | grep -c '\.flac$' || true)
 [ "$status" -eq 0 ] || fail "the run over $FILES files ended with $status: $(head -n 3 "$WORK/many.err")"
 [ "$made" -eq "$FILES" ] || fail "$made of $FILES outputs"
-awk -v files="$FILES" -v took="$took" -v made="$made" '
+awk -v files="$FILES" -v took="$took_ms" -v made="$made" '
     NR == 1 { fs = $1; rs = $2 }
     { if ($1 > fp) fp = $1; if ($2 > rp) rp = $2; fe = $1; re = $2 }
     END {
-        printf "%d files -> %d flac in %.1f s, %d samples\n", files, made, took, NR
+        printf "%d files -> %d flac in %.1f s, %d samples\n", files, made, took / 1000, NR
         printf "open descriptors: start %d, peak %d, end %d\n", fs, fp, fe
         printf "resident memory:  start %d kB, peak %d kB, end %d kB\n", rs, rp, re
     }' "$WORK/samples"
@@ -107,7 +107,7 @@ while [ $n -lt "$STOPS" ]; do
     delay_ms=$(random_below $((whole_ms + 1)))
     (convert) &
     pid=$!
-    sleep "$(echo "scale=3; $delay_ms / 1000" | bc)"
+    sleep "$(awk -v ms="$delay_ms" 'BEGIN { printf "%.3f", ms / 1000 }')"
     case $kind in
     int) kill -INT $pid 2>/dev/null || true ;;
     int2) kill -INT $pid 2>/dev/null || true; sleep 0.01; kill -INT $pid 2>/dev/null || true ;;
