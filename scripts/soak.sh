@@ -24,8 +24,9 @@ random_below() {
     echo $(($(od -An -N4 -tu4 /dev/urandom) % $1))
 }
 
+# Both answer nothing once the process has gone, which may happen between any two samples.
 descriptors() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
-resident_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$1/status" 2>/dev/null; }
+resident_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$1/status" 2>/dev/null || true; }
 
 # Samples of the descriptors and resident memory of a running program, every 20 ms, one
 # "<fds> <kB>" line each, until it ends.
@@ -105,6 +106,9 @@ statuses=""
 while [ $n -lt "$STOPS" ]; do
     kind=$(echo $kinds | cut -d' ' -f$((n % 5 + 1)))
     delay_ms=$(random_below $((whole_ms + 1)))
+    # Every other run starts with no outputs; the others find the earlier ones, which a stopped
+    # or killed run must leave as they were.
+    [ $((n % 2)) -eq 1 ] || rm -rf "$RUN/out"
     (convert) &
     pid=$!
     sleep "$(awk -v ms="$delay_ms" 'BEGIN { printf "%.3f", ms / 1000 }')"
