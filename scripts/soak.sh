@@ -100,7 +100,7 @@ rm -rf "$RUN/out"
 kinds="int int int int2 kill"
 complete=0
 absent=0
-left=0
+partials=0
 n=0
 statuses=""
 while [ $n -lt "$STOPS" ]; do
@@ -136,6 +136,7 @@ while [ $n -lt "$STOPS" ]; do
     for f in $(ls "$RUN/out" 2>/dev/null); do
         case $f in
         *.kernova-partial-$pid.flac)
+            partials=$((partials + 1))
             [ "$kind" != int ] || fail "stop $n ($kind after $delay_ms ms): $f left behind" ;;
         *.kernova-partial-*.flac) ;;
         s[0-9]*.flac) ;;
@@ -156,6 +157,7 @@ back=$(ls "$RUN/back" | wc -l)
 echo "$STOPS interruptions of a $SOURCES-file run (${whole_ms} ms uninterrupted):" \
     "$(echo "$statuses" | tr ' ' '\n' | sort | uniq -c | awk 'NF == 2 {printf " %s x%d", $2, $1}')"
 echo "outputs checked after the stops: $complete complete, $absent absent, 0 partial"
-echo "temporary files left by killed runs: $left, all named *.kernova-partial-*; the next run ignored them"
+echo "temporary files left by killed runs: $partials, all named *.kernova-partial-*" \
+    "($left still there at the end); the next run ignored them"
 echo "failures: $failures"
 [ $failures -eq 0 ]
