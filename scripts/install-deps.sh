@@ -10,6 +10,8 @@ PACKAGES="$PACKAGES libmp3lame-dev libogg-dev libopus-dev libopusenc-dev"
 PACKAGES="$PACKAGES libsoxr-dev"
 # The playback output plays through the sound server; its tests run one with a null sink.
 PACKAGES="$PACKAGES libpulse-dev pulseaudio pulseaudio-utils"
+# scripts/fuzz.sh builds the fuzz targets with clang's libFuzzer.
+PACKAGES="$PACKAGES clang"
 # The command-line tools that bench/bench_codecs.sh measures the codec paths against.
 PACKAGES="$PACKAGES mpg123"
 # The FFmpeg decoder and the AAC/ALAC encoders (libavformat, libavcodec, libswresample), the

@@ -2,7 +2,8 @@
 # Builds and runs every test in three builds: plain (build/), AddressSanitizer with
 # UndefinedBehaviorSanitizer (build-asan/), and ThreadSanitizer for the engine's threads
 # (build-tsan/, the engine and end-to-end tests); the install and the Debian package
-# (scripts/test-install.sh); then the Windows builds under Wine.
+# (scripts/test-install.sh); a smoke run of the fuzz targets (build-fuzz/); then the Windows
+# builds under Wine.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -18,6 +19,12 @@ sh scripts/build.sh build-asan -DKERNOVA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 
 sh scripts/build.sh build-tsan -DKERNOVA_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j "$JOBS" -R "Engine|Convert" -E "Playback")
+
+# A short run of every fuzz target (about four minutes with the build; KERNOVA_SKIP_FUZZ=1
+# leaves it out): a crash, leak or hang that the corpus reaches again fails the run.
+if [ "${KERNOVA_SKIP_FUZZ:-0}" != 1 ]; then
+    sh scripts/fuzz.sh 10
+fi
 
 # The Windows builds under Wine (KERNOVA_SKIP_WINDOWS=1 leaves them out of a local run).
 if [ "${KERNOVA_SKIP_WINDOWS:-0}" != 1 ]; then
