@@ -65,7 +65,8 @@ windeps_cmake() { # name, arch, product, cmake options...
         windeps_logged "$build.log" cmake --install "$build"
 }
 
-# Builds and installs an autotools library unless <arch>/lib/<product> exists; only the
+# Builds and installs an autotools library unless <arch>/lib/<product> exists (without the
+# fortified C functions, which mingw-w64 keeps in a DLL of its own, libssp); only the
 # library folder is built when one is given.
 windeps_autotools() { # name, arch, product, folder to build ("." for all), configure options...
     name=$1 arch=$2 product=$3 folder=$4
@@ -75,7 +76,7 @@ windeps_autotools() { # name, arch, product, folder to build ("." for all), conf
     rm -rf "$build" "$build.log"
     mkdir -p "$build"
     (cd "$build" && windeps_logged "$build.log" env PKG_CONFIG_LIBDIR="$WINDEPS/$arch/lib/pkgconfig" \
-        PKG_CONFIG_PATH= CFLAGS="$(windeps_cflags "$arch")" CPPFLAGS="-I$WINDEPS/$arch/include" \
+        PKG_CONFIG_PATH= CFLAGS="$(windeps_cflags "$arch")" CPPFLAGS="-I$WINDEPS/$arch/include -D_FORTIFY_SOURCE=0" \
         LDFLAGS="-L$WINDEPS/$arch/lib" "$WINDEPS/src/$name/configure" --host="$arch-w64-mingw32" \
         --prefix="$WINDEPS/$arch" --enable-static --disable-shared "$@" &&
         windeps_logged "$build.log" make -C "$folder" -j "$(nproc)" &&
