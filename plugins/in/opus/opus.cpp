@@ -11,6 +11,7 @@
 
 #include "kernova/message_codes.h"
 #include "plugins/common/decoder_shell.h"
+#include "plugins/common/library_file_name.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ int OpenErrorCode(int result) {
 
 std::unique_ptr<knplugin::DecoderStream> OpenOpus(const char *fileName, int &error) {
     int result = 0;
-    FileHandle file(op_open_file(fileName, &result));
+    FileHandle file(op_open_file(knplugin::LibraryFileName(fileName).c_str(), &result));
     if (!file) {
         error = OpenErrorCode(result);
         return nullptr;
