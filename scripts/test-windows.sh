@@ -97,7 +97,7 @@ check_codecs() { # build folder
     if [ "$status" -eq 124 ]; then
         echo "   play: did not end within 120 s (see $work/play.log)"
         failed=1
-    elif [ "$status" -ne 0 ] && ! grep -qx 'failed' "$work/play.log"; then
+    elif [ "$status" -ne 0 ] && ! grep -q '^failed' "$work/play.log"; then
         echo "   play: exit status $status without the job's failure (see $work/play.log)"
         failed=1
     else
