@@ -12,7 +12,7 @@ sh scripts/build-windows-codecs.sh
 wait $taglib
 # The DLLs every Windows system has; a shipped plug-in or program that imports anything else (a
 # codec library left dynamic, the compilers' runtime DLLs) would not start on a user's machine.
-SYSTEM_DLLS="kernel32.dll user32.dll msvcrt.dll advapi32.dll shlwapi.dll shell32.dll ole32.dll
+SYSTEM_DLLS="kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shlwapi.dll shell32.dll ole32.dll
 dsound.dll winmm.dll msacm32.dll ws2_32.dll"
 
 check_imports() { # arch, build folder
