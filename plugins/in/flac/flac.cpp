@@ -14,6 +14,7 @@
 
 #include "kernova/message_codes.h"
 #include "plugins/common/decoder_shell.h"
+#include "plugins/common/library_file_name.h"
 
 namespace {
 
@@ -79,7 +80,8 @@ class FlacStream final : public knplugin::DecoderStream {
             return false;
         }
         FLAC__stream_decoder_set_md5_checking(decoder.get(), checkSignature);
-        if (FLAC__stream_decoder_init_file(decoder.get(), file, OnWrite, OnMetadata, OnError,
+        if (FLAC__stream_decoder_init_file(decoder.get(), knplugin::LibraryFileName(file).c_str(),
+                                           OnWrite, OnMetadata, OnError,
                                            this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
             error = KN_ERR_DECODER_OPEN;
             return false;

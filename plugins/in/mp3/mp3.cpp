@@ -11,6 +11,7 @@
 
 #include "kernova/message_codes.h"
 #include "plugins/common/decoder_shell.h"
+#include "plugins/common/library_file_name.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ Handle OpenHandle(const char *file, knplugin::PcmFormat &format, int &error, lon
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (mpg123_open(handle.get(), file) != MPG123_OK ||
+    if (mpg123_open(handle.get(), knplugin::LibraryFileName(file).c_str()) != MPG123_OK ||
         mpg123_getformat(handle.get(), &rate, &channels, &encoding) != MPG123_OK)
         return nullptr;
     format = {static_cast<uint32_t>(rate), static_cast<uint16_t>(channels), 16};

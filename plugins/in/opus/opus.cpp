@@ -12,6 +12,7 @@
 
 #include "kernova/message_codes.h"
 #include "plugins/common/decoder_shell.h"
+#include "plugins/common/library_file_name.h"
 #include "plugins/common/ogg/ogg_end.h"
 
 namespace {
@@ -89,7 +90,7 @@ int OpenErrorCode(int result, const char *fileName) {
 
 std::unique_ptr<knplugin::DecoderStream> OpenOpus(const char *fileName, int &error) {
     int result = 0;
-    FileHandle file(op_open_file(fileName, &result));
+    FileHandle file(op_open_file(knplugin::LibraryFileName(fileName).c_str(), &result));
     if (!file) {
         error = OpenErrorCode(result, fileName);
         return nullptr;

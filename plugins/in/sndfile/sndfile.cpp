@@ -18,6 +18,7 @@
 
 #include "kernova/message_codes.h"
 #include "plugins/common/decoder_shell.h"
+#include "plugins/common/library_file_name.h"
 
 namespace {
 
@@ -184,7 +185,7 @@ class SndfileStream final : public knplugin::DecoderStream {
 
 std::unique_ptr<knplugin::DecoderStream> OpenSndfile(const char *fileName, int &error) {
     SF_INFO info{};
-    FileHandle file(sf_open(fileName, SFM_READ, &info));
+    FileHandle file(sf_open(knplugin::LibraryFileName(fileName).c_str(), SFM_READ, &info));
     if (!file) {
         error = KN_ERR_SNDFILE_UNKNOWN;
         return nullptr;
