@@ -7,6 +7,7 @@
 #undef CreateEvent
 
 #include "platform/platform.h"
+#include "platform/win32/command_line.h"
 
 #include <mutex>
 
@@ -47,27 +48,6 @@ DWORD WINAPI ReadOutput(void *argument) {
     child->ended = true;
     SetEvent(OutputEvent());
     return 0;
-}
-
-// One argument as the C runtime of the child splits it again.
-void AppendQuoted(std::string &line, const std::string &arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
-        line += arg;
-        return;
-    }
-    line += '"';
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, '\\');
-    line += '"';
 }
 
 // A pipe whose one end the child inherits; our end is not inherited.
@@ -122,12 +102,7 @@ bool Launch(Child &child, const std::string &commandLine, HANDLE input, HANDLE o
 } // namespace
 
 ChildHandle StartChild(const std::string &program, const std::vector<std::string> &args) {
-    std::string commandLine;
-    AppendQuoted(commandLine, program);
-    for (const std::string &arg : args) {
-        commandLine += ' ';
-        AppendQuoted(commandLine, arg);
-    }
+    std::string commandLine = BuildCommandLine(program, args);
     auto *child = new Child;
     HANDLE childInput = nullptr;
     HANDLE childOutput = nullptr;
