@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "convert/QZ_Convertor.h"
 #include "format/acmXF.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
+#include "platform/platform.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 
@@ -29,7 +31,9 @@ unsigned blockSize = 0;
 unsigned fill = 0;
 std::atomic<int> canWriteBase{0};
 std::atomic<int> busy{0};
-std::atomic<bool> outputOpened{false};
+// Set once the writer has reported that the output failed, so that it is reported only once
+// and the job fails even when the decode itself ended well.
+std::atomic<bool> outputFailed{false};
 
 intptr_t Arg(const char *text) {
     return reinterpret_cast<intptr_t>(text);
@@ -71,16 +75,53 @@ void DestroyConverter() {
     formatConverter.reset();
 }
 
-void CompleteOutputName() {
-    const char *extension = currentOutModule ? currentOutModule->extension : nullptr;
-    AddIfNoExtension(&converterState.outputName, extension, converterState.inputName);
-    CreateMultiLevelFolder(converterState.outputName);
+// The file the encoder writes: the temporary one when the job chose it.
+const char *EncodedFileName() {
+    return converterState.partialName ? converterState.partialName : converterState.outputName;
+}
+
+// The encoder's own reason for the failure of its output, when its table can tell one.
+int EncoderErrorCode() {
+    if (currentOutModule->version < ENCODER_TABLE_ERROR_CODE_VERSION ||
+        !currentOutModule->GetLastErrorCode)
+        return 0;
+    return currentOutModule->GetLastErrorCode();
+}
+
+// Sends the encoder's reason, then `code`; both name the output, never the temporary file.
+void ReportOutputFailure(int reason, int code) {
+    outputFailed.store(true);
+    if (reason != 0 && reason != code)
+        converterState.onError(reason, Arg(converterState.outputName));
+    converterState.onError(code, Arg(converterState.outputName));
+}
+
+// "44100 Hz 16-bit stereo"; a compressed format is named by its tag.
+std::string DescribeFormat(const WAVEFORMATEX &format) {
+    std::string text = std::to_string(format.nSamplesPerSec) + " Hz ";
+    if (format.wFormatTag == WAVE_FORMAT_PCM)
+        text += std::to_string(format.wBitsPerSample) + "-bit ";
+    else
+        text = "format tag " + std::to_string(format.wFormatTag) + ", " + text;
+    if (format.nChannels == 1)
+        return text + "mono";
+    if (format.nChannels == 2)
+        return text + "stereo";
+    return text + std::to_string(format.nChannels) + " channels";
+}
+
+// The format check decides alone whether a conversion exists; without this the user would see
+// only that the job failed.
+void ReportRefusedFormats(const WAVEFORMATEX &source, const WAVEFORMATEX &target) {
+    outputFailed.store(true);
+    const std::string formats = DescribeFormat(source) + " -> " + DescribeFormat(target);
+    converterState.onError(KN_ERR_FORMAT_REFUSED, Arg(formats.c_str()));
 }
 
 bool EncodeBlock(const unsigned char *block) {
     if (currentOutModule->Encode(block) == 0)
         return true;
-    converterState.onError(KN_ERR_ENCODE, Arg(converterState.outputName));
+    ReportOutputFailure(EncoderErrorCode(), KN_ERR_ENCODE);
     return false;
 }
 
@@ -112,8 +153,16 @@ Out_Module *GetEncoderOutModule() {
     fill = 0;
     canWriteBase.store(0);
     busy.store(0);
-    outputOpened.store(false);
+    outputFailed.store(false);
     return &encoderOutModule;
+}
+
+void CompleteOutputName() {
+    // /dev/null stays /dev/null: a device never gets the encoder's extension.
+    if (platform::GetFileKind(converterState.outputName) == platform::FileKind::Device)
+        return;
+    const char *extension = currentOutModule ? currentOutModule->extension : nullptr;
+    AddIfNoExtension(&converterState.outputName, extension, converterState.inputName);
 }
 
 int MDC_Out_Open(int sampleRate, int channels, int bitsPerSample, int, int) {
@@ -121,20 +170,22 @@ int MDC_Out_Open(int sampleRate, int channels, int bitsPerSample, int, int) {
     FillPcmFormat(formatConverter->sourceFormat, sampleRate, channels, bitsPerSample);
     formatConverter->mode = 1;
     CompleteOutputName();
+    CreateMultiLevelFolder(converterState.outputName);
     std::memcpy(formatConverter->targetFormat, formatConverter->sourceFormat, sizeof(WAVEFORMATEX));
     int wantStandard = 0;
-    const int opened =
-        currentOutModule->Open(converterState.outputName, converterState.encoderParamBlock,
-                               formatConverter->targetFormat, &wantStandard);
+    const int opened = currentOutModule->Open(EncodedFileName(), converterState.encoderParamBlock,
+                                              formatConverter->targetFormat, &wantStandard);
     if (opened != 0) {
         DestroyConverter();
-        converterState.onError(opened, Arg(converterState.outputName));
+        ReportOutputFailure(EncoderErrorCode(), opened);
         return -1;
     }
-    outputOpened.store(true);
     if (wantStandard == 1)
         SetStandardFormat(formatConverter->targetFormat);
+    WAVEFORMATEX asked;
+    std::memcpy(&asked, formatConverter->targetFormat, sizeof asked);
     if (!formatConverter->Open()) {
+        ReportRefusedFormats(*formatConverter->sourceFormat, asked);
         // The encoder has opened its file: close it so that nothing stays half written.
         currentOutModule->Close();
         DestroyConverter();
@@ -194,15 +245,15 @@ void MDC_Out_Close() {
             currentOutModule->EncodeLast(blockBuffer.get(), static_cast<int>(fill));
         fill = 0;
         currentOutModule->Close();
+        // Closing writes the rest of the file; a full disk often shows only here.
+        const int reason = EncoderErrorCode();
+        if (reason != 0 && !outputFailed.load())
+            ReportOutputFailure(reason, KN_ERR_ENCODE);
         DestroyConverter();
     }
     blockBuffer.reset();
 }
 
-bool WriterOpenedOutput() {
-    return outputOpened.load();
-}
-
-void ForgetOpenedOutput() {
-    outputOpened.store(false);
+bool WriterOutputFailed() {
+    return outputFailed.load();
 }

@@ -11,8 +11,9 @@ int MDC_Out_Open(int sampleRate, int channels, int bitsPerSample, int bufferLeng
 int MDC_Out_Write(char *buffer, int length);
 void MDC_Out_Close();
 
-// True once the encoder has opened an output file for the current file (since the last
-// GetEncoderOutModule), so that a failed conversion can remove what it wrote.
-bool WriterOpenedOutput();
-// Forgets an output opened for an earlier file; called before each file.
-void ForgetOpenedOutput();
+// Gives the converter state's output name the encoder's extension when it has none, unless
+// it names a device or a pipe.
+void CompleteOutputName();
+// True once the writer has reported a failed output since the last GetEncoderOutModule: the
+// encoder refused to open or encode, or said after closing that the file is incomplete.
+bool WriterOutputFailed();

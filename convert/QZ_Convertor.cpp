@@ -156,4 +156,5 @@ void DeInitConvertor() {
     FreeString(&converterState.decoderParams);
     FreeString(&converterState.inputName);
     FreeString(&converterState.outputName);
+    FreeString(&converterState.partialName);
 }

@@ -14,6 +14,9 @@ struct ConverterState {
     const char *(*encoderExtensionGetter)();
     char *inputName;
     char *outputName;
+    // The temporary file the encoder writes in the output's folder; null while none is chosen
+    // and when the output is a device or pipe that the encoder writes directly.
+    char *partialName;
     char *encoderModuleName;
     char *encoderParams;
     unsigned cpuPriority;

@@ -11,6 +11,7 @@
 #include "convert/decode_driver.h"
 #include "convert/engine.h"
 #include "convert/engine_common.h"
+#include "convert/safe_output.h"
 #include "core/core.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
@@ -73,25 +74,21 @@ void ReportJobSettings(const CommandRecord *record) {
     converterState.onMessage(KN_MSG_CPU_PRIORITY, Arg(PriorityName(converterState.cpuPriority)));
 }
 
-// The name the writer gives the output: the encoder's extension is added when it has none.
-char *CompletedOutputName() {
-    char *name = nullptr;
-    AssignString(converterState.outputName, &name);
-    const char *extension = currentOutModule ? currentOutModule->extension : nullptr;
-    AddIfNoExtension(&name, extension, converterState.inputName);
-    return name;
-}
-
-// Writing over the input while it is read would destroy it (and -DELSOURCE would then delete
-// the only copy), so such a job is refused before anything is opened.
+// Putting the output in the input's place would destroy the input (and -DELSOURCE would then
+// delete the only copy), so such a job is refused before anything is opened.
 bool OutputIsInput() {
-    char *output = CompletedOutputName();
+    const char *output = converterState.outputName;
     const bool same = output && converterState.inputName &&
                       platform::IsSameFile(output, converterState.inputName);
     if (same)
         converterState.onError(KN_ERR_OUTPUT_IS_INPUT, Arg(output));
-    FreeString(&output);
     return same;
+}
+
+// The output name as the writer will complete it, checked, and the file the encoder writes.
+bool SettleOutput() {
+    CompleteOutputName();
+    return !OutputIsInput() && PrepareOutput();
 }
 
 void StartEncoder() {
@@ -136,24 +133,33 @@ bool ReportLength() {
         return true;
     if (currentInModule->version != IN_MODULE_VERSION_WITH_ERROR_CODE)
         return true;
+    // The decoder's own code says why it found no length; 6 stands in when it gives none.
     const int code = currentInModule->IsPaused ? currentInModule->IsPaused() : 0;
     if (code != 0)
-        converterState.onError(code, 0);
-    converterState.onError(KN_ERR_NO_LENGTH, Arg(converterState.inputName));
+        ReportDecoderError(code);
+    else
+        converterState.onError(KN_ERR_NO_LENGTH, Arg(converterState.inputName));
     return false;
 }
 
 int PassResult(int decodeResult) {
     // The user learns why a file failed when the decoder found it damaged mid-stream.
     if (DecodeEndedDamaged())
-        converterState.onError(decodeResult, 0);
+        ReportDecoderError(decodeResult);
     if (decodeResult == 0)
         return KN_RESULT_DONE;
     return decodeResult == KN_RESULT_STOPPED ? KN_RESULT_STOPPED : KN_RESULT_FAILED;
 }
 
+// One decode into the encoder; an output that the writer found incomplete when it closed
+// fails the pass even though the decode itself ended well.
+int RunPass() {
+    const int decodeResult = DecodeFile(converterState.inputName, 0, converterState.previewSeconds);
+    return decodeResult == 0 && WriterOutputFailed() ? KN_RESULT_FAILED : decodeResult;
+}
+
 int RunPasses() {
-    int decodeResult = DecodeFile(converterState.inputName, 0, converterState.previewSeconds);
+    int decodeResult = RunPass();
     if (decodeResult != 0)
         return PassResult(decodeResult);
     while (currentOutModule->NeedsMorePasses && currentOutModule->NeedsMorePasses()) {
@@ -161,7 +167,7 @@ int RunPasses() {
         if (IsAbortRequested())
             return KN_RESULT_STOPPED;
         converterState.onMessage(KN_MSG_NEXT_PASS, 0);
-        decodeResult = DecodeFile(converterState.inputName, 0, converterState.previewSeconds);
+        decodeResult = RunPass();
     }
     return PassResult(decodeResult);
 }
@@ -198,39 +204,37 @@ int ParseCopyIdSide(char c) {
     }
 }
 
-// Removes what a failed or stopped conversion wrote, so that no truncated file is left under
-// the output name looking like a finished conversion.
-void RemoveUnfinishedOutput() {
-    if (!WriterOpenedOutput() || !converterState.outputName)
-        return;
-    if (converterState.inputName &&
-        platform::IsSameFile(converterState.outputName, converterState.inputName))
-        return;
-    platform::DeleteFile(converterState.outputName);
-}
-
-void RunFollowUps(CommandRecord *record, int *result) {
-    converterState.onLength(100);
-    converterState.onPosition(200);
-    // The tags go to the file that was written, whose name may have been completed.
+// The tags go into the file that was written before it takes the output's place; the
+// messages name the output, whose name may have been completed.
+int RunTagFollowUps(CommandRecord *record) {
     AssignString(converterState.outputName, &record->outputName);
-    if (record->copyId == 1)
-        CopyIdTags(record);
+    if (record->copyId == 1 && !CopyIdTags(record, WrittenOutputName()))
+        return KN_RESULT_FAILED;
     if (record->setId == 1) {
         std::printf("\n");
-        *result = SetIdTags(record);
+        return SetIdTagsOf(record, WrittenOutputName(), record->outputName);
     }
+    return KN_RESULT_DONE;
+}
+
+// The steps after a finished conversion: the output takes its place only when its tags are
+// written too, and the source goes only once the output stands in its place.
+int FinishConversion(CommandRecord *record) {
+    converterState.onLength(100);
+    converterState.onPosition(200);
+    if (RunTagFollowUps(record) != KN_RESULT_DONE || !CommitOutput())
+        return KN_RESULT_FAILED;
     // A source converted only up to its preview limit is not deleted.
     if (record->deleteSource == 1 && !DecodeReachedPreview()) {
         platform::DeleteFile(record->inputName);
         converterState.onMessage(KN_MSG_SOURCE_DELETED, Arg(record->inputName));
     }
+    return KN_RESULT_DONE;
 }
 
 } // namespace
 
 int ConvertOneFile() {
-    ForgetOpenedOutput();
     char *decoderFile = ChooseDecoder();
     if (!decoderFile)
         return KN_RESULT_FAILED;
@@ -241,7 +245,7 @@ int ConvertOneFile() {
         DeleteStaleSettingsFiles();
         if (!LoadOutModule(converterState.encoderModuleName))
             converterState.onError(KN_ERR_ENCODER_LOAD, Arg(converterState.encoderModuleName));
-        else if (!OutputIsInput())
+        else if (SettleOutput())
             result = ConvertLoadedFile();
     }
     ReleaseModules();
@@ -261,21 +265,22 @@ int ConvertJob(CommandRecord *record) {
     ReportJobSettings(record);
     int result = ConvertOneFile();
     if (result == KN_RESULT_DONE)
-        RunFollowUps(record, &result);
-    else
-        RemoveUnfinishedOutput();
+        result = FinishConversion(record);
+    // A failed or stopped job leaves the output folder as it was.
+    if (result != KN_RESULT_DONE)
+        DiscardOutput();
     std::printf("\n");
     DeInitConvertor();
     return result;
 }
 
-void CopyIdTags(CommandRecord *record) {
+bool CopyIdTags(CommandRecord *record, const char *outputFile) {
     if (!tagTable)
-        return;
+        return true;
     const int inputType = tagTable->GetTagFileType(record->inputName);
-    const int outputType = tagTable->GetTagFileType(record->outputName);
+    const int outputType = tagTable->GetTagFileType(outputFile);
     if (inputType == 0 || outputType == 0 || tagTable->ReadTags(record->inputName) == 0)
-        return;
+        return true;
     int source = kBothTagKinds;
     int destination = kBothTagKinds;
     if (record->copyIdArg) {
@@ -283,7 +288,7 @@ void CopyIdTags(CommandRecord *record) {
         if (std::strlen(arg) != 3 || arg[1] != ':' || ParseCopyIdSide(arg[0]) < 0 ||
             ParseCopyIdSide(arg[2]) < 0) {
             converterState.onMessage(KN_MSG_BAD_COPYID, 0);
-            return;
+            return true;
         }
         source = ParseCopyIdSide(arg[0]);
         destination = ParseCopyIdSide(arg[2]);
@@ -300,6 +305,11 @@ void CopyIdTags(CommandRecord *record) {
         tagTable->CopyTagContents(TAG_KIND_V1);
     if (outputType > 1)
         writeV2 = 1;
-    tagTable->WriteTags(record->outputName, writeV1, writeV2);
+    // Tags that could not be written must not pass for copied.
+    if (tagTable->WriteTags(outputFile, writeV1, writeV2) == 0) {
+        converterState.onError(KN_ERR_SETID_WRITE, 0);
+        return false;
+    }
     converterState.onMessage(KN_MSG_TAGS_COPIED, 0);
+    return true;
 }

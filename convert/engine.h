@@ -9,5 +9,7 @@ int PlayJob(CommandRecord *record);
 void AbortPlay();
 
 int ConvertOneFile();
-void CopyIdTags(CommandRecord *record);
+// -COPYID from the record's input into `outputFile`; false when the tags could not be written
+// (after message 84).
+bool CopyIdTags(CommandRecord *record, const char *outputFile);
 int WINAMP_PlayOneFile();

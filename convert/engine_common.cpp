@@ -76,6 +76,18 @@ int ReportInputLength() {
     return lengthMs > 0 ? lengthMs : 0;
 }
 
+void ReportDecoderError(int code) {
+    const char *detail = currentInModuleErrorText ? currentInModuleErrorText() : nullptr;
+    if (!detail) {
+        converterState.onError(code, 0);
+        return;
+    }
+    std::string text = converterState.inputName ? converterState.inputName : "";
+    if (detail[0] != '\0')
+        text += std::string(": ") + detail;
+    converterState.onError(code, Arg(text.c_str()));
+}
+
 void DeleteStaleSettingsFiles() {
     const std::string settings = std::string("plugins") + platform::kPathSeparator + "in" +
                                  platform::kPathSeparator + "tmpset.dat";

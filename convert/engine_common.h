@@ -17,6 +17,9 @@ void ApplyDecoderParams(bool describe);
 // Asks the loaded decoder for the input's length; when it knows one, reports it in seconds
 // (onLength) with position 0. Returns the length in milliseconds, 0 when unknown.
 int ReportInputLength();
+// Sends the loaded decoder's own error code: with "<input>: <detail>" when the decoder words
+// its last error (QZconvInputErrorText), else with 0.
+void ReportDecoderError(int code);
 // Deletes the settings files that earlier versions left in the current folder.
 void DeleteStaleSettingsFiles();
 // Removes the library suffix (".so") from the end of a module file name.

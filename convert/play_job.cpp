@@ -45,6 +45,8 @@ int PlayLoadedFile() {
     ApplyDecoderParams(true);
     const int decoded =
         DecodeFile(converterState.inputName, kPlayVolume, converterState.previewSeconds);
+    if (DecodeEndedDamaged())
+        ReportDecoderError(decoded);
     return decoded == 0 ? KN_RESULT_DONE : KN_RESULT_FAILED;
 }
 

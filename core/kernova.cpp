@@ -16,6 +16,7 @@
 #include "jobs/jobs.h"
 #include "kernova/message_codes.h"
 #include "modules/QZ_ExtList.h"
+#include "modules/loader.h"
 #include "platform/platform.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
@@ -74,6 +75,20 @@ class JobFileLock {
     platform::FileLockHandle lock_ = nullptr;
 };
 
+// The user learns which pattern found nothing, which file no decoder reads, or which job or
+// batch file cannot be written.
+void ReportRefusal(const CommandRecord &record, int mode, int code) {
+    char *name = nullptr;
+    if (code == KN_ERR_NO_SOURCE || code == KN_ERR_NO_DECODER)
+        AssignString(record.inputName, &name);
+    else if (code == KN_ERR_WRITE_JOBS && mode == kModeCreateBatch)
+        AssignString(record.batchName, &name);
+    else if (code == KN_ERR_WRITE_JOBS)
+        GetJobFileName(&name);
+    GetHostTable().onError(code, reinterpret_cast<intptr_t>(name));
+    FreeString(&name);
+}
+
 // Writes the jobs of a command and runs them; a batch file is only written.
 int WriteAndRunJobs(CommandRecord *record) {
     // WriteJobFile turns mode 6 into 1 while it writes, so the mode is taken first.
@@ -84,7 +99,7 @@ int WriteAndRunJobs(CommandRecord *record) {
     int code = WriteJobFile(record, nullptr);
     if (code != 0) {
         std::printf("Error...\n");
-        GetHostTable().onError(code, 0);
+        ReportRefusal(*record, mode, code);
         return code;
     }
     if (mode == kModeCreateBatch) {
@@ -149,6 +164,7 @@ int DoCommand(const char *commandLine) {
     ArgListPtr list(BuildArgList(commandLine));
     if (!list)
         return 0;
+    ReportRefusedPlugIns(IsKeyPresent("-DEBUG", list.get()) != 0);
     if (!CheckKeyCombination(list.get()))
         return 0;
     int outcome = RunCommand(list.get());

@@ -24,6 +24,7 @@ static_assert(offsetof(EncoderTable, GetDefaultParams) == 18 * kSlot);
 static_assert(offsetof(EncoderTable, FreeParams) == 21 * kSlot);
 static_assert(offsetof(EncoderTable, Open) == 25 * kSlot);
 static_assert(offsetof(EncoderTable, GetHelpText) == 30 * kSlot);
+static_assert(offsetof(EncoderTable, GetLastErrorCode) == 31 * kSlot);
 static_assert(offsetof(EncoderTable, GetTestParams) == 33 * kSlot);
 static_assert(offsetof(EncoderTable, FixFreqCallback) == 35 * kSlot);
 static_assert(offsetof(EncoderTable, NeedsMorePasses) == 37 * kSlot);

@@ -10,6 +10,10 @@ namespace {
 constexpr uint32_t kPlainFormatSize = sizeof(WAVEFORMATEX);
 constexpr uint32_t kFormatSlack = 28;
 constexpr size_t kBufferSeconds = 5;
+// The drivers list only formats of the match format's channels and rate, which is all the
+// match test takes; a driver may then offer a PCM rate beyond the common ones it lists.
+constexpr uint32_t kMatchRestriction =
+    platform::ACM_FORMATENUMF_NCHANNELS | platform::ACM_FORMATENUMF_NSAMPLESPERSEC;
 
 // Size of the largest format record of all drivers; measured at each construction and open.
 uint32_t largestFormatSize = kPlainFormatSize;
@@ -30,11 +34,14 @@ void FreeFormat(WAVEFORMATEX *&format) {
     format = nullptr;
 }
 
-// A zeroed buffer of `size` bytes holding a format of `tag` whose extra bytes fill the rest.
-std::vector<uint8_t> MakeFormatBuffer(uint32_t size, uint16_t tag) {
+// A zeroed buffer of `size` bytes holding a format of the match format's tag, channels and
+// rate, whose extra bytes fill the rest.
+std::vector<uint8_t> MakeFormatBuffer(uint32_t size) {
     std::vector<uint8_t> buffer(size);
     auto *format = reinterpret_cast<WAVEFORMATEX *>(buffer.data());
-    format->wFormatTag = tag;
+    format->wFormatTag = matchFormat.wFormatTag;
+    format->nChannels = matchFormat.nChannels;
+    format->nSamplesPerSec = matchFormat.nSamplesPerSec;
     format->cbSize = static_cast<uint16_t>(size - kPlainFormatSize);
     return buffer;
 }
@@ -62,7 +69,8 @@ platform::MMRESULT EnumerateMatch(platform::HACMDRIVER driver, std::vector<uint8
     details.cbwfx = static_cast<uint32_t>(buffer.size());
     matched = false;
     return platform::acmFormatEnum(driver, &details, MatchFormat,
-                                   reinterpret_cast<uintptr_t>(&matched), flags);
+                                   reinterpret_cast<uintptr_t>(&matched),
+                                   flags | kMatchRestriction);
 }
 
 uint32_t DriverFormatSize(platform::HACMDRIVER driver) {
@@ -81,8 +89,7 @@ int OfferDriver(platform::HACMDRIVERID id, uintptr_t instance, uint32_t) {
     platform::HACMDRIVER driver = nullptr;
     if (platform::acmDriverOpen(&driver, id, 0) != platform::MMSYSERR_NOERROR)
         return 0; // one driver that does not open ends the whole search
-    std::vector<uint8_t> buffer =
-        MakeFormatBuffer(DriverFormatSize(driver), matchFormat.wFormatTag);
+    std::vector<uint8_t> buffer = MakeFormatBuffer(DriverFormatSize(driver));
     bool matched = false;
     platform::MMRESULT result =
         EnumerateMatch(driver, buffer, platform::ACM_FORMATENUMF_INPUT, matched);
@@ -105,8 +112,7 @@ std::vector<uint8_t> FetchDriverFormat(platform::HACMDRIVERID id) {
     platform::HACMDRIVER driver = nullptr;
     if (platform::acmDriverOpen(&driver, id, 0) != platform::MMSYSERR_NOERROR)
         return {};
-    std::vector<uint8_t> buffer =
-        MakeFormatBuffer(DriverFormatSize(driver), matchFormat.wFormatTag);
+    std::vector<uint8_t> buffer = MakeFormatBuffer(DriverFormatSize(driver));
     bool matched = false;
     platform::MMRESULT result = EnumerateMatch(driver, buffer, 0, matched);
     platform::acmDriverClose(driver, 0);

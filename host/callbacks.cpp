@@ -28,8 +28,14 @@ struct PendingListing {
 };
 PendingListing pending;
 bool usageShown = false;
+// A notice whose text the encoder's parameters (the next message) complete.
+std::string pendingNotice;
 bool conversionAnnounced = false; // 202 came in the current job
 bool jobFailed = false;           // some job of the command did not succeed
+bool quiet = false;
+void (*jobStartHook)() = nullptr;
+RunTally tally;
+JobLength jobLength;
 
 std::string ExtensionLine(const std::string &extension, const std::string &description) {
     std::string line = "    " + extension;
@@ -78,17 +84,63 @@ bool IsJobResult(int code) {
            code == KN_RESULT_NOT_EXECUTABLE || code == KN_RESULT_CONVERTER_START;
 }
 
+// Lines of a job's own report, which --quiet leaves out.
+bool IsReportLine(int code) {
+    switch (code) {
+    case KN_MSG_CPU_PRIORITY:
+    case KN_MSG_SOURCE_DELETED:
+    case KN_MSG_DECODER_PARAMS:
+    case KN_MSG_TAGS_COPIED:
+    case KN_MSG_SETID_FILE:
+    case KN_MSG_SETID_WRITTEN:
+    case KN_MSG_INPUT:
+    case KN_MSG_OUTPUT:
+    case KN_MSG_ENCODER_PARAMS:
+    case KN_MSG_ENCODER:
+    case KN_MSG_NEXT_PASS:
+    case KN_MSG_DECODER:
+        return true;
+    default:
+        return IsJobResult(code);
+    }
+}
+
 void ShowJobResult(int code) {
     if (code != KN_RESULT_DONE)
         jobFailed = true;
+    CountJobResult(tally, code, conversionAnnounced, jobLength.Seconds());
     // Listings, help and tag jobs have shown their result already; a conversion gets a line.
-    if (code != KN_RESULT_DONE || conversionAnnounced)
+    if (!quiet && (code != KN_RESULT_DONE || conversionAnnounced))
         PrintOut(FormatMessage(code, 0) + "\n");
+    if (IsFramedOutput())
+        SendFrame(kFrameResult, std::to_string(code) + (conversionAnnounced ? " 1" : " 0"));
     conversionAnnounced = false;
+}
+
+// Codes sent as errors that tell of a job going on as asked: shown as notices.
+bool IsNotice(int code) {
+    return code == KN_ERR_FIXFREQ_CHANGED || code == KN_ERR_FIXFREQ_FAMILY ||
+           code == KN_ERR_SHOW_PARAMS;
+}
+
+// The parameters that the encoder's notice announced go onto its line.
+bool CompleteNotice(int code, intptr_t argument) {
+    if (pendingNotice.empty())
+        return false;
+    std::string text = pendingNotice;
+    pendingNotice.clear();
+    if (code != KN_MSG_ENCODER_PARAMS) {
+        PrintDiagnostic("notice", text);
+        return false;
+    }
+    PrintDiagnostic("notice", text + ": " + reinterpret_cast<const char *>(argument));
+    return true;
 }
 
 void OnMessage(int code, intptr_t argument) {
     auto lock = LockConsole();
+    if (CompleteNotice(code, argument))
+        return;
     switch (code) {
     case KN_MSG_MODULE_FILE:
     case KN_MSG_MODULE_DESCRIPTION:
@@ -102,7 +154,10 @@ void OnMessage(int code, intptr_t argument) {
         PrintOut(FormatMessage(code, argument));
         return;
     case KN_MSG_INPUT:
+        jobLength.Start();
         StartProgress(reinterpret_cast<const char *>(argument));
+        if (jobStartHook)
+            jobStartHook();
         break;
     case KN_MSG_OUTPUT:
         conversionAnnounced = true;
@@ -116,26 +171,39 @@ void OnMessage(int code, intptr_t argument) {
     FlushListing();
     if (IsJobResult(code))
         ShowJobResult(code);
-    else
+    else if (!quiet || !IsReportLine(code))
         PrintOut(FormatMessage(code, argument) + "\n");
 }
 
 void OnError(int code, intptr_t argument) {
-    if (code == KN_ERR_TAG_LIBRARY_LOAD || code == KN_ERR_TAG_LIBRARY_EXPORT)
+    if (code == KN_ERR_TAG_LIBRARY_LOAD || code == KN_ERR_TAG_LIBRARY_EXPORT ||
+        code == KN_ERR_TAG_LIBRARY_SLOTS)
         tagLibraryFailed = true;
     auto lock = LockConsole();
     FlushListing();
-    PrintDiagnostic("error", FormatMessage(code, argument));
+    CompleteNotice(code, 0);
+    if (code == KN_ERR_FIXFREQ_CHANGED || code == KN_ERR_SHOW_PARAMS)
+        pendingNotice = FormatMessage(code, argument);
+    else
+        PrintDiagnostic(IsNotice(code) ? "notice" : "error", FormatMessage(code, argument));
 }
 
 void OnPosition(int seconds) {
     auto lock = LockConsole();
-    SetProgressPosition(seconds);
+    jobLength.OnPosition(seconds);
+    if (IsFramedOutput())
+        SendFrame(kFramePosition, std::to_string(seconds));
+    else
+        SetProgressPosition(seconds);
 }
 
 void OnLength(int seconds) {
     auto lock = LockConsole();
-    SetProgressLength(seconds);
+    jobLength.OnLength(seconds);
+    if (IsFramedOutput())
+        SendFrame(kFrameLength, std::to_string(seconds));
+    else
+        SetProgressLength(seconds);
 }
 
 void OnUnknownKey() {
@@ -168,6 +236,7 @@ bool TagLibraryFailed() {
 
 void FinishOutput() {
     auto lock = LockConsole();
+    CompleteNotice(0, 0);
     FlushListing();
     ClearProgressLine();
     std::fflush(stdout);
@@ -176,4 +245,24 @@ void FinishOutput() {
 void PrintWarning(const std::string &text) {
     auto lock = LockConsole();
     PrintDiagnostic("warning", text);
+}
+
+void PrintNote(const std::string &text) {
+    auto lock = LockConsole();
+    PrintDiagnostic(nullptr, text);
+}
+
+void SetQuiet(bool enabled) {
+    auto lock = LockConsole();
+    quiet = enabled;
+}
+
+void SetJobStartHook(void (*hook)()) {
+    auto lock = LockConsole();
+    jobStartHook = hook;
+}
+
+RunTally GetTally() {
+    auto lock = LockConsole();
+    return tally;
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "host/tally.h"
 #include "kernova/host.h"
 
 void InstallCallbacks(HostCallbacks &table);
@@ -16,3 +17,12 @@ bool AnyJobFailed();
 void FinishOutput();
 // A warning of the program itself on stderr.
 void PrintWarning(const std::string &text);
+// "kernova: <text>" on stderr: a plain notice, neither an error nor a warning.
+void PrintNote(const std::string &text);
+// Errors only: the lines a job reports about itself (its settings, its result, notices) and
+// the progress line are left out; listings, help texts and tags still show.
+void SetQuiet(bool quiet);
+// Called on the command thread whenever a job starts on an input (message 201).
+void SetJobStartHook(void (*hook)());
+// The jobs counted since the program started.
+RunTally GetTally();

@@ -6,10 +6,19 @@
 
 namespace {
 std::mutex consoleMutex;
+bool framedOutput = false;
 } // namespace
 
 std::unique_lock<std::mutex> LockConsole() {
     return std::unique_lock<std::mutex>(consoleMutex);
+}
+
+void SetFramedOutput(bool framed) {
+    framedOutput = framed;
+}
+
+bool IsFramedOutput() {
+    return framedOutput;
 }
 
 void PrintOut(const std::string &text) {
@@ -18,7 +27,21 @@ void PrintOut(const std::string &text) {
 }
 
 void PrintDiagnostic(const char *kind, const std::string &text) {
+    const std::string line =
+        kind != nullptr ? std::string("kernova: ") + kind + ": " + text : "kernova: " + text;
+    if (framedOutput)
+        SendFrame(kFrameError, line);
+    else
+        PrintErrorLine(line);
+}
+
+void PrintErrorLine(const std::string &line) {
     ClearProgressLine();
     std::fflush(stdout);
-    std::fprintf(stderr, "kernova: %s: %s\n", kind, text.c_str());
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void SendFrame(char kind, const std::string &payload) {
+    std::fprintf(stdout, "%c%c%s\n", kFrameMark, kind, payload.c_str());
+    std::fflush(stdout);
 }

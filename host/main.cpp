@@ -1,19 +1,28 @@
 // kernova: the console program. Loads the core beside itself, hands it the command line made of
-// its arguments, shows what the core reports, and answers with an exit status:
-//   0  the command ran and its last job (if any) succeeded
-//   1  the core refused the command, a run failed, or a job of it did not succeed
-//   2  no arguments, or the core or its ID tag plug-in cannot be used
+// its arguments (without the program's own options), shows what the core reports, and answers
+// with an exit status:
+//   0  the command ran and every job of it succeeded (or was skipped)
+//   1  the core refused the command, a run failed, a job of it did not succeed, or the user
+//      stopped the run with Ctrl-C ("kernova: stopped by the user")
+//   2  no arguments, a malformed option, or the core or its ID tag plug-in cannot be used
 //   130  a second Ctrl-C
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "host/arguments.h"
 #include "host/callbacks.h"
+#include "host/console.h"
 #include "host/core_library.h"
+#include "host/job_lines.h"
 #include "host/messages.h"
+#include "host/options.h"
 #include "host/progress.h"
+#include "host/runner.h"
+#include "host/split.h"
+#include "host/worker.h"
 #include "kernova/message_codes.h"
 #include "platform/platform.h"
 
@@ -50,10 +59,53 @@ int GetExitStatus(int accepted, int lastResult) {
     return kExitSuccess;
 }
 
-int RunCommand(const CoreLibrary &core, const std::string &commandLine) {
+int FailOption(const std::string &text) {
+    std::fprintf(stderr, "kernova: error: %s\n", text.c_str());
+    return kExitCannotStart;
+}
+
+// Options that need a command the program can run job by job.
+int CheckOptionsFitCommand(const ConsoleOptions &options, CommandKind kind) {
+    const bool inParts = kind == CommandKind::Convert || kind == CommandKind::Batch;
+    if ((options.skipExisting || options.dryRun) && !inParts)
+        return FailOption(std::string(options.dryRun ? "--dry-run" : "--skip-existing") +
+                          " needs a conversion or -BATCH with a batch file, without -SETID, "
+                          "-STREAM or -DEBUG");
+    return kExitSuccess;
+}
+
+// The command as the core runs it, in this process.
+int RunAsIs(const CoreLibrary &core, const std::string &commandLine) {
+    HostCallbacks *table = core.getTable();
+    // Stays 0 when the command runs no job (-CREATEBATCH, say).
+    std::atomic_ref<int>(table->lastResult).store(0);
+    abortCommand.store(core.abortCommand);
+    platform::SetInterruptHandler(OnInterrupt);
+    int accepted = core.doCommand(commandLine.c_str());
+    platform::SetInterruptHandler(nullptr);
+    FinishOutput();
+    // The core reports a stop only as the result of the job it cut short.
+    if (interruptCount.load() > 0) {
+        PrintNote("stopped by the user");
+        return kExitFailure;
+    }
+    return GetExitStatus(accepted, std::atomic_ref<int>(table->lastResult).load());
+}
+
+void PrintSummary(const ConsoleOptions &options, uint32_t startTick) {
+    const RunTally tally = GetTally();
+    if (options.quiet || tally.converted + tally.failed + tally.stopped == 0)
+        return;
+    auto lock = LockConsole();
+    PrintErrorLine(FormatSummary(tally, (platform::GetTickCount() - startTick) / 1000.0));
+}
+
+int RunProgram(const CoreLibrary &core, const ConsoleOptions &options, CommandKind kind,
+               uint32_t startTick) {
     HostCallbacks *table = core.getTable();
     InstallCallbacks(*table);
-    EnableProgress(platform::IsTerminal(2));
+    SetQuiet(options.quiet);
+    EnableProgress(platform::IsTerminal(2) && !options.quiet);
     if (!core.init()) {
         // The core has already said why the ID tag plug-in failed; without plug-ins the
         // listings and the help still work.
@@ -62,31 +114,70 @@ int RunCommand(const CoreLibrary &core, const std::string &commandLine) {
         PrintWarning("no decoder or encoder plug-in found in " + GetProgramFolder() +
                      platform::kPathSeparator + "plugins");
     }
-    // Stays 0 when the command runs no job (-CREATEBATCH, say).
-    std::atomic_ref<int>(table->lastResult).store(0);
-    abortCommand.store(core.abortCommand);
-    platform::SetInterruptHandler(OnInterrupt);
-    int accepted = core.doCommand(commandLine.c_str());
-    platform::SetInterruptHandler(nullptr);
-    FinishOutput();
-    return GetExitStatus(accepted, std::atomic_ref<int>(table->lastResult).load());
+    const bool inParts = kind == CommandKind::Convert || kind == CommandKind::Batch;
+    const bool filtered = options.skipExisting || options.dryRun || options.quiet;
+    if (inParts && (options.jobs != 1 || filtered)) {
+        if (std::optional<int> status = RunInParts(core, options, kind, startTick))
+            return *status;
+    }
+    std::vector<const char *> words{"kernova"};
+    for (const std::string &argument : options.coreArguments)
+        words.push_back(argument.c_str());
+    const int status = RunAsIs(core, JoinArguments(static_cast<int>(words.size()), words.data()));
+    if (IsConversion(kind))
+        PrintSummary(options, startTick);
+    return status;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    if (argc < 2) {
-        std::fputs(kUsageText, stderr);
-        return kExitCannotStart;
-    }
+int RunWithCore(const ConsoleOptions &options, CommandKind kind, uint32_t startTick) {
     CoreLibrary core;
     std::string failure;
     if (!LoadCoreLibrary(core, failure)) {
         std::fprintf(stderr, "kernova: error: %s\n", failure.c_str());
         return kExitCannotStart;
     }
-    int status = RunCommand(core, JoinArguments(argc, argv));
+    const int status = options.workerFile.empty()
+                           ? RunProgram(core, options, kind, startTick)
+                           : RunWorker(core, options.workerFile, options.quiet);
+    // A second Ctrl-C ends the program at once, as it does a command run in this process: the
+    // workers are gone and their files removed; releasing the plug-ins would only delay it.
+    if (status == kExitInterrupted) {
+        std::fflush(nullptr);
+        std::_Exit(kExitInterrupted);
+    }
     core.deInit();
     UnloadCoreLibrary(core);
     return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const uint32_t startTick = platform::GetTickCount();
+    ConsoleOptions options;
+    std::string error;
+    if (!ParseConsoleOptions(argc, argv, options, error))
+        return FailOption(error);
+    if (options.showHelp) {
+        std::fputs(kUsageText, stdout);
+        std::fputs(kOptionsText, stdout);
+        return kExitSuccess;
+    }
+    if (options.showVersion) {
+        std::printf("kernova %s\n", KN_VERSION);
+        return kExitSuccess;
+    }
+    if (options.splitParts > 0) {
+        if (options.coreArguments.size() != 1)
+            return FailOption("--split needs one batch file: kernova --split N FILE");
+        return SplitBatchFile(options.coreArguments.front(), options.splitParts);
+    }
+    if (options.coreArguments.empty() && options.workerFile.empty()) {
+        std::fputs(kUsageText, stderr);
+        return kExitCannotStart;
+    }
+    const CommandKind kind = ClassifyCommand(options.coreArguments);
+    if (const int status = CheckOptionsFitCommand(options, kind); status != kExitSuccess)
+        return status;
+    return RunWithCore(options, kind, startTick);
 }

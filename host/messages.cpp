@@ -1,6 +1,7 @@
 #include "host/messages.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "kernova/message_codes.h"
@@ -16,7 +17,7 @@ struct MessageText {
 // Sorted by code for the binary search below.
 constexpr MessageText kMessageTexts[] = {
     {KN_MSG_KEY_HELP, "%s", nullptr},
-    {KN_ERR_NO_DECODER, "%s: no decoder handles this file", nullptr},
+    {KN_ERR_NO_DECODER, "%s: no decoder reads files of this type (-LISTDEC lists them)", nullptr},
     {KN_ERR_ENCODER_NOT_FOUND, "%s: encoder not found", nullptr},
     {KN_ERR_DECODER_LOAD, "%s: cannot load the decoder, or it is not a decoder", nullptr},
     {KN_ERR_ENCODER_LOAD, "%s: cannot load the module", nullptr},
@@ -25,7 +26,7 @@ constexpr MessageText kMessageTexts[] = {
     {KN_ERR_ENCODE, "%s: encoding failed", nullptr},
     {KN_ERR_ENCODER_INVALID, "%s: not a valid encoder", nullptr},
     {KN_RESULT_CONVERTER_START, "the converter could not start", nullptr},
-    {KN_ERR_NO_SOURCE, "no source file found", nullptr},
+    {KN_ERR_NO_SOURCE, "%s: no source file found", "no source file found"},
     {KN_MSG_CPU_PRIORITY, "priority:   %s", nullptr},
     {KN_MSG_SOURCE_DELETED, "%s: source file deleted", nullptr},
     {KN_ERR_OUTPUT_COLLISION, "two jobs would write the same output file: %s",
@@ -36,6 +37,14 @@ constexpr MessageText kMessageTexts[] = {
     {KN_ERR_WAVE_FORMAT_CHANGE, "%s: the encoder cannot change the rate or channels without mixing",
      nullptr},
     {KN_ERR_OUTPUT_CREATE, "%s: the output file cannot be created", nullptr},
+    {KN_ERR_WRITE_NO_SPACE, "%s: no space left on the device", nullptr},
+    {KN_ERR_WRITE_READ_ONLY, "%s: the file system is read-only", nullptr},
+    {KN_ERR_WRITE_PERMISSION, "%s: permission denied", nullptr},
+    {KN_ERR_WRITE_TOO_LARGE, "%s: the file would pass the largest size allowed", nullptr},
+    {KN_ERR_WRITE_IO, "%s: input/output error of the device", nullptr},
+    {KN_ERR_WRITE_NO_FOLDER, "%s: a folder of the name is missing or is not a folder", nullptr},
+    {KN_ERR_WRITE_IS_FOLDER, "%s: a folder stands under this name", nullptr},
+    {KN_ERR_WRITE_REFUSED, "%s: the system refused to write the file", nullptr},
     {KN_ERR_DECODER_OPEN, "the input file cannot be opened", nullptr},
     {KN_ERR_DECODER_DAMAGED, "damaged or truncated stream (decoded up to the damage)", nullptr},
     {KN_ERR_DECODER_ENCODING, "unsupported sample format or channel count", nullptr},
@@ -44,9 +53,15 @@ constexpr MessageText kMessageTexts[] = {
     {KN_ERR_VORBIS_NOT_VORBIS, "not an Ogg Vorbis file, or its headers are damaged", nullptr},
     {KN_ERR_OPUS_NOT_OPUS, "not an Ogg Opus file, or its headers are damaged", nullptr},
     {KN_ERR_SNDFILE_UNKNOWN, "not an AIFF, CAF, W64 or RF64 file", nullptr},
+    {KN_ERR_DECODER_TRUNCATED, "%s", "the source ends before its header says"},
     {KN_ERR_ENCODER_INPUT, "%s: the encoder cannot take this PCM", nullptr},
     {KN_ERR_ENCODER_SETUP, "%s: the codec refused these settings for this input", nullptr},
     {KN_ERR_ENCODER_RATE, "%s: the output sample rate is not one this format carries", nullptr},
+    {KN_ERR_FORMAT_REFUSED, "no conversion between these audio formats: %s", nullptr},
+    {KN_ERR_NAME_NOT_CARRIED,
+     "a job line cannot hold this file name (a bar beside a blank, or a line break): %s",
+     "a file name cannot be written into a job line; nothing was done"},
+    {KN_ERR_BATCH_NO_JOB, "%s: no line of this batch file is a job", nullptr},
     {KN_MSG_MODULE_DESCRIPTION, "%s", nullptr},
     {KN_MSG_DECODER_PARAMS, "decoder parameters: %s", nullptr},
     {KN_ERR_DECODER_PARAMS, "the decoder refused the parameters (defaults used): %s", nullptr},
@@ -69,7 +84,7 @@ constexpr MessageText kMessageTexts[] = {
     {KN_MSG_TAG_TITLE, "  Title:           %s", nullptr},
     {KN_MSG_TAG_V2_BLOCK, "ID v2.x tag:", nullptr},
     {KN_MSG_TAG_V1_BLOCK, "ID v1.1 tag:", nullptr},
-    {KN_ERR_FIXFREQ_CHANGED, "the sample rate does not suit the encoder; its parameters follow",
+    {KN_ERR_FIXFREQ_CHANGED, "the sample rate does not suit the encoder; its parameters are now",
      nullptr},
     {KN_ERR_FIXFREQ_FAMILY,
      "sample rates %s belong to different families (-FIXFREQ 1, 2 or 3 fixes this)", nullptr},
@@ -80,15 +95,24 @@ constexpr MessageText kMessageTexts[] = {
     {KN_ERR_SETID_REJECTED, "the -SETID argument was rejected", nullptr},
     {KN_MSG_ENCODER_HELP_FAILED, "%s: no help available for this encoder", nullptr},
     {KN_ERR_NO_AUTO_ENCODER, "%s: no encoder for this output type (name one with -ENC)", nullptr},
-    {KN_ERR_SHOW_PARAMS, "the encoder shows its parameters", nullptr},
+    {KN_ERR_SHOW_PARAMS, "the encoder's parameters are", nullptr},
     {KN_RESULT_NOT_EXECUTABLE, "cannot be executed", nullptr},
     {KN_RESULT_STOPPED, "stopped", nullptr},
     {KN_RESULT_FAILED, "failed", nullptr},
     {KN_RESULT_DONE, "done", nullptr},
-    {KN_ERR_WRITE_JOBS, "cannot write the job file or the batch file", nullptr},
+    {KN_ERR_WRITE_JOBS, "%s: cannot write the job file or the batch file",
+     "cannot write the job file or the batch file"},
     {KN_RESULT_NO_RECORD, "no command to run", nullptr},
     {KN_ERR_TAG_LIBRARY_LOAD, "%s: cannot load the ID tag plug-in", nullptr},
-    {KN_ERR_TAG_LIBRARY_EXPORT, "%s: not an ID tag plug-in (no zorvGetTagModule)", nullptr},
+    {KN_ERR_TAG_LIBRARY_EXPORT, "%s: not an ID tag plug-in (no zorvGetTagModule, or no table)",
+     nullptr},
+    {KN_ERR_TAG_LIBRARY_SLOTS, "the ID tag plug-in leaves functions of its table empty: %s",
+     nullptr},
+    {KN_ERR_FFMPEG_UNKNOWN, "not an audio file that FFmpeg reads, or its header is damaged",
+     nullptr},
+    {KN_ERR_FFMPEG_NO_AUDIO, "the file holds no audio stream", nullptr},
+    {KN_ERR_FFMPEG_NO_DECODER, "FFmpeg cannot decode the audio codec of this file", nullptr},
+    {KN_ERR_FFMPEG_FORMAT_CHANGE, "the audio changes its sample rate or channels midway", nullptr},
     {KN_MSG_INPUT, "input:      %s", nullptr},
     {KN_MSG_OUTPUT, "output:     %s", nullptr},
     {KN_MSG_ENCODER_PARAMS, "parameters: %s", nullptr},
@@ -124,6 +148,10 @@ std::string SubstituteArgument(const char *text, const char *argument) {
 
 } // namespace
 
+std::string FormatText(const char *text, const std::string &argument) {
+    return SubstituteArgument(text, argument.c_str());
+}
+
 std::string FormatMessage(int code, intptr_t argument) {
     const char *text = argument ? reinterpret_cast<const char *>(argument) : nullptr;
     const MessageText *entry = FindEntry(code);
@@ -133,6 +161,9 @@ std::string FormatMessage(int code, intptr_t argument) {
     }
     if (!text && entry->textWithoutArgument)
         return entry->textWithoutArgument;
+    // A decoder's own code may come with the input's name and the decoder's detail.
+    if (text && std::strstr(entry->text, "%s") == nullptr)
+        return std::string(text) + ": " + entry->text;
     return SubstituteArgument(entry->text, text ? text : "(none)");
 }
 
@@ -140,7 +171,29 @@ const char *const kUsageText =
     "Usage: kernova -I <input> -O <output> [-ENC <encoder>] [-ENCPARAM <parameters>] [keys]\n"
     "       kernova -LISTENC | -LISTDEC\n"
     "       kernova -HELP <key without dash, e.g. CPU> | -HELPENC <encoder>\n"
-    "       kernova -I <file> -SHOWID | -I <file> -SETID <version>: <field=text>...\n"
+    "       kernova -I <file> -SHOWID | -I <file> -SETID [safe] <version>: <field=text>...\n"
     "       kernova -I <input> -O <output> -CREATEBATCH <batch file> | -BATCH <batch file>\n"
     "       kernova -I <file> -PLAY\n"
-    "Paths with blanks need the shell's quotes: -I \"my folder/*.wav\".\n";
+    "Paths with blanks need the shell's quotes: -I \"my folder/*.wav\".\n"
+    "-SETID replaces the file's whole tag (the cover and every field not given are lost);\n"
+    "-SETID safe changes only the fields given.\n";
+
+const char *const kOptionsText =
+    "\n"
+    "Options of the program (two dashes; anywhere among the keys, never passed to the core):\n"
+    "  --jobs N         run the jobs of a conversion or of -BATCH in N worker processes\n"
+    "                   (default: one per processor; --jobs 1 runs them one after another)\n"
+    "  --skip-existing  leave out each job whose output exists and is newer than its source\n"
+    "  --dry-run        show each job's encoder, parameters, input and output; convert\n"
+    "                   nothing, write nothing\n"
+    "  --quiet          print errors only\n"
+    "  --split N FILE   write the job lines of the batch file FILE into N balanced batch\n"
+    "                   files FILE-1.xfb ... FILE-N.xfb and print their names\n"
+    "  --version        show the program's version\n"
+    "  --help           show this text\n"
+    "  --               the arguments after it all belong to the core\n"
+    "Keys (one dash) belong to the converter core: kernova -HELP <key> explains one.\n";
+
+const char *const kSkippedText = "%s: skipped, the output is newer than its source";
+const char *const kOtherJobText = "job:        %s";
+const char *const kWorkerEndedText = "%s: the worker process ended before the job did";

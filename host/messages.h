@@ -12,3 +12,12 @@ std::string FormatMessage(int code, intptr_t argument);
 
 // How the program is used: the common command forms, a few lines ending with a line feed.
 extern const char *const kUsageText;
+
+// The text with the argument in place of its "%s".
+std::string FormatText(const char *text, const std::string &argument);
+
+// Texts of the program's own options and runs.
+extern const char *const kOptionsText;     // --help: the program's options, after the usage
+extern const char *const kSkippedText;     // a job --skip-existing leaves out; "%s": output
+extern const char *const kOtherJobText;    // --dry-run: a batch line that converts nothing
+extern const char *const kWorkerEndedText; // "%s": the input whose worker process ended

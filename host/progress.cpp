@@ -11,6 +11,7 @@ namespace {
 
 // Long names keep their end: that is where files of one folder differ.
 constexpr std::size_t kMaxNameLength = 40;
+constexpr std::size_t kBatchNameLength = 24;
 // After a job that succeeded the core reports length 100 and position 200.
 constexpr int kFinishedLength = 100;
 constexpr int kFinishedPosition = 200;
@@ -26,13 +27,13 @@ struct ProgressState {
 
 ProgressState state;
 
-std::string ShortName(const char *inputName) {
+std::string ShortName(const char *inputName, std::size_t maxLength = kMaxNameLength) {
     std::string name = inputName ? inputName : "";
     auto separator = name.rfind(platform::kPathSeparator);
     if (separator != std::string::npos)
         name.erase(0, separator + 1);
-    if (name.size() > kMaxNameLength)
-        name = "..." + name.substr(name.size() - (kMaxNameLength - 3));
+    if (name.size() > maxLength)
+        name = "..." + name.substr(name.size() - (maxLength - 3));
     return name;
 }
 
@@ -81,6 +82,32 @@ void SetProgressPosition(int seconds) {
         return;
     }
     DrawLine(seconds < 0 ? 0 : seconds);
+}
+
+void ShowBatchProgress(const BatchProgress &progress) {
+    if (!state.enabled)
+        return;
+    std::string line =
+        "\r[" + std::to_string(progress.done) + "/" + std::to_string(progress.total) + "]";
+    // A few names keep the line within a terminal's width.
+    constexpr std::size_t kShownNames = 2;
+    for (std::size_t i = 0; i < progress.current.size() && i < kShownNames; ++i)
+        line += (i == 0 ? "  " : ", ") + ShortName(progress.current[i].c_str(), kBatchNameLength);
+    if (progress.current.size() > kShownNames)
+        line += " +" + std::to_string(progress.current.size() - kShownNames);
+    char text[64];
+    if (progress.elapsedSeconds >= 0.1) {
+        std::snprintf(text, sizeof text, "  %.1fx",
+                      progress.audioSeconds / progress.elapsedSeconds);
+        line += text;
+    }
+    if (progress.secondsLeft >= 0) {
+        const long left = static_cast<long>(progress.secondsLeft + 0.5);
+        std::snprintf(text, sizeof text, "  %ld:%02ld left", left / 60, left % 60);
+        line += text;
+    }
+    std::fputs((line + "\x1b[K").c_str(), stderr);
+    state.shown = true;
 }
 
 void ClearProgressLine() {

@@ -102,7 +102,9 @@ const char *const kHelpTexts[20] = {
     // 11
     " -SETID [safe] <id version>: <field=argument> [<field=argument> [...]]\n"
     "\n"
-    " Sets ID tags. With safe only the given tags are written (not available yet).\n"
+    " Sets ID tags. Without safe the file's whole tag of each version written is\n"
+    " replaced: the fields not given, the cover and every other frame are lost.\n"
+    " With safe only the given fields change and the rest of the tag is kept.\n"
     "\n"
     " Id versions : idv1 - ID v1.1, idv2 - ID v2.x, id - all versions\n"
     "\n"

@@ -56,22 +56,8 @@ char *BatchFolder(const char *name) {
     return slashed;
 }
 
-int RunMatchingFiles(const char *folder, const std::vector<platform::FindEntry> &entries) {
-    for (const platform::FindEntry &entry : entries) {
-        if (entry.isFolder)
-            continue;
-        const std::string fullName = std::string(folder ? folder : "") + entry.name;
-        std::printf("Opening batch file :\n%s\n\n", fullName.c_str());
-        // A stopped run ends the whole -BATCH command: no further file is opened.
-        if (RunJobFile(fullName.c_str()) == KN_RESULT_STOPPED)
-            return KN_RESULT_STOPPED;
-    }
-    return 0;
-}
-
-} // namespace
-
-int RunJobFile(const char *fileName) {
+// Runs the job lines of a file; `jobs` counts the lines that were jobs.
+int RunJobs(const char *fileName, int &jobs) {
     char *name = nullptr;
     if (fileName)
         AssignString(fileName, &name);
@@ -86,8 +72,11 @@ int RunJobFile(const char *fileName) {
     while (ReadJobLine(file, line)) {
         if (std::strlen(line.c_str()) < kShortestJobLine)
             continue;
+        if (!RunJobLine(line.data()))
+            continue;
+        ++jobs;
         // The runner stops after the job during which the host asked to stop.
-        if (RunJobLine(line.data()) && LoadAbortFlag() == 1) {
+        if (LoadAbortFlag() == 1) {
             result = KN_RESULT_STOPPED;
             break;
         }
@@ -96,13 +85,49 @@ int RunJobFile(const char *fileName) {
     return result;
 }
 
+// A batch file of random bytes or plain text would otherwise end as if it had run.
+void ReportBatchWithoutJobs(const std::string &fullName) {
+    GetHostTable().onError(KN_ERR_BATCH_NO_JOB, reinterpret_cast<intptr_t>(fullName.c_str()));
+    StoreLastResult(KN_RESULT_FAILED);
+    GetHostTable().onMessage(KN_RESULT_FAILED, 0);
+}
+
+int RunMatchingFiles(const char *folder, const std::vector<platform::FindEntry> &entries) {
+    int result = 0;
+    for (const platform::FindEntry &entry : entries) {
+        if (entry.isFolder)
+            continue;
+        const std::string fullName = std::string(folder ? folder : "") + entry.name;
+        std::printf("Opening batch file :\n%s\n\n", fullName.c_str());
+        int jobs = 0;
+        const int ran = RunJobs(fullName.c_str(), jobs);
+        // A stopped run ends the whole -BATCH command: no further file is opened.
+        if (ran == KN_RESULT_STOPPED)
+            return KN_RESULT_STOPPED;
+        if (ran == 0 && jobs == 0) {
+            ReportBatchWithoutJobs(fullName);
+            result = KN_RESULT_FAILED;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+int RunJobFile(const char *fileName) {
+    int jobs = 0;
+    return RunJobs(fileName, jobs);
+}
+
 int RunBatchFiles(const char *name) {
     if (!name)
         return 0;
     char *folder = BatchFolder(name);
     char *pattern = nullptr;
     AssignString(name, &pattern);
-    AddIfNoExtension(&pattern, kBatchExtension, nullptr);
+    // A file of the name as given is run as it is (-CREATEBATCH writes the name unchanged).
+    if (platform::GetFileKind(name) != platform::FileKind::Regular)
+        AddIfNoExtension(&pattern, kBatchExtension, nullptr);
     std::vector<platform::FindEntry> entries;
     int result;
     if (pattern && platform::FindFiles(pattern, entries)) {

@@ -3,12 +3,15 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "cmdline/ArgList.h"
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
+#include "convert/safe_output.h"
 #include "core/core.h"
 #include "jobs/jobs.h"
 #include "kernova/message_codes.h"
@@ -134,6 +137,27 @@ void ScanSubFolder(CommandRecord *record, const char *folder, const char *namePa
     FreeString(&childPattern);
 }
 
+// A temporary output that a killed conversion left behind is no source for a wildcard run;
+// named on its own it is taken, so that the user can still convert what it holds.
+bool IsLeftOverOutput(const std::string &name, const char *namePattern) {
+    return std::strpbrk(namePattern ? namePattern : "", "*?") != nullptr &&
+           IsPartialOutputName(name.c_str());
+}
+
+// The sub-folders that the pattern itself matches: the first pass searches them, so the second
+// leaves them out (the same way the system's search matched them, short names included).
+std::set<std::string> FolderNames(const char *pattern) {
+    std::vector<platform::FindEntry> entries;
+    std::set<std::string> names;
+    if (platform::FindFiles(pattern, entries)) {
+        for (const platform::FindEntry &entry : entries) {
+            if (entry.isFolder)
+                names.insert(entry.name);
+        }
+    }
+    return names;
+}
+
 void ScanEntries(CommandRecord *record, const char *pattern, const char *folder,
                  const char *namePattern, const char *mask, JobArrays *arrays, int *count,
                  const char *subFolder, int pass) {
@@ -142,10 +166,14 @@ void ScanEntries(CommandRecord *record, const char *pattern, const char *folder,
     std::vector<platform::FindEntry> entries;
     if (!platform::FindFiles(search, entries))
         return;
+    const std::set<std::string> searched =
+        pass == 0 ? std::set<std::string>() : FolderNames(pattern);
     for (const platform::FindEntry &entry : entries) {
-        if (entry.isFolder)
+        if (entry.isFolder && !searched.contains(entry.name))
             ScanSubFolder(record, folder, namePattern, entry.name, mask, arrays, count, subFolder);
-        if (pass == 0 && !entry.isHidden) {
+        // A folder is offered to the tag jobs only: no decoder reads a folder, whatever its name.
+        const bool offered = !entry.isHidden && (!entry.isFolder || ForceFor(record) == 1);
+        if (pass == 0 && offered && !IsLeftOverOutput(entry.name, namePattern)) {
             char *source = JoinText(folder, entry.name.c_str());
             AddJob(source, mask, subFolder, arrays, count, ForceFor(record));
             FreeString(&source);
@@ -177,34 +205,78 @@ std::string ResolvedFullName(const char *name, const std::string &currentFolder)
     return resolved;
 }
 
-// Index of the first job whose output another job with a different source writes too, or -1.
-int FindOutputCollision(const JobArrays &arrays, int count) {
+// The outputs that two jobs with different sources would both write, each named once.
+std::vector<std::string> FindOutputCollisions(const JobArrays &arrays, int count) {
     char *current = GetCurPathName();
     const std::string currentFolder = current ? current : "";
     FreeString(&current);
     std::unordered_map<std::string, std::string> sourceOfOutput;
+    std::set<std::string> named;
+    std::vector<std::string> collisions;
     for (int i = 0; i < count; ++i) {
         if (!arrays.outputs[i] || !arrays.sources[i])
             continue;
-        const auto [owner, added] =
-            sourceOfOutput.emplace(ResolvedFullName(arrays.outputs[i], currentFolder),
-                                   ResolvedFullName(arrays.sources[i], currentFolder));
-        if (!added && owner->second != ResolvedFullName(arrays.sources[i], currentFolder))
-            return i;
+        const std::string output = ResolvedFullName(arrays.outputs[i], currentFolder);
+        const std::string source = ResolvedFullName(arrays.sources[i], currentFolder);
+        const auto [owner, added] = sourceOfOutput.emplace(output, source);
+        if (!added && owner->second != source && named.insert(output).second)
+            collisions.push_back(arrays.outputs[i]);
     }
-    return -1;
+    return collisions;
 }
 
 // Only conversion lines carry an output; two of them on one file would overwrite each other.
 int CheckOutputCollision(const CommandRecord *record, const JobArrays &arrays, int count) {
     if (record->mode != kModeConvert && record->mode != kModeCreateBatch)
         return 0;
-    const int collision = FindOutputCollision(arrays, count);
-    if (collision < 0)
-        return 0;
+    const std::vector<std::string> collisions = FindOutputCollisions(arrays, count);
     auto onError = converterState.onError ? converterState.onError : GetHostTable().onError;
-    onError(KN_ERR_OUTPUT_COLLISION, reinterpret_cast<intptr_t>(arrays.outputs[collision]));
-    return KN_ERR_OUTPUT_COLLISION;
+    for (const std::string &output : collisions)
+        onError(KN_ERR_OUTPUT_COLLISION, reinterpret_cast<intptr_t>(output.c_str()));
+    return collisions.empty() ? 0 : KN_ERR_OUTPUT_COLLISION;
+}
+
+// A single named file that exists but that no decoder claims is refused for its type, not as
+// a missing source.
+int NoSourceReason(const CommandRecord *record) {
+    const char *input = record->inputName;
+    const bool single = input && std::strpbrk(input, "*?") == nullptr;
+    return single && ForceFor(record) == 0 &&
+                   platform::GetFileKind(input) == platform::FileKind::Regular
+               ? KN_ERR_NO_DECODER
+               : KN_ERR_NO_SOURCE;
+}
+
+// True when a job line gives the name back as written. A line ends at a line break, and the
+// tokenizer ends a barred item at a bar that follows a blank or precedes one ("a| |b.wav" would
+// come back as two items, of which the second, b.wav, would name another file).
+bool JobLineCarries(const char *name) {
+    if (name == nullptr)
+        return true;
+    if (std::strpbrk(name, "\r\n") != nullptr)
+        return false;
+    std::string item = std::string("|") + name + "| ";
+    ArgList tokens;
+    SplitCommandLine(item.data(), &tokens);
+    return tokens.count == 1 && tokens.items[0] != nullptr &&
+           std::strcmp(tokens.items[0], name) == 0;
+}
+
+int RefuseUncarriedName(const char *name) {
+    auto onError = converterState.onError ? converterState.onError : GetHostTable().onError;
+    onError(KN_ERR_NAME_NOT_CARRIED, reinterpret_cast<intptr_t>(name));
+    return KN_ERR_NAME_NOT_CARRIED;
+}
+
+// Every job line must name its files exactly; the command is refused before anything runs.
+int CheckNamesCarried(const JobArrays &arrays, int count) {
+    for (int i = 0; i < count; ++i) {
+        for (const char *name : {arrays.sources[i], arrays.outputs[i]}) {
+            if (!JobLineCarries(name))
+                return RefuseUncarriedName(name);
+        }
+    }
+    return 0;
 }
 
 int CollectJobs(CommandRecord *record, JobArrays *arrays, int *count) {
@@ -216,10 +288,13 @@ int CollectJobs(CommandRecord *record, JobArrays *arrays, int *count) {
     if (found > 0 && !arrays->sources)
         return found;
     *count = found;
-    return found == 0 ? KN_ERR_NO_SOURCE : 0;
+    return found == 0 ? NoSourceReason(record) : 0;
 }
 
 int WriteJobs(CommandRecord *record, const char *target, const JobArrays &arrays, int count) {
+    // A batch file may name a folder that does not exist yet, as an output may.
+    if (record->mode == kModeCreateBatch)
+        CreateMultiLevelFolder(target);
     std::FILE *file = std::fopen(target, "w");
     if (!file)
         return KN_ERR_WRITE_JOBS;
@@ -246,6 +321,8 @@ int WriteJobLines(CommandRecord *record, const char *target) {
     int count = 0;
     int result = CollectJobs(record, &arrays, &count);
     if (result == 0)
+        result = CheckNamesCarried(arrays, count);
+    if (result == 0)
         result = CheckOutputCollision(record, arrays, count);
     if (result == 0)
         result = WriteJobs(record, target, arrays, count);
@@ -254,6 +331,10 @@ int WriteJobLines(CommandRecord *record, const char *target) {
 }
 
 int WriteSingleLine(const CommandRecord *record, const char *target) {
+    for (const char *name : {record->inputName, record->outputName}) {
+        if (!JobLineCarries(name))
+            return RefuseUncarriedName(name);
+    }
     std::FILE *file = std::fopen(target, "w");
     if (!file)
         return KN_ERR_WRITE_JOBS;
@@ -357,9 +438,19 @@ void GetJobFileName(char **name) {
     if (!name)
         return;
     char *mainPath = GetMainPathName();
-    char *jobFile = AddSlash(mainPath);
+    char *folder = AddSlash(mainPath);
     FreeString(&mainPath);
-    AddStr(&jobFile, kJobFileName);
+    // An installed program's folder is not the user's to write: the job file and its lock go
+    // to the user's own state folder then.
+    if (folder && !platform::IsFolderWritable(folder)) {
+        const std::string userFolder = platform::GetUserStateFolder();
+        if (!userFolder.empty()) {
+            FreeString(&folder);
+            folder = AddSlash(userFolder.c_str());
+            CreateMultiLevelFolder(folder);
+        }
+    }
+    AddStr(&folder, kJobFileName);
     FreeString(name);
-    *name = jobFile;
+    *name = folder;
 }

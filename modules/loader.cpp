@@ -2,8 +2,13 @@
 // plug-in; the hidden window that Winamp plug-ins receive as their main window.
 #include "modules/loader.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "convert/QZ_Convertor.h"
 #include "core/core.h"
@@ -15,6 +20,7 @@
 
 In_Module *currentInModule = nullptr;
 InputModuleEx *currentInModuleEx = nullptr;
+QZconvInputErrorTextFunc currentInModuleErrorText = nullptr;
 EncoderTable *currentOutModule = nullptr;
 Out_Module *currentWinampOutModule = nullptr;
 Out_Module coreOutModule{};
@@ -27,6 +33,54 @@ constexpr int kMinInModuleVersion = 0x100;
 constexpr int kMinOutModuleVersion = 16;
 constexpr int kCoreOutModuleId = 65536;
 constexpr char kSep[] = {platform::kPathSeparator, '\0'};
+
+// "<file>: <why>" for each plug-in file refused because its table leaves a mandatory slot empty.
+std::vector<std::string> refusedPlugIns;
+bool printRefusals = false;
+
+using SlotCheck = std::pair<const char *, bool>; // slot name, filled
+
+std::string EmptySlotNames(std::initializer_list<SlotCheck> slots) {
+    std::string names;
+    for (const auto &[name, filled] : slots) {
+        if (!filled)
+            names += (names.empty() ? "" : ", ") + std::string(name);
+    }
+    return names;
+}
+
+// The slots the core calls without a fallback (see kernova/decoder.h and kernova/encoder.h).
+std::string EmptyDecoderSlots(const In_Module &module) {
+    return EmptySlotNames({{"Play", module.Play != nullptr}, {"Stop", module.Stop != nullptr}});
+}
+
+std::string EmptyEncoderSlots(const EncoderTable &table) {
+    return EmptySlotNames({{"Open", table.Open != nullptr},
+                           {"GetBlockSize", table.GetBlockSize != nullptr},
+                           {"Encode", table.Encode != nullptr},
+                           {"Close", table.Close != nullptr}});
+}
+
+// A broken plug-in is skipped like any that does not load; -DEBUG tells which and why.
+void NoteRefusedPlugIn(const char *fileName, const std::string &emptySlots) {
+    const std::string note = std::string(fileName) + ": its table leaves " + emptySlots + " empty";
+    if (std::find(refusedPlugIns.begin(), refusedPlugIns.end(), note) != refusedPlugIns.end())
+        return;
+    refusedPlugIns.push_back(note);
+    if (printRefusals)
+        std::printf("Plug-in refused: %s\n", note.c_str());
+}
+
+// Refuses, with a note, a table whose mandatory slots are not all filled.
+template <typename Table>
+bool HasMandatorySlots(const Table &table, std::string (*emptySlots)(const Table &),
+                       const char *fileName) {
+    const std::string empty = emptySlots(table);
+    if (empty.empty())
+        return true;
+    NoteRefusedPlugIn(fileName, empty);
+    return false;
+}
 
 // Stand-ins for the visualisation and DSP slots: the core shows and filters nothing.
 void NoSAVSAInit(int, int) {}
@@ -93,7 +147,7 @@ void WireInModule(In_Module *module, platform::LibraryHandle library) {
 }
 
 // Finds the entry of a decoder library: the Winamp entry first, then the core's own, whose
-// optional extension table is taken at once.
+// optional extension table is taken at once and whose optional error text is noted.
 QZconvInputModAddrFunc FindInModuleEntry(platform::LibraryHandle library) {
     if (void *winamp = platform::GetExport(library, "winampGetInModule2"))
         return reinterpret_cast<QZconvInputModAddrFunc>(winamp);
@@ -102,6 +156,8 @@ QZconvInputModAddrFunc FindInModuleEntry(platform::LibraryHandle library) {
         return nullptr;
     if (void *extension = platform::GetExport(library, "QZconvInputModAddrEx"))
         currentInModuleEx = reinterpret_cast<QZconvInputModAddrExFunc>(extension)();
+    currentInModuleErrorText = reinterpret_cast<QZconvInputErrorTextFunc>(
+        platform::GetExport(library, "QZconvInputErrorText"));
     return reinterpret_cast<QZconvInputModAddrFunc>(native);
 }
 
@@ -118,6 +174,21 @@ bool HasFolderPart(const char *name) {
     return hasFolder;
 }
 
+// The file of the name, its letters matched without regard to ASCII case as the Windows file
+// system does, so "-ENC FLAC" finds flac.so everywhere; empty when there is none.
+std::string FindWithoutCase(const std::string &candidate) {
+    if (platform::FileExists(candidate.c_str()))
+        return candidate;
+    const std::size_t folderEnd = candidate.rfind(platform::kPathSeparator);
+    const std::string folder =
+        folderEnd == std::string::npos ? std::string() : candidate.substr(0, folderEnd + 1);
+    std::vector<platform::FindEntry> entries;
+    if (candidate.find_first_of("*?", folder.size()) != std::string::npos ||
+        !platform::FindFiles(candidate, entries))
+        return std::string();
+    return folder + entries.front().name;
+}
+
 // Tries base folder + sub-folder + name + library suffix (or the name itself when it has a
 // folder part); on success the candidate becomes *fullName.
 int FindModuleIn(const char *baseFolder, const char *subFolder, const char *name, char **fullName) {
@@ -131,9 +202,10 @@ int FindModuleIn(const char *baseFolder, const char *subFolder, const char *name
             return 0;
         candidate = std::string(baseFolder) + subFolder + name + platform::kLibrarySuffix;
     }
-    if (!platform::FileExists(candidate.c_str()))
+    const std::string found = FindWithoutCase(candidate);
+    if (found.empty())
         return 0;
-    AssignString(candidate.c_str(), fullName);
+    AssignString(found.c_str(), fullName);
     return 1;
 }
 
@@ -148,6 +220,14 @@ int FindInProgramFolder(const std::string &subFolder, const char *name, char **f
 
 FixFreqHandlerFunc fixFreqHandler = FixFreqHandler;
 
+void ReportRefusedPlugIns(bool debug) {
+    printRefusals = debug;
+    if (!debug)
+        return;
+    for (const std::string &note : refusedPlugIns)
+        std::printf("Plug-in refused: %s\n", note.c_str());
+}
+
 int LoadInModule(const char *fileName) {
     currentInModule = nullptr;
     if (fileName == nullptr)
@@ -156,11 +236,14 @@ int LoadInModule(const char *fileName) {
     if (library == nullptr)
         return 0;
     currentInModuleEx = nullptr;
+    currentInModuleErrorText = nullptr;
     QZconvInputModAddrFunc entry = FindInModuleEntry(library);
     In_Module *candidate = entry ? entry() : nullptr;
-    if (!IsAcceptedInModule(candidate)) {
+    if (!IsAcceptedInModule(candidate) ||
+        !HasMandatorySlots(*candidate, EmptyDecoderSlots, fileName)) {
         platform::FreeLibrary(library);
         currentInModuleEx = nullptr;
+        currentInModuleErrorText = nullptr;
         return 0;
     }
     FillCoreOutModule();
@@ -178,6 +261,7 @@ void UnloadInModule() {
         platform::FreeLibrary(currentInModule->hDllInstance);
     currentInModule = nullptr;
     currentInModuleEx = nullptr;
+    currentInModuleErrorText = nullptr;
 }
 
 int LoadOutModule(const char *name) {
@@ -190,15 +274,18 @@ int LoadOutModule(const char *name) {
         return 0;
     }
     platform::LibraryHandle library = platform::LoadLibrary(fullName);
-    FreeString(&fullName);
     if (library == nullptr) {
+        FreeString(&fullName);
         ReportLoadError(KN_ERR_ENCODER_INVALID, name);
         return 0;
     }
     auto entry = reinterpret_cast<RegisterCompressModuleFunc>(
         platform::GetExport(library, "RegisterCompressModule"));
     EncoderTable *candidate = entry ? entry() : nullptr;
-    if (candidate == nullptr || candidate->version < ENCODER_TABLE_MIN_VERSION) {
+    const bool accepted = candidate != nullptr && candidate->version >= ENCODER_TABLE_MIN_VERSION &&
+                          HasMandatorySlots(*candidate, EmptyEncoderSlots, fullName);
+    FreeString(&fullName);
+    if (!accepted) {
         ReportLoadError(KN_ERR_ENCODER_INVALID, name);
         platform::FreeLibrary(library);
         return 0;

@@ -8,6 +8,8 @@
 
 extern In_Module *currentInModule;
 extern InputModuleEx *currentInModuleEx;
+// The loaded decoder's QZconvInputErrorText, or null when it has none.
+extern QZconvInputErrorTextFunc currentInModuleErrorText;
 extern EncoderTable *currentOutModule;
 extern Out_Module *currentWinampOutModule;
 extern Out_Module coreOutModule;
@@ -19,6 +21,11 @@ int LoadOutModule(const char *name);
 void UnloadOutModule();
 int LoadWinampOutModule(const char *name);
 void UnloadWinampOutModule();
+
+// For a command with -DEBUG: prints "Plug-in refused: <file>: its table leaves <slots> empty"
+// for each plug-in file refused so far because a mandatory slot of its table is empty, and
+// prints files refused later in the command when they are refused. Without, prints nothing.
+void ReportRefusedPlugIns(bool debug);
 
 int FindInModuleFile(const char *name, char **fullName);
 int FindOutModuleFile(const char *name, char **fullName);

@@ -36,6 +36,12 @@ bool DeleteFile(const char *path);
 bool FileExists(const char *path);
 // Same file after resolving names and links (both must exist).
 bool IsSameFile(const char *a, const char *b);
+// True when this user may create files in the folder.
+bool IsFolderWritable(const char *path);
+// The user's own folder for the program's working files, without a trailing separator:
+// $XDG_STATE_HOME/kernova, else ~/.local/state/kernova (Windows: %LOCALAPPDATA%\Kernova);
+// empty when the system names none. The folder may not exist yet.
+std::string GetUserStateFolder();
 
 struct FindEntry {
     std::string name; // entry name without folder
@@ -52,11 +58,40 @@ bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries);
 // The matching rule of FindFiles, exposed for tests.
 bool MatchesMask(const char *name, const char *mask);
 
+// ---- Output files ----
+// Reasons are errno values (ENOSPC, EACCES, EROFS, ...) on every system.
+
+// What a name stands for, links followed. Device: anything but a regular file or a folder (a
+// device such as /dev/null or NUL, a pipe).
+enum class FileKind { Missing, Regular, Folder, Device };
+FileKind GetFileKind(const char *path);
+// The file that a link (or a chain of links) leads to, so that replacing that file keeps the
+// link; the name itself when it is no link or leads nowhere (Windows: always the name).
+std::string ResolveLinks(const char *path);
+// 0 when the existing file opens for writing (it is opened and closed, not changed), else the
+// reason.
+int CheckWritable(const char *path);
+// Puts the file `from` in the place of `to` in one step: at every moment `to` names the old
+// file or the complete new one, whenever the program ends. The data is not forced to the disk
+// first (that would cost milliseconds per file). The new file takes the permission bits of
+// the file it replaces. 0, or the reason.
+int MoveFileOver(const char *from, const char *to);
+int CurrentProcessId();
+
 // An exclusive advisory lock on a file (created when missing, contents untouched), held until
 // UnlockFile; LockFile waits while another process holds it. Null on failure.
 using FileLockHandle = void *;
 FileLockHandle LockFile(const char *path);
 void UnlockFile(FileLockHandle lock);
+
+// Size and last modification time (nanoseconds since a fixed start, comparable between
+// files); false when the file does not exist or cannot be examined.
+bool GetFileStamp(const char *path, int64_t &modifiedNs, uint64_t &size);
+// Creates a new folder in the system's folder for temporary files that only this user may
+// enter; returns its path without a trailing separator, empty on failure.
+std::string CreatePrivateFolder();
+// Removes an empty folder; false when it fails.
+bool RemoveFolder(const char *path);
 
 // ---- Libraries ----
 
@@ -116,7 +151,8 @@ void Sleep(int milliseconds);
 
 // True when the file descriptor (0 stdin, 1 stdout, 2 stderr) is a terminal.
 bool IsTerminal(int fd);
-// Calls handler on every Ctrl-C (SIGINT) instead of ending the program; null gives Ctrl-C back
+// Calls handler on every Ctrl-C (SIGINT; on Windows also Ctrl-Break) instead of ending the
+// program; null gives Ctrl-C back
 // what it did before. The handler runs as a signal handler: it may only touch lock-free atomics
 // and call async-signal-safe functions. Called from the main thread only.
 void SetInterruptHandler(void (*handler)());
@@ -140,15 +176,49 @@ void SetEnvironment(const char *name, const char *value);
 // Full path of the library or program whose code or data holds `address`; empty on failure.
 std::string GetModulePath(const void *address);
 
+// ---- Worker processes ----
+// A child process whose standard input and output are pipes held by this process, while its
+// standard error is ours. It stays in our process group, so job control and the terminal's
+// signals reach it as they reach us (on Windows it gets a console group of its own, and
+// InterruptChild stands in for the console's Ctrl-C).
+
+struct Child;
+using ChildHandle = Child *;
+// Starts `program` with `args` (no shell in between) in our folder and with our environment;
+// null when it cannot be started.
+ChildHandle StartChild(const std::string &program, const std::vector<std::string> &args);
+// Writes all of `text` to the child's standard input; false when the child reads no more.
+bool WriteChildInput(ChildHandle child, const std::string &text);
+// The child reads the end of its input.
+void CloseChildInput(ChildHandle child);
+// Waits at most timeoutMs until one of the children has written something or ended its output;
+// returns early when a signal arrives.
+void WaitForChildOutput(const std::vector<ChildHandle> &children, int timeoutMs);
+// Appends what the child has written since the last call, without waiting; false once its
+// output has ended (what was still waiting has been appended).
+bool ReadChildOutput(ChildHandle child, std::string &text);
+// Asks the child to stop as a Ctrl-C would.
+void InterruptChild(ChildHandle child);
+// Ends the child at once.
+void KillChild(ChildHandle child);
+// The child's process id, as CurrentProcessId gives it inside the child.
+int ChildProcessId(ChildHandle child);
+// Waits for the child to end and releases it; returns its exit code (128 + the signal when a
+// signal ended it, -1 when it cannot be told).
+int FinishChild(ChildHandle child);
+// Processors this process may run on; at least 1.
+unsigned CountProcessors();
+
 // ---- Audio format layer ----
 // Stands in for the Windows Audio Compression Manager (ACM): the same calls, flags and result
 // codes in this namespace, so that the Windows build can forward them to msacm32. Drivers come
 // in a fixed order: the drivers that the process added (in the order added), then the built-in
 // PCM driver. The PCM driver lists PCM (tag 1) at 8000, 11025, 16000, 22050, 32000, 44100,
 // 48000, 88200, 96000, 176400 and 192000 Hz, 8, 16, 24 and 32 bits, 1 to 8 channels (rate,
-// then bits, then channels ascending) and converts any format it lists into any other. No
-// audio passes through a stream: opening one proves that the conversion exists. Every call is
-// thread-safe; callbacks run on the calling thread with no lock held.
+// then bits, then channels ascending); asked for one rate (ACM_FORMATENUMF_NSAMPLESPERSEC), it
+// lists that rate, any from 1 to 768000 Hz. It converts any such PCM format, listed or not,
+// into any other. No audio passes through a stream: opening one proves that the conversion
+// exists. Every call is thread-safe; callbacks run on the calling thread with no lock held.
 
 using MMRESULT = uint32_t;
 constexpr MMRESULT MMSYSERR_NOERROR = 0;
@@ -165,6 +235,9 @@ constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CONVERTER = 0x00000002;
 // No wave devices exist here, so every listed format counts as one an input device takes:
 // the flag is accepted and narrows nothing.
 constexpr uint32_t ACM_FORMATENUMF_INPUT = 0x00800000;
+// Only formats with the channel count, or the sample rate, that pwfx holds when the call begins.
+constexpr uint32_t ACM_FORMATENUMF_NCHANNELS = 0x00020000;
+constexpr uint32_t ACM_FORMATENUMF_NSAMPLESPERSEC = 0x00040000;
 constexpr uint32_t ACM_FORMATSUGGESTF_WFORMATTAG = 0x00010000; // the target's tag is fixed
 constexpr uint32_t ACM_STREAMOPENF_QUERY = 0x00000001;         // only ask, open nothing
 constexpr uint32_t ACM_STREAMOPENF_NONREALTIME = 0x00000004;
@@ -203,8 +276,9 @@ MMRESULT acmDriverClose(HACMDRIVER had, uint32_t fdwClose);
 // ACM_METRIC_MAX_SIZE_FORMAT only: writes a uint32_t, the size of the largest format record of
 // the driver (driver id or opened driver) or of every driver (null).
 MMRESULT acmMetrics(HACMOBJ hao, uint32_t uMetric, void *pMetric);
-// Lists the formats of an opened driver whose tag is pafd->dwFormatTag (0: all); fdwEnum is 0
-// or ACM_FORMATENUMF_INPUT. After a callback that returned 0, pwfx holds the format it saw.
+// Lists the formats of an opened driver whose tag is pafd->dwFormatTag (0: all); fdwEnum holds
+// ACM_FORMATENUMF_INPUT, ACM_FORMATENUMF_NCHANNELS and ACM_FORMATENUMF_NSAMPLESPERSEC, or none.
+// After a callback that returned 0, pwfx holds the format it saw.
 MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB fnCallback,
                        uintptr_t dwInstance, uint32_t fdwEnum);
 // Writes into pwfxDst (cbwfxDst bytes) a format that pwfxSrc converts to; with

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
@@ -68,41 +70,60 @@ void LendCoreRoutines(TagTable *table, platform::LibraryHandle library) {
     table->TraceLeave = TraceLeave;
 }
 
-int LoadTagLibrary(const char *path) {
+// The names of the slots the core calls that the plug-in left empty, ", " between them.
+std::string EmptyTagSlots(const TagTable &table) {
+    const std::pair<const char *, bool> slots[] = {
+        {"GetTagFileType", table.GetTagFileType != nullptr},
+        {"ReadTags", table.ReadTags != nullptr},
+        {"WriteTags", table.WriteTags != nullptr},
+        {"ClearTags", table.ClearTags != nullptr},
+        {"GetTagField", table.GetTagField != nullptr},
+        {"CopyTagContents", table.CopyTagContents != nullptr},
+        {"SetTagFields", table.SetTagFields != nullptr},
+        {"HasTag", table.HasTag != nullptr},
+        {"FreeTagText", table.FreeTagText != nullptr},
+    };
+    std::string names;
+    for (const auto &[name, filled] : slots) {
+        if (!filled)
+            names += (names.empty() ? "" : ", ") + std::string(name);
+    }
+    return names;
+}
+
+int LoadTagLibrary(const std::string &path) {
     HostCallbacks &host = GetHostTable();
-    platform::LibraryHandle library = platform::LoadLibrary(path);
+    platform::LibraryHandle library = platform::LoadLibrary(path.c_str());
     if (!library) {
-        host.onError(KN_ERR_TAG_LIBRARY_LOAD, TextArg(path));
+        host.onError(KN_ERR_TAG_LIBRARY_LOAD, TextArg(path.c_str()));
         return 0;
     }
     auto getTagModule =
         reinterpret_cast<zorvGetTagModuleFunc>(platform::GetExport(library, kTagModuleExport));
     if (!getTagModule) {
-        host.onError(KN_ERR_TAG_LIBRARY_EXPORT, TextArg(path));
+        host.onError(KN_ERR_TAG_LIBRARY_EXPORT, TextArg(path.c_str()));
         platform::FreeLibrary(library);
         return 0;
     }
-    tagTable = getTagModule();
-    if (!tagTable)
+    TagTable *table = getTagModule();
+    // Without a table, or with one that leaves a function empty, the commands could not run:
+    // the program does not start, as without the plug-in.
+    const std::string emptySlots = table ? EmptyTagSlots(*table) : std::string();
+    if (!table || !emptySlots.empty()) {
+        if (table)
+            host.onError(KN_ERR_TAG_LIBRARY_SLOTS, TextArg((path + (": " + emptySlots)).c_str()));
+        else
+            host.onError(KN_ERR_TAG_LIBRARY_EXPORT, TextArg(path.c_str()));
+        platform::FreeLibrary(library);
         return 0;
+    }
+    tagTable = table;
     LendCoreRoutines(tagTable, library);
     return 1;
 }
 
-// A table without the slots the commands call is treated as a tagger that knows no file.
-bool CanShowTags() {
-    return tagTable && tagTable->GetTagFileType && tagTable->ReadTags && tagTable->HasTag &&
-           tagTable->GetTagField && tagTable->FreeTagText;
-}
-
-bool CanSetTags() {
-    return tagTable && tagTable->GetTagFileType && tagTable->ReadTags && tagTable->ClearTags &&
-           tagTable->SetTagFields && tagTable->WriteTags;
-}
-
 bool ReadTagsOf(const char *file) {
-    return file && CanShowTags() && tagTable->GetTagFileType(file) != 0 &&
-           tagTable->ReadTags(file) != 0;
+    return file && tagTable && tagTable->GetTagFileType(file) != 0 && tagTable->ReadTags(file) != 0;
 }
 
 template <std::size_t N> void ShowTagBlock(const TagFieldMessage (&fields)[N], int kind) {
@@ -143,7 +164,7 @@ void DeInitIDTagModule() {
 }
 
 void ShowTagField(int field, int kind, int code) {
-    if (!CanShowTags())
+    if (!tagTable)
         return;
     char *text = nullptr;
     if (tagTable->GetTagField(&text, field, kind) == 1 && text)
@@ -173,12 +194,16 @@ void ShowIdTags(CommandRecord *record) {
 }
 
 int SetIdTags(CommandRecord *record) {
-    TakeCallbackCopies();
     const char *file = record ? TagFileOf(record) : nullptr;
-    if (!file)
+    return SetIdTagsOf(record, file, file);
+}
+
+int SetIdTagsOf(CommandRecord *record, const char *file, const char *shownName) {
+    TakeCallbackCopies();
+    if (!record || !file)
         return KN_RESULT_FAILED;
-    if (!CanSetTags() || tagTable->GetTagFileType(file) == 0) {
-        converterState.onMessage(KN_MSG_SETID_FILE, TextArg(file));
+    if (!tagTable || tagTable->GetTagFileType(file) == 0) {
+        converterState.onMessage(KN_MSG_SETID_FILE, TextArg(shownName));
         converterState.onError(KN_ERR_SETID_NO_TAGS, 0);
         return KN_RESULT_DONE;
     }
@@ -192,7 +217,7 @@ int SetIdTags(CommandRecord *record) {
         converterState.onError(KN_ERR_SETID_REJECTED, 0);
         return KN_RESULT_FAILED;
     }
-    converterState.onMessage(KN_MSG_SETID_FILE, TextArg(file));
+    converterState.onMessage(KN_MSG_SETID_FILE, TextArg(shownName));
     if (tagTable->WriteTags(file, 1, 1) == 0) {
         converterState.onError(KN_ERR_SETID_WRITE, 0);
         return KN_RESULT_FAILED;
@@ -214,7 +239,7 @@ void ParseSetIdSafe(CommandRecord *record) {
 }
 
 int ApplySetIdFields(CommandRecord *record) {
-    if (!record->setIdArg || !tagTable || !tagTable->SetTagFields)
+    if (!record->setIdArg || !tagTable)
         return 0;
     return tagTable->SetTagFields(record->setIdArg, record->setIdSafe);
 }

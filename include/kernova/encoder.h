@@ -13,6 +13,23 @@
  * change the input's sample rate; the core may then call SetParamValue(params, 1, rate).
  * A params handle is created by StringToParams/GetDefaultParams/GetGuiParams and released
  * by FreeParams.
+ *
+ * Open receives a temporary name in the output folder, with the output's extension; the core
+ * puts the file in the output's place once the whole job has succeeded, and removes it
+ * otherwise. An encoder writes only that file. An output that names no regular file (a device
+ * such as /dev/null, a pipe) is handed to Open as it is.
+ *
+ * Mandatory slots: Open, GetBlockSize, Encode and Close. The core refuses a table that leaves
+ * one of them empty, as it refuses a library without the entry (-DEBUG names the file and the
+ * slots); every other function slot may be null and is then not called.
+ *
+ * Why an output failed (table version 17 on; GetLastErrorCode may be null): after a failed
+ * Open, a failed Encode and after every Close the core asks GetLastErrorCode. It answers 0
+ * while the output is sound, else a message code: a write error code (22 to 29, see
+ * KernovaWriteErrorCode in message_codes.h) when the system refused a create, write, seek or
+ * close, or 9 when the output is incomplete for another reason. The core sends that code with
+ * the output name before its own (21 or Open's result, or 9); a non-zero answer after Close
+ * fails the job.
  */
 #ifndef KERNOVA_ENCODER_H
 #define KERNOVA_ENCODER_H
@@ -27,6 +44,7 @@ extern "C" {
 #endif
 
 #define ENCODER_TABLE_MIN_VERSION 16
+#define ENCODER_TABLE_ERROR_CODE_VERSION 17 /* slot 31 GetLastErrorCode is valid */
 #define ENCODER_PARAM_SAMPLE_RATE 1
 #define ENCODER_PARAM_BUFFER_SIZE 1024
 
@@ -63,7 +81,7 @@ typedef struct EncoderTable {
     void (*EncodeLast)(const void *buffer, int bytes); /* 28: the last, partial block */
     void (*Close)(void);                               /* 29 */
     const char *(*GetHelpText)(void);                  /* 30 */
-    void *unused31;
+    int (*GetLastErrorCode)(void);                     /* 31: version 17 on; see above */
     void *unused32;
     int (*GetTestParams)(const char ***pair,
                          int index); /* 33: 1 = set exists; pair[0] params, pair[1] file */

@@ -3,6 +3,11 @@
  * (pointer-sized slots). Kind 1 selects ID v1.1, kind 0 ID v2.x (or the native tag of formats
  * without ID3). Slots 3 and 20 to 25 are written by the core after loading; the plug-in
  * fills the others. Texts given out by GetTagField are released with FreeTagText.
+ *
+ * Mandatory slots, all of them checked at start-up before any is called: GetTagFileType,
+ * ReadTags, WriteTags, ClearTags, GetTagField, CopyTagContents, SetTagFields, HasTag and
+ * FreeTagText. A table that leaves one empty, or an entry that returns no table, stops the
+ * start-up as a missing plug-in does.
  */
 #ifndef KERNOVA_TAGGER_H
 #define KERNOVA_TAGGER_H

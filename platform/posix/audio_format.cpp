@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,15 +38,10 @@ constexpr std::array<uint32_t, 11> kPcmRates = {8000,  11025, 16000, 22050,  320
                                                 48000, 88200, 96000, 176400, 192000};
 constexpr std::array<uint16_t, 4> kPcmBits = {8, 16, 24, 32};
 constexpr uint16_t kPcmMaxChannels = 8;
+constexpr uint32_t kPcmMaxRate = 768000;
+constexpr uint32_t kRestrictingFlags = ACM_FORMATENUMF_NCHANNELS | ACM_FORMATENUMF_NSAMPLESPERSEC;
 constexpr uint32_t kPcmFormatCount =
     static_cast<uint32_t>(kPcmRates.size() * kPcmBits.size()) * kPcmMaxChannels;
-
-bool IsListedRate(uint32_t rate) {
-    for (uint32_t listed : kPcmRates)
-        if (listed == rate)
-            return true;
-    return false;
-}
 
 bool IsListedBits(uint16_t bits) {
     for (uint16_t listed : kPcmBits)
@@ -54,10 +50,11 @@ bool IsListedBits(uint16_t bits) {
     return false;
 }
 
-bool IsListedPcm(const WAVEFORMATEX *format) {
+// Every integer PCM format that a decoder can deliver or an encoder ask for, at any rate.
+bool IsPcm(const WAVEFORMATEX *format) {
     if (format->wFormatTag != WAVE_FORMAT_PCM || format->nChannels < 1 ||
         format->nChannels > kPcmMaxChannels || !IsListedBits(format->wBitsPerSample) ||
-        !IsListedRate(format->nSamplesPerSec))
+        format->nSamplesPerSec < 1 || format->nSamplesPerSec > kPcmMaxRate)
         return false;
     uint32_t blockAlign = format->nChannels * (format->wBitsPerSample / 8u);
     return format->nBlockAlign == blockAlign &&
@@ -78,6 +75,15 @@ bool PcmOpen() {
     return true;
 }
 
+// Format number `index` of the PCM formats at one rate: bits, then channels ascending.
+bool PcmGetFormatAtRate(uint32_t rate, uint32_t index, WAVEFORMATEX *format) {
+    if (rate < 1 || rate > kPcmMaxRate || index >= kPcmBits.size() * kPcmMaxChannels)
+        return false;
+    auto channels = static_cast<uint16_t>(index % kPcmMaxChannels + 1);
+    FillPcm(format, rate, kPcmBits[index / kPcmMaxChannels], channels);
+    return true;
+}
+
 bool PcmGetFormat(uint32_t index, WAVEFORMATEX *format) {
     if (index >= kPcmFormatCount)
         return false;
@@ -89,14 +95,14 @@ bool PcmGetFormat(uint32_t index, WAVEFORMATEX *format) {
 }
 
 bool PcmSuggest(const WAVEFORMATEX *source, uint16_t tag, WAVEFORMATEX *target) {
-    if ((tag != 0 && tag != WAVE_FORMAT_PCM) || !IsListedPcm(source))
+    if ((tag != 0 && tag != WAVE_FORMAT_PCM) || !IsPcm(source))
         return false;
     FillPcm(target, source->nSamplesPerSec, source->wBitsPerSample, source->nChannels);
     return true;
 }
 
 bool PcmCanConvert(const WAVEFORMATEX *source, const WAVEFORMATEX *target) {
-    return IsListedPcm(source) && IsListedPcm(target);
+    return IsPcm(source) && IsPcm(target);
 }
 
 constexpr AcmDriverProcs kPcmDriver = {ACMDRIVERDETAILS_SUPPORTF_CONVERTER,
@@ -141,6 +147,25 @@ uint32_t MaxFormatSize(const AcmDriverId *id) {
 
 uint32_t FormatBytes(const WAVEFORMATEX *format) {
     return kFormatSize + format->cbSize;
+}
+
+using FormatLister = std::function<bool(uint32_t index, WAVEFORMATEX *format)>;
+
+// The formats an enumeration walks: the driver's own list, or, for the built-in driver asked
+// for one rate, every PCM format of that rate, which its list of common rates cannot hold.
+FormatLister ListerFor(const AcmDriverId *id, uint32_t flags, uint32_t rate) {
+    if (id == &builtinDriver && (flags & ACM_FORMATENUMF_NSAMPLESPERSEC) != 0)
+        return [rate](uint32_t index, WAVEFORMATEX *format) {
+            return PcmGetFormatAtRate(rate, index, format);
+        };
+    return id->procs->getFormat;
+}
+
+bool PassesRestriction(const WAVEFORMATEX *format, uint32_t flags, const WAVEFORMATEX &reference) {
+    if ((flags & ACM_FORMATENUMF_NCHANNELS) != 0 && format->nChannels != reference.nChannels)
+        return false;
+    return (flags & ACM_FORMATENUMF_NSAMPLESPERSEC) == 0 ||
+           format->nSamplesPerSec == reference.nSamplesPerSec;
 }
 
 void DescribeFormat(const WAVEFORMATEX *format, char *text) {
@@ -284,8 +309,11 @@ MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB f
     if (pafd == nullptr || fnCallback == nullptr || pafd->cbStruct < sizeof(ACMFORMATDETAILS) ||
         pafd->pwfx == nullptr)
         return MMSYSERR_INVALPARAM;
-    if (fdwEnum != 0 && fdwEnum != ACM_FORMATENUMF_INPUT)
+    if ((fdwEnum & ~(ACM_FORMATENUMF_INPUT | kRestrictingFlags)) != 0)
         return MMSYSERR_INVALFLAG;
+    WAVEFORMATEX reference{};
+    if ((fdwEnum & kRestrictingFlags) != 0)
+        std::memcpy(&reference, pafd->pwfx, kFormatSize);
     AcmDriverId *id;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -301,12 +329,14 @@ MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB f
     std::vector<unsigned char> scratch(std::max(procs->maxFormatSize, kFormatSize));
     auto *format = reinterpret_cast<WAVEFORMATEX *>(scratch.data());
     uint32_t wantedTag = pafd->dwFormatTag;
+    FormatLister getFormat = ListerFor(id, fdwEnum, reference.nSamplesPerSec);
     uint32_t listed = 0;
     for (uint32_t index = 0;; index++) {
         std::fill(scratch.begin(), scratch.end(), 0);
-        if (!procs->getFormat(index, format))
+        if (!getFormat(index, format))
             break;
-        if (wantedTag != 0 && format->wFormatTag != wantedTag)
+        if ((wantedTag != 0 && format->wFormatTag != wantedTag) ||
+            !PassesRestriction(format, fdwEnum, reference))
             continue;
         if (FormatBytes(format) > scratch.size())
             return ACMERR_NOTPOSSIBLE; // the driver broke its own size limit

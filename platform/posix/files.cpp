@@ -93,6 +93,41 @@ bool IsSameFile(const char *a, const char *b) {
     return infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
 }
 
+bool IsFolderWritable(const char *path) {
+    return path != nullptr && access(path, W_OK | X_OK) == 0;
+}
+
+std::string GetUserStateFolder() {
+    // Relative values are to be ignored, as the XDG base directory rules say.
+    const char *state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/')
+        return std::string(state) + "/kernova";
+    const char *home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return std::string(home) + "/.local/state/kernova";
+    return std::string();
+}
+
+bool GetFileStamp(const char *path, int64_t &modifiedNs, uint64_t &size) {
+    struct stat info;
+    if (path == nullptr || stat(path, &info) != 0)
+        return false;
+    modifiedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+std::string CreatePrivateFolder() {
+    const char *temp = std::getenv("TMPDIR");
+    std::string name = std::string(temp && temp[0] ? temp : "/tmp") + "/kernova-XXXXXX";
+    // mkdtemp makes the folder with the permissions 0700.
+    return mkdtemp(name.data()) ? name : std::string();
+}
+
+bool RemoveFolder(const char *path) {
+    return path != nullptr && rmdir(path) == 0;
+}
+
 bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries) {
     entries.clear();
     size_t p = pattern.rfind(kPathSeparator);

@@ -32,8 +32,10 @@ MergeEnvironment(const std::vector<std::pair<std::string, std::string>> &extra) 
     std::vector<std::string> merged;
     for (char **entry = environ; *entry != nullptr; ++entry)
         merged.emplace_back(*entry);
-    for (const auto &[name, value] : extra) {
-        const std::string entry = name + "=" + value;
+    for (const auto &variable : extra) {
+        // A named reference, not a structured binding: clang 14 cannot capture those.
+        const std::string &name = variable.first;
+        const std::string entry = name + "=" + variable.second;
         auto same = std::find_if(merged.begin(), merged.end(),
                                  [&name](const std::string &e) { return NameOf(e) == name; });
         if (same != merged.end())

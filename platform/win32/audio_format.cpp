@@ -21,6 +21,8 @@
 #undef ACMDRIVERDETAILS_SUPPORTF_CODEC
 #undef ACMDRIVERDETAILS_SUPPORTF_CONVERTER
 #undef ACM_FORMATENUMF_INPUT
+#undef ACM_FORMATENUMF_NCHANNELS
+#undef ACM_FORMATENUMF_NSAMPLESPERSEC
 #undef ACM_FORMATSUGGESTF_WFORMATTAG
 #undef ACM_STREAMOPENF_QUERY
 #undef ACM_STREAMOPENF_NONREALTIME
@@ -496,7 +498,8 @@ MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB f
     if (pafd == nullptr || fnCallback == nullptr || pafd->cbStruct < sizeof(ACMFORMATDETAILS) ||
         pafd->pwfx == nullptr)
         return MMSYSERR_INVALPARAM;
-    if (fdwEnum != 0 && fdwEnum != ACM_FORMATENUMF_INPUT)
+    if ((fdwEnum & ~(ACM_FORMATENUMF_INPUT | ACM_FORMATENUMF_NCHANNELS |
+                     ACM_FORMATENUMF_NSAMPLESPERSEC)) != 0)
         return MMSYSERR_INVALFLAG;
     Lock lock(acmMutex);
     if (!IsOpenDriver(had))

@@ -86,6 +86,67 @@ bool IsSameFile(const char *a, const char *b) {
            infoA.nFileIndexLow == infoB.nFileIndexLow;
 }
 
+// A probe file is the only sure test: folder attributes and ACLs do not tell.
+bool IsFolderWritable(const char *path) {
+    if (path == nullptr)
+        return false;
+    std::string probe = path;
+    if (!probe.empty() && probe.back() != '\\' && probe.back() != '/')
+        probe += '\\';
+    probe += "kernova-" + std::to_string(GetCurrentProcessId()) + ".probe";
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+std::string GetUserStateFolder() {
+    char buffer[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("LOCALAPPDATA", buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer)
+        return std::string();
+    return std::string(buffer, length) + "\\Kernova";
+}
+
+bool GetFileStamp(const char *path, int64_t &modifiedNs, uint64_t &size) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path == nullptr || !GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return false;
+    const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime;
+    // File times count 100-nanosecond ticks.
+    modifiedNs = static_cast<int64_t>(ticks) * 100;
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+std::string CreatePrivateFolder() {
+    std::string temp = ReadGrowing([](char *buffer, DWORD size) {
+        DWORD length = GetTempPathA(size, buffer);
+        return length > size ? size : length;
+    });
+    if (temp.empty())
+        return std::string();
+    if (temp.back() != '\\')
+        temp += '\\';
+    // The folder inherits the permissions of the user's own temporary folder.
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        std::string name = temp + "kernova-" + std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(GetTickCount() + attempt);
+        if (CreateDirectoryA(name.c_str(), nullptr))
+            return name;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return std::string();
+}
+
+bool RemoveFolder(const char *path) {
+    return path != nullptr && RemoveDirectoryA(path) != 0;
+}
+
 bool FindFiles(const std::string &pattern, std::vector<FindEntry> &entries) {
     entries.clear();
     WIN32_FIND_DATAA found;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/win32/command_line.h"
 #include "platform/win32/read_growing.h"
 
 #include <algorithm>
@@ -36,16 +37,6 @@ void AppendQuoted(std::string &line, const std::string &arg) {
     }
     line.append(backslashes * 2, '\\');
     line += '"';
-}
-
-std::string BuildCommandLine(const std::string &program, const std::vector<std::string> &args) {
-    std::string line;
-    AppendQuoted(line, program);
-    for (const std::string &arg : args) {
-        line += ' ';
-        AppendQuoted(line, arg);
-    }
-    return line;
 }
 
 std::string UpperName(const std::string &name) {
@@ -149,6 +140,16 @@ int WaitForExit(HANDLE process, int timeoutSeconds) {
 }
 
 } // namespace
+
+std::string BuildCommandLine(const std::string &program, const std::vector<std::string> &args) {
+    std::string line;
+    AppendQuoted(line, program);
+    for (const std::string &arg : args) {
+        line += ' ';
+        AppendQuoted(line, arg);
+    }
+    return line;
+}
 
 int RunProcess(const std::string &program, const std::vector<std::string> &args,
                const std::string &cwd, const std::vector<std::pair<std::string, std::string>> &env,

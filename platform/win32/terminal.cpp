@@ -18,7 +18,8 @@ std::atomic<void (*)()> interruptHandler{nullptr};
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     void (*handler)() = interruptHandler.load();
-    if (event != CTRL_C_EVENT || handler == nullptr)
+    // A worker has a console group of its own and gets its parent's Ctrl-C as Ctrl-Break.
+    if ((event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) || handler == nullptr)
         return FALSE;
     handler();
     return TRUE;

@@ -28,7 +28,12 @@ In_Module module;
 InputModuleEx moduleEx;
 const DecoderDefinition *definition = nullptr;
 
+constexpr size_t kErrorTextBytes = 160;
+
+// The last error and its detail. Written on the command thread (GetFileInfo, Play) or at the
+// end of the decoding thread, read by the core after that thread has been joined.
 std::atomic<int> lastError{0};
+char errorText[kErrorTextBytes] = "";
 std::atomic<int> lengthMs{0};
 std::atomic<uint32_t> playingRate{0};
 std::atomic<uint64_t> writtenFrames{0};
@@ -40,6 +45,53 @@ int LengthMs(uint64_t frames, uint32_t rate) {
     // Any data lasts at least 1 ms, so that a short file is not taken for an empty one.
     uint64_t ms = (frames * 1000 + rate - 1) / rate;
     return static_cast<int>(std::min<uint64_t>(ms, INT_MAX));
+}
+
+// Sets the last error; a code without a detail gets the empty text, so that the core names
+// the input with it.
+void SetError(int code, const char *detail = "") {
+    std::snprintf(errorText, sizeof errorText, "%s", code != 0 ? detail : "");
+    lastError = code;
+}
+
+// The open's error, unless it was set with its detail already.
+void SetOpenError(int code) {
+    if (code != KN_ERR_DECODER_TRUNCATED)
+        SetError(code);
+}
+
+double Seconds(uint64_t frames, uint32_t rate) {
+    return static_cast<double>(frames) / rate;
+}
+
+// A stream that delivered `frames` and ended short of the length that its file states, or
+// without the mark of its end, comes from a cut file: sets KN_ERR_DECODER_TRUNCATED with how
+// much it held. False when the stream is whole as far as its file tells.
+bool SetCutError(const DecoderStream &stream, uint64_t frames) {
+    uint32_t rate = stream.Format().rate;
+    uint64_t stated = stream.StatedFrames();
+    char detail[kErrorTextBytes];
+    if (stated > 0 && frames < stated)
+        std::snprintf(
+            detail, sizeof detail, "%.2f s of %.2f s (the header promises %llu frames, %llu found)",
+            Seconds(frames, rate), Seconds(stated, rate), static_cast<unsigned long long>(stated),
+            static_cast<unsigned long long>(frames));
+    else if (stream.LacksEnd())
+        std::snprintf(detail, sizeof detail, "the stream ends without its last page, after %.2f s",
+                      Seconds(frames, rate));
+    else
+        return false;
+    SetError(KN_ERR_DECODER_TRUNCATED, detail);
+    return true;
+}
+
+// Damage found where a cut file breaks off is the cut's doing; the other end codes (a format
+// change) tell more than the shortfall.
+void SetEndError(const DecoderStream &stream, uint64_t frames) {
+    int code = stream.EndCode();
+    if ((code == 0 || code == KN_ERR_DECODER_DAMAGED) && SetCutError(stream, frames))
+        return;
+    SetError(code);
 }
 
 bool IsOutputFormat(const PcmFormat &format) {
@@ -55,6 +107,10 @@ std::unique_ptr<DecoderStream> OpenStream(const char *file, int &error) {
         return nullptr;
     }
     std::unique_ptr<DecoderStream> stream = definition->open(file, error);
+    if (stream == nullptr && error == KN_ERR_DECODER_TRUNCATED) {
+        SetError(error, "the file ends before its first whole block of sound");
+        return nullptr;
+    }
     if (stream != nullptr && !IsOutputFormat(stream->Format())) {
         error = KN_ERR_DECODER_ENCODING;
         return nullptr;
@@ -131,10 +187,12 @@ void Decode(std::unique_ptr<DecoderStream> stream, Out_Module *out, HWND window)
     std::vector<char> held(kBlockFrames * frameBytes + minPiece);
     std::vector<char> next(held.size());
     size_t heldBytes = 0;
+    uint64_t readFrames = 0;
     while (!stopRequested) {
         size_t frames = stream->Read(next.data(), kBlockFrames);
         if (frames == 0)
             break;
+        readFrames += frames;
         size_t bytes = frames * frameBytes;
         if (heldBytes > 0 && (heldBytes < minPiece || bytes < minPiece)) {
             if (!JoinHeld(out, held, heldBytes, next.data(), bytes, frameBytes))
@@ -148,7 +206,7 @@ void Decode(std::unique_ptr<DecoderStream> stream, Out_Module *out, HWND window)
     }
     if (stopRequested || (heldBytes > 0 && !WriteAll(out, held.data(), heldBytes, frameBytes)))
         return;
-    lastError = stream->EndCode();
+    SetEndError(*stream, readFrames);
     PostMessageA(window, WM_WA_MPEG_EOF, 0, 0);
 }
 
@@ -179,7 +237,10 @@ void GetFileInfo(const char *file, char *title, int *length) {
     }
     int error = 0;
     std::unique_ptr<DecoderStream> stream = OpenStream(file, error);
-    lastError = error;
+    SetOpenError(error);
+    // A file cut before its first sound has no length; it must not pass for one without any.
+    if (stream != nullptr && stream->LengthFrames() == 0)
+        SetCutError(*stream, 0);
     if (stream != nullptr && length != nullptr)
         *length = LengthMs(stream->LengthFrames(), stream->Format().rate);
     if (title != nullptr)
@@ -190,7 +251,7 @@ int Play(const char *fileName) {
     JoinDecodeThread(); // a decode that was never stopped
     int error = 0;
     std::unique_ptr<DecoderStream> stream = OpenStream(fileName, error);
-    lastError = error;
+    SetOpenError(error);
     if (stream == nullptr || module.outMod == nullptr)
         return 1;
     PcmFormat format = stream->Format();
@@ -266,6 +327,10 @@ InputModuleEx *GetDecoderModuleEx() {
     moduleEx.SetParamString = SetParamString;
     moduleEx.GetParamDescription = GetParamDescription;
     return &moduleEx;
+}
+
+const char *GetErrorText() {
+    return lastError != 0 ? errorText : nullptr;
 }
 
 void ReorderVorbisChannels(int16_t *samples, size_t frames, uint16_t channels) {

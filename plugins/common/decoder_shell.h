@@ -2,8 +2,8 @@
  * The decoder shell: what every decoder plug-in of Kernova shares. A decoder describes itself
  * with a DecoderDefinition whose `open` turns a file into a DecoderStream; the shell answers
  * the In_Module and InputModuleEx tables for it (version 0x1000, GetLastErrorCode in the
- * IsPaused slot), runs the decoding thread that pushes the stream's PCM into outMod, posts
- * WM_WA_MPEG_EOF at the end and stops on request.
+ * IsPaused slot) and the error text, runs the decoding thread that pushes the stream's PCM into
+ * outMod, posts WM_WA_MPEG_EOF at the end and stops on request.
  *
  * Threads: `open`, Format and LengthFrames run on the core's command thread (GetFileInfo,
  * Play); Read, EndCode and the destructor run on the decoding thread once Play has started it.
@@ -54,10 +54,18 @@ class DecoderStream {
     // After the end: 0 for a clean end, else the message code of the damage that the decoder
     // stepped over or that ended the stream early (a cut file keeps what it holds).
     virtual int EndCode() const = 0;
+    // Frames that the file's header states it holds (a data chunk's size, FLAC's total
+    // samples, an MP3 Info tag); 0 when it states none. A stream that ends short of them was
+    // cut, and the shell reports KN_ERR_DECODER_TRUNCATED.
+    virtual uint64_t StatedFrames() const { return 0; }
+    // True when the file lacks the part that marks the stream's end (an Ogg stream without its
+    // last page): cut, though no length was stated.
+    virtual bool LacksEnd() const { return false; }
 };
 
 // Opens a file that could be opened for reading; null with `error` set to a message code when
-// it does not hold a stream of the decoder's format.
+// it does not hold a stream of the decoder's format (KN_ERR_DECODER_TRUNCATED: it was cut before
+// its first sound).
 using OpenStreamFunc = std::unique_ptr<DecoderStream> (*)(const char *file, int &error);
 
 struct DecoderDefinition {
@@ -71,6 +79,9 @@ struct DecoderDefinition {
 In_Module *GetDecoderModule(const DecoderDefinition &definition);
 // The extension table: -DECPARAM accepts only an empty (or blank) text.
 InputModuleEx *GetDecoderModuleEx();
+// The detail of the last error for QZconvInputErrorText (see kernova/decoder.h): how much a cut
+// file holds against what its header states, "" for the other errors, null for none.
+const char *GetErrorText();
 
 // Stores one sample of `Bits` bits (a signed value in that range) in the output layout at `out`:
 // 8-bit samples become unsigned, the others little-endian, in one store of a value of their own

@@ -1,7 +1,8 @@
 /*
  * An encoder's output file. Every write is checked; after the first failure the file counts as
  * failed and refuses further writes, so that one check at the end tells whether the file is
- * complete. A failed output is removed rather than left half written.
+ * complete. A failed output is removed rather than left half written. The system's reason of
+ * the first failure (its errno) is kept for the encoder's GetLastErrorCode.
  */
 #ifndef KERNOVA_PLUGIN_ENCODER_OUTPUT_H
 #define KERNOVA_PLUGIN_ENCODER_OUTPUT_H
@@ -25,7 +26,8 @@ class OutputFile {
     bool WriteAt(uint64_t offset, const void *data, size_t bytes); // then back to the end
     bool Seek(uint64_t offset);
     uint64_t Tell();
-    void Fail() { failed = true; }
+    // Fails the file for a reason of the encoder's own, given as an errno value (EFBIG).
+    void Fail(int error);
     bool Failed() const { return failed; }
     bool IsOpen() const { return file != nullptr; }
 
@@ -33,10 +35,17 @@ class OutputFile {
     void Discard(); // closes and removes the file
 
   private:
+    void Refuse(int error);
+
     std::FILE *file = nullptr;
     std::string name;
     bool failed = false;
 };
+
+// The write error code (message codes 22 to 29) of the last output file of this plug-in that
+// failed for a reason of the system, since the last ForgetOutputFailure; 0 when none did.
+int LastOutputFailure();
+void ForgetOutputFailure();
 
 } // namespace knplugin
 

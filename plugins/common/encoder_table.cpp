@@ -1,5 +1,9 @@
 #include "plugins/common/encoder_table.h"
 
+#include <algorithm>
+#include <atomic>
+
+#include "kernova/message_codes.h"
 #include "plugins/common/encoder_pcm.h"
 
 namespace knplugin {
@@ -16,11 +20,21 @@ int priority = 0;
 // The open output.
 struct Output {
     std::unique_ptr<EncoderSession> session;
-    uint32_t frameBytes = 0;
+    std::unique_ptr<FormatStage> stage; // null while the PCM passes unchanged
+    uint32_t frameBytes = 0;            // of the input
     bool failed = false;
 };
 
 Output out;
+// The answer of GetLastErrorCode: why the current output failed, 0 while it is sound. Encode
+// sets it on the decoder's thread, Close on the core's stop thread.
+std::atomic<int> failureCode{0};
+
+// A failure that the system gave no reason for is still an incomplete output.
+void RecordFailure() {
+    const int reason = LastOutputFailure();
+    failureCode.store(reason != 0 ? reason : KN_ERR_ENCODE);
+}
 
 ParamValues DefaultValues() {
     ParamValues values;
@@ -30,7 +44,7 @@ ParamValues DefaultValues() {
 
 bool IsUsableInput(const WAVEFORMATEX &format) {
     return format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels >= 1 &&
-           format.nChannels <= traits->maxChannels && IsPcmDepth(format.wBitsPerSample) &&
+           format.nChannels <= kMaxSurroundChannels && IsPcmDepth(format.wBitsPerSample) &&
            format.nSamplesPerSec > 0 &&
            format.nBlockAlign == format.nChannels * (format.wBitsPerSample / 8u);
 }
@@ -85,11 +99,14 @@ int StringToParams(const char *text, void **params, int *) {
 void Close() {
     if (!out.session)
         return;
-    bool complete = !out.failed && out.session->Finish();
+    bool complete = !out.failed && (!out.stage || out.stage->Flush(*out.session)) &&
+                    !out.session->file.Failed() && out.session->Finish();
     if (complete)
-        out.session->file.Close();
+        complete = out.session->file.Close();
     else
         out.session->file.Discard();
+    if (!complete)
+        RecordFailure();
     out = Output();
 }
 
@@ -97,17 +114,58 @@ void Quit() {
     Close();
 }
 
+PcmShape WantedShape(const ParamValues &values, const PcmShape &input) {
+    PcmShape shape = traits->outputShape != nullptr ? traits->outputShape(values, input)
+                                                    : ShapeFromKeys(*traits, values, input);
+    if (shape.bits == 0) // no depth of its own: the input's, or 32 bits for converted PCM
+        shape.bits = shape.rate == input.rate && shape.channels == input.channels ? input.bits : 32;
+    return shape;
+}
+
+// The shape to write: the parameters' wish, after the core's -FIXFREQ handler had its say
+// about a rate other than the input's (it may change the rate in the params).
+PcmShape SettleShape(const ParamValues &values, const PcmShape &input) {
+    PcmShape shape = WantedShape(values, input);
+    if (shape.rate == input.rate)
+        return shape;
+    AskFixFreq(static_cast<int>(input.rate), static_cast<int>(shape.rate));
+    return WantedShape(values, input);
+}
+
+WAVEFORMATEX FormatOf(const PcmShape &shape) {
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = static_cast<uint16_t>(shape.channels);
+    format.nSamplesPerSec = shape.rate;
+    format.wBitsPerSample = static_cast<uint16_t>(shape.bits);
+    format.nBlockAlign = static_cast<uint16_t>(shape.channels * (shape.bits / 8));
+    format.nAvgBytesPerSec = shape.rate * format.nBlockAlign;
+    return format;
+}
+
 int Open(const char *outputName, void *params, WAVEFORMATEX *format, int *) {
     Close(); // an output that was never closed
+    ForgetOutputFailure();
+    failureCode.store(0);
     if (format == nullptr || !IsUsableInput(*format))
         return traits->refusedInputCode;
     ParamValues defaults = DefaultValues();
     auto *values = params != nullptr ? static_cast<ParamValues *>(params) : &defaults;
+    PcmShape input = {format->nSamplesPerSec, format->nChannels, format->wBitsPerSample};
+    PcmShape output = SettleShape(*values, input);
+    auto stage = std::make_unique<FormatStage>();
+    if (output.channels > traits->maxChannels || output.rate == 0 ||
+        !stage->Open(input, output, DitherSeed(input, output)))
+        return traits->refusedInputCode;
     std::unique_ptr<EncoderSession> session;
-    int result = traits->start(outputName, *values, *format, session);
-    if (result != 0 || !session)
+    int result = traits->start(outputName, *values, FormatOf(output), session);
+    if (result != 0 || !session) {
+        failureCode.store(LastOutputFailure());
         return result != 0 ? result : traits->refusedInputCode;
+    }
     out.session = std::move(session);
+    if (!stage->PassesThrough())
+        out.stage = std::move(stage);
     out.frameBytes = format->nBlockAlign;
     return 0;
 }
@@ -120,9 +178,15 @@ int GetBlockSize() {
 bool Feed(const void *pcm, size_t frames) {
     if (!out.session || out.failed || pcm == nullptr)
         return false;
-    if (frames > 0 && (!out.session->Feed(static_cast<const uint8_t *>(pcm), frames) ||
-                       out.session->file.Failed()))
+    if (frames == 0)
+        return true;
+    const auto *bytes = static_cast<const uint8_t *>(pcm);
+    bool fed = out.stage ? out.stage->Convert(bytes, frames, *out.session)
+                         : out.session->Feed(bytes, frames);
+    if (!fed || out.session->file.Failed()) {
         out.failed = true;
+        RecordFailure();
+    }
     return !out.failed;
 }
 
@@ -163,7 +227,23 @@ int NeedsMorePasses() {
     return 0;
 }
 
+int GetLastErrorCode() {
+    return failureCode.load();
+}
+
 } // namespace
+
+PcmShape ShapeFromKeys(const EncoderTraits &encoder, const ParamValues &values,
+                       const PcmShape &input) {
+    auto valueOr = [&values](int key, int otherwise) {
+        return key >= 0 && values.Has(key) ? values.Get(key) : otherwise;
+    };
+    PcmShape shape;
+    shape.rate = static_cast<uint32_t>(valueOr(encoder.rateKey, static_cast<int>(input.rate)));
+    shape.channels = valueOr(encoder.channelsKey, std::min(input.channels, encoder.maxChannels));
+    shape.bits = encoder.bitsKey >= 0 ? valueOr(encoder.bitsKey, input.bits) : 0;
+    return shape;
+}
 
 void AskFixFreq(int sourceRate, int wantedRate) {
     if (table.FixFreqCallback != nullptr)
@@ -172,7 +252,7 @@ void AskFixFreq(int sourceRate, int wantedRate) {
 
 EncoderTable *RegisterEncoder(const EncoderTraits &encoder) {
     traits = &encoder;
-    table.version = ENCODER_TABLE_MIN_VERSION;
+    table.version = ENCODER_TABLE_ERROR_CODE_VERSION;
     table.description = encoder.description;
     table.extension = encoder.extension;
     table.extensionDescription = encoder.extensionDescription;
@@ -191,6 +271,7 @@ EncoderTable *RegisterEncoder(const EncoderTraits &encoder) {
     table.EncodeLast = EncodeLast;
     table.Close = Close;
     table.GetHelpText = GetHelpText;
+    table.GetLastErrorCode = GetLastErrorCode;
     table.GetTestParams = GetTestParams;
     table.SetOption = SetOption;
     table.SetParamValue = SetParamValue;

@@ -18,6 +18,7 @@
 #include "kernova/encoder.h"
 #include "plugins/common/encoder_output.h"
 #include "plugins/common/encoder_params.h"
+#include "plugins/common/format_stage.h"
 
 namespace knplugin {
 
@@ -43,8 +44,13 @@ struct EncoderTraits {
     const char *extensionDescription;
     uintptr_t moduleId;
     ParamGrammar grammar;
-    int rateKey;          // the key that SetParamValue(params, 1, rate) sets; -1: none
-    int maxChannels;      // Open refuses more
+    // The keys of the output's rate (also the one that SetParamValue(params, 1, rate) sets),
+    // depth and channel count; -1 for a key that the encoder does not have. Without a depth
+    // key the encoder takes the input's depth, or 32 bits when the stage converts the PCM.
+    int rateKey;
+    int bitsKey;
+    int channelsKey;
+    int maxChannels;      // of the output; more input channels are down-mixed to this many
     int refusedInputCode; // Open's answer for PCM that the encoder cannot take
     const char *helpText;
     const char *(*tests)[2]; // parameter text and output file name of each test set
@@ -53,12 +59,20 @@ struct EncoderTraits {
     bool (*settle)(ParamValues &values);
     // A short description of the settings, at most 63 characters.
     std::string (*describe)(const ParamValues &values);
-    // Opens the output for PCM in `format`: creates session->file and starts the codec.
+    // The shape to write for these parameters and this input; null: ShapeFromKeys.
+    PcmShape (*outputShape)(const ParamValues &values, const PcmShape &input);
+    // Opens the output for PCM in `format`, the output shape after the format stage: creates
+    // session->file and starts the codec.
     // Returns 0 or a message code. A session that goes while its file is open removes the
     // file, so a failed start leaves nothing behind.
     int (*start)(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
                  std::unique_ptr<EncoderSession> &session);
 };
+
+// The shape that the rate, depth and channel keys ask for, each the input's where its key holds
+// no value (the channels at most maxChannels), the depth 0 where the encoder has no depth key.
+PcmShape ShapeFromKeys(const EncoderTraits &traits, const ParamValues &values,
+                       const PcmShape &input);
 
 // Fills this plug-in's encoder table from `traits` (kept by reference); RegisterCompressModule
 // returns the result.

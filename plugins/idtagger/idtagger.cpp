@@ -2,9 +2,12 @@
 // formats our codecs write, through TagLib.
 //
 // Kinds: 1 is ID v1.1 (ID3v1.1, in MPEG files only, or an ID3v1 tag that a FLAC file carries),
-// 0 is ID v2.x: ID3v2 in MPEG, WAV and AIFF files, the Vorbis comment in FLAC and Ogg files.
+// 0 is ID v2.x: ID3v2 in MPEG, WAV and AIFF files, the Vorbis comment in FLAC and Ogg files,
+// iTunes atoms in MPEG-4 files, APEv2 in WavPack, Monkey's Audio and Musepack files, the
+// attributes of Windows Media Audio files.
 // GetTagFileType's numbers are listed in tag_files.h: 0 cannot carry tags, 1 MPEG audio,
-// 6 WAV, 7 AIFF, 8 FLAC, 9 Ogg Vorbis, 10 Ogg Opus.
+// 6 WAV, 7 AIFF, 8 FLAC, 9 Ogg Vorbis, 10 Ogg Opus, 11 MPEG-4 audio, 12 WavPack, 13 Monkey's
+// Audio, 14 Musepack, 15 Windows Media Audio.
 //
 // Field numbers, with the ID3v2 frame and the common property name that Vorbis comments use:
 //   0 title TIT2 TITLE          1 artist TPE1 ARTIST        2 album TALB ALBUM

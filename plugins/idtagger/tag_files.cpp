@@ -8,6 +8,12 @@
 #include <vector>
 
 #include <taglib/aifffile.h>
+#include <taglib/apefile.h>
+#include <taglib/apeitem.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/asfpicture.h>
+#include <taglib/asftag.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
@@ -16,11 +22,16 @@
 #include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
+#include <taglib/mp4coverart.h>
+#include <taglib/mp4file.h>
+#include <taglib/mp4tag.h>
+#include <taglib/mpcfile.h>
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tfilestream.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
+#include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
 #include "checked_stream.h"
@@ -45,7 +56,10 @@ constexpr ExtensionType kExtensionTypes[] = {
     {".mpga", kTypeMpeg},     {".wav", kTypeWav},        {".wave", kTypeWav},
     {".aif", kTypeAiff},      {".aiff", kTypeAiff},      {".aifc", kTypeAiff},
     {".flac", kTypeFlac},     {".fla", kTypeFlac},       {".ogg", kTypeOggVorbis},
-    {".oga", kTypeOggVorbis}, {".opus", kTypeOggVorbis},
+    {".oga", kTypeOggVorbis}, {".opus", kTypeOggVorbis}, {".m4a", kTypeMp4},
+    {".m4b", kTypeMp4},       {".mp4", kTypeMp4},        {".wv", kTypeWavPack},
+    {".ape", kTypeApe},       {".mpc", kTypeMusepack},   {".mpp", kTypeMusepack},
+    {".mp+", kTypeMusepack},  {".wma", kTypeAsf},        {".asf", kTypeAsf},
 };
 
 int TypeForExtension(const std::string &path) {
@@ -105,6 +119,16 @@ int CheckContent(TagLib::IOStream &stream, int type) {
         if (IsValidAs<TagLib::Ogg::Vorbis::File>(stream))
             return kTypeOggVorbis;
         return IsValidAs<TagLib::Ogg::Opus::File>(stream) ? kTypeOggOpus : kTypeNone;
+    case kTypeMp4:
+        return IsValidAs<TagLib::MP4::File>(stream) ? type : kTypeNone;
+    case kTypeWavPack:
+        return IsValidAs<TagLib::WavPack::File>(stream) ? type : kTypeNone;
+    case kTypeApe:
+        return IsValidAs<TagLib::APE::File>(stream) ? type : kTypeNone;
+    case kTypeMusepack:
+        return IsValidAs<TagLib::MPC::File>(stream) ? type : kTypeNone;
+    case kTypeAsf:
+        return IsValidAs<TagLib::ASF::File>(stream) ? type : kTypeNone;
     default:
         return kTypeNone;
     }
@@ -147,6 +171,63 @@ TagLib::FLAC::Picture *NewPictureBlock(const Picture &picture) {
     block->setColorDepth(picture.colorDepth);
     block->setNumColors(picture.numColors);
     return block;
+}
+
+// MP4 and APEv2 pictures carry no MIME type: it follows from the image's first bytes.
+TagLib::String SniffMimeType(const TagLib::ByteVector &data) {
+    if (data.startsWith("\x89PNG"))
+        return "image/png";
+    if (data.startsWith("GIF8"))
+        return "image/gif";
+    if (data.startsWith("BM"))
+        return "image/bmp";
+    return "image/jpeg";
+}
+
+TagLib::MP4::CoverArt::Format CoverFormat(const TagLib::String &mimeType) {
+    if (mimeType == "image/png")
+        return TagLib::MP4::CoverArt::PNG;
+    if (mimeType == "image/gif")
+        return TagLib::MP4::CoverArt::GIF;
+    if (mimeType == "image/bmp")
+        return TagLib::MP4::CoverArt::BMP;
+    return TagLib::MP4::CoverArt::JPEG;
+}
+
+// The APEv2 item names of the picture types, in the ID3v2 order of the types.
+constexpr const char *kApePictureKeys[kLastPictureType + 1] = {
+    "Cover Art (Other)",
+    "Cover Art (Png Icon)",
+    "Cover Art (Icon)",
+    "Cover Art (Front)",
+    "Cover Art (Back)",
+    "Cover Art (Leaflet)",
+    "Cover Art (Media)",
+    "Cover Art (Lead Artist)",
+    "Cover Art (Artist)",
+    "Cover Art (Conductor)",
+    "Cover Art (Band)",
+    "Cover Art (Composer)",
+    "Cover Art (Lyricist)",
+    "Cover Art (Recording Location)",
+    "Cover Art (During Recording)",
+    "Cover Art (During Performance)",
+    "Cover Art (Video Capture)",
+    "Cover Art (Fish)",
+    "Cover Art (Illustration)",
+    "Cover Art (Band Logotype)",
+    "Cover Art (Publisher Logotype)",
+};
+
+// An APEv2 picture names a file before its image, from which readers (FFmpeg among them) take
+// the image's type; a picture without a description gets "cover.<type>".
+TagLib::String ApePictureName(const Picture &picture) {
+    if (!picture.description.isEmpty())
+        return picture.description;
+    const TagLib::String mime =
+        picture.mimeType.isEmpty() ? SniffMimeType(picture.data) : picture.mimeType;
+    const int slash = mime.find("/");
+    return "cover." + (slash < 0 ? TagLib::String("jpg") : mime.substr(slash + 1));
 }
 
 // ---- reading
@@ -224,6 +305,76 @@ template <typename File> bool ReadOgg(TagLib::IOStream &stream, FileTags &tags) 
         ReadPictures(file.tag()->pictureList(), tags.v2);
     ReadXiph(file.tag(), tags);
     return file.isValid();
+}
+
+template <typename File> bool ReadFields(File &file, FileTags &tags) {
+    if (file.tag())
+        tags.v2.fields = file.tag()->properties();
+    tags.hasV2 = !tags.v2.fields.isEmpty() || !tags.v2.pictures.empty();
+    tags.v2.present = tags.hasV2;
+    return file.isValid();
+}
+
+bool ReadMp4(TagLib::IOStream &stream, FileTags &tags) {
+    TagLib::MP4::File file(&stream, false);
+    if (file.tag() && file.tag()->contains("covr")) {
+        for (const TagLib::MP4::CoverArt &cover : file.tag()->item("covr").toCoverArtList()) {
+            Picture picture;
+            picture.type = AttachedPictureFrame::FrontCover;
+            picture.data = cover.data();
+            picture.mimeType = SniffMimeType(picture.data);
+            tags.v2.pictures.push_back(picture);
+        }
+    }
+    return ReadFields(file, tags);
+}
+
+// An APEv2 picture item holds the file name or description, a zero byte, then the image.
+void ReadApePictures(const TagLib::APE::Tag *tag, TagContent &content) {
+    if (!tag)
+        return;
+    for (int type = 0; type <= kLastPictureType; type++) {
+        const TagLib::APE::ItemListMap &items = tag->itemListMap();
+        auto found = items.find(TagLib::String(kApePictureKeys[type]).upper());
+        if (found == items.end() || found->second.type() != TagLib::APE::Item::Binary)
+            continue;
+        const TagLib::ByteVector value = found->second.binaryData();
+        const int zero = value.find('\0');
+        if (zero < 0)
+            continue;
+        Picture picture;
+        picture.type = type;
+        picture.data = value.mid(zero + 1);
+        picture.mimeType = SniffMimeType(picture.data);
+        picture.description = TagLib::String(value.mid(0, zero), TagLib::String::UTF8);
+        if (picture.description == ApePictureName(Picture{picture.mimeType, 0, "", picture.data}))
+            picture.description = TagLib::String();
+        content.pictures.push_back(picture);
+    }
+}
+
+template <typename File> bool ReadApe(TagLib::IOStream &stream, FileTags &tags) {
+    File file(&stream, false);
+    ReadApePictures(file.APETag(), tags.v2);
+    return ReadFields(file, tags);
+}
+
+bool ReadAsf(TagLib::IOStream &stream, FileTags &tags) {
+    TagLib::ASF::File file(&stream, false);
+    if (file.tag()) {
+        for (const TagLib::ASF::Attribute &attribute : file.tag()->attribute("WM/Picture")) {
+            const TagLib::ASF::Picture stored = attribute.toPicture();
+            if (!stored.isValid())
+                continue;
+            Picture picture;
+            picture.mimeType = stored.mimeType();
+            picture.type = static_cast<int>(stored.type());
+            picture.description = stored.description();
+            picture.data = stored.picture();
+            tags.v2.pictures.push_back(picture);
+        }
+    }
+    return ReadFields(file, tags);
 }
 
 // ---- writing
@@ -325,6 +476,65 @@ template <typename File> bool SaveOgg(TagLib::IOStream &stream, const TagContent
     return file.save();
 }
 
+// The fields through TagLib's property names; the pictures are each format's own.
+template <typename Tag> void WriteFields(Tag *tag, const TagContent &content) {
+    if (content.replaceWhole)
+        tag->setProperties(TagLib::PropertyMap());
+    tag->setProperties(content.fields);
+}
+
+bool SaveMp4(TagLib::IOStream &stream, const TagContent &content) {
+    TagLib::MP4::File file(&stream, false);
+    if (!file.isValid() || !file.tag())
+        return false;
+    WriteFields(file.tag(), content);
+    TagLib::MP4::CoverArtList covers;
+    for (const Picture &picture : content.pictures)
+        covers.append(TagLib::MP4::CoverArt(CoverFormat(picture.mimeType), picture.data));
+    if (covers.isEmpty())
+        file.tag()->removeItem("covr");
+    else
+        file.tag()->setItem("covr", TagLib::MP4::Item(covers));
+    return file.save();
+}
+
+// APEv2 holds one picture of each type.
+template <typename File> bool SaveApe(TagLib::IOStream &stream, const TagContent &content) {
+    File file(&stream, false);
+    if (!file.isValid())
+        return false;
+    TagLib::APE::Tag *tag = file.APETag(true);
+    WriteFields(tag, content);
+    for (const char *key : kApePictureKeys)
+        tag->removeItem(key);
+    for (const Picture &picture : content.pictures) {
+        TagLib::ByteVector value = ApePictureName(picture).data(TagLib::String::UTF8);
+        value.append('\0');
+        value.append(picture.data);
+        const char *key = kApePictureKeys[KnownPictureType(picture.type)];
+        if (!tag->itemListMap().contains(TagLib::String(key).upper()))
+            tag->setItem(key, TagLib::APE::Item(key, value, true));
+    }
+    return file.save();
+}
+
+bool SaveAsf(TagLib::IOStream &stream, const TagContent &content) {
+    TagLib::ASF::File file(&stream, false);
+    if (!file.isValid() || !file.tag())
+        return false;
+    WriteFields(file.tag(), content);
+    file.tag()->removeItem("WM/Picture");
+    for (const Picture &picture : content.pictures) {
+        TagLib::ASF::Picture stored;
+        stored.setMimeType(picture.mimeType);
+        stored.setType(static_cast<TagLib::ASF::Picture::Type>(KnownPictureType(picture.type)));
+        stored.setDescription(picture.description);
+        stored.setPicture(picture.data);
+        file.tag()->addAttribute("WM/Picture", TagLib::ASF::Attribute(stored));
+    }
+    return file.save();
+}
+
 bool SaveTags(TagLib::IOStream &stream, int type, const WritePlan &plan) {
     if (type == kTypeMpeg)
         return SaveMpeg(stream, plan);
@@ -341,6 +551,16 @@ bool SaveTags(TagLib::IOStream &stream, int type, const WritePlan &plan) {
         return SaveOgg<TagLib::Ogg::Vorbis::File>(stream, *plan.v2);
     case kTypeOggOpus:
         return SaveOgg<TagLib::Ogg::Opus::File>(stream, *plan.v2);
+    case kTypeMp4:
+        return SaveMp4(stream, *plan.v2);
+    case kTypeWavPack:
+        return SaveApe<TagLib::WavPack::File>(stream, *plan.v2);
+    case kTypeApe:
+        return SaveApe<TagLib::APE::File>(stream, *plan.v2);
+    case kTypeMusepack:
+        return SaveApe<TagLib::MPC::File>(stream, *plan.v2);
+    case kTypeAsf:
+        return SaveAsf(stream, *plan.v2);
     default:
         return false;
     }
@@ -374,6 +594,16 @@ bool ReadTagFile(const std::string &path, int type, FileTags &tags) {
         return ReadOgg<TagLib::Ogg::Vorbis::File>(stream, tags);
     case kTypeOggOpus:
         return ReadOgg<TagLib::Ogg::Opus::File>(stream, tags);
+    case kTypeMp4:
+        return ReadMp4(stream, tags);
+    case kTypeWavPack:
+        return ReadApe<TagLib::WavPack::File>(stream, tags);
+    case kTypeApe:
+        return ReadApe<TagLib::APE::File>(stream, tags);
+    case kTypeMusepack:
+        return ReadApe<TagLib::MPC::File>(stream, tags);
+    case kTypeAsf:
+        return ReadAsf(stream, tags);
     default:
         return false;
     }

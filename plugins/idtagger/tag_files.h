@@ -19,6 +19,11 @@ enum TagFileType {
     kTypeFlac = 8,      // FLAC: Vorbis comment and picture blocks
     kTypeOggVorbis = 9, // Ogg Vorbis: Vorbis comment with METADATA_BLOCK_PICTURE
     kTypeOggOpus = 10,  // Ogg Opus: OpusTags, the same comment form
+    kTypeMp4 = 11,      // MPEG-4 audio (.m4a, AAC or ALAC): iTunes atoms, cover in "covr"
+    kTypeWavPack = 12,  // WavPack: APEv2 at the end, pictures as "Cover Art (...)" items
+    kTypeApe = 13,      // Monkey's Audio: APEv2, as WavPack
+    kTypeMusepack = 14, // Musepack: APEv2, as WavPack
+    kTypeAsf = 15,      // Windows Media Audio (ASF): attributes, pictures in "WM/Picture"
 };
 
 inline bool HasOwnV1(int type) {

@@ -48,6 +48,9 @@ class HostTest : public ::testing::Test {
 // cli.golden holds, for every command, "=== [SWITCH=value] <argument> | <argument> ..." and what
 // the program did: its exit status, stdout and stderr, with the work folder as {work}.
 TEST_F(HostTest, RunsAsTheGoldenFileShows) {
+    sb.WriteFile("noise.xfb", std::string("\x01\x9c\xff\x00|\x7f\n\xfe\xfa|| \x02\n", 14));
+    for (const char *file : {"bars/a| |b.tst", "bars/c.tst", "breaks/a\nb.tst"})
+        sb.WriteFile(file, "z");
     std::ifstream in(std::string(KN_SOURCE_DIR) + NativePath("/tests/e2e/cli.golden"));
     std::string shown;
     for (std::string line; std::getline(in, line);) {
@@ -139,8 +142,9 @@ TEST_F(HostTest, ProgressLineOnlyOnATerminalAndClearedBeforeOtherText) {
     ASSERT_NE(firstLine, std::string::npos) << shown;
     ASSERT_NE(cleared, std::string::npos) << shown;
     EXPECT_LT(firstLine, cleared);
-    // Nothing but the core's empty line and the result comes after the line is gone.
-    EXPECT_EQ(shown.substr(cleared), "\r\x1b[K\r\ndone\r\n");
+    // Nothing but the core's empty line, the result and the summary come after the line is gone.
+    EXPECT_EQ(shown.substr(cleared).rfind("\r\x1b[K\r\ndone\r\nkernova: 1 converted, ", 0), 0u)
+        << shown.substr(cleared);
 }
 
 class InfoTest : public ::testing::Test {

@@ -152,6 +152,10 @@ TEST_F(EngineTest, ConversionsReportTheirStepsAndPassEveryByteOnce) {
          "enc priority 5=1"},
         {"a -DEC name that exists whatever its extensions", "", " -DEC other",
          Done({}, "Normal [1]", "other"), 65536, otherPlay + "=1;" + play + "=0"},
+#if !defined(_WIN32) // plug-in names there are found only as they are spelt
+        {"a -DEC name is found without regard to case", "", " -DEC OTHER",
+         Done({}, "Normal [1]", "OTHER"), 65536, otherPlay + "=1;" + play + "=0"},
+#endif
         {"an unknown -DEC name falls back", "", " -DEC nosuch", Done(), 65536, play + "=1"},
         {"a leading colon stays part of the -DEC name", "", " -DEC :other", Done(), 65536,
          play + "=1;" + otherPlay + "=0"},
@@ -195,7 +199,7 @@ TEST_F(EngineTest, ConversionsReportTheirStepsAndPassEveryByteOnce) {
         {"no length and no code of its own", "DEC_LENGTH_MS=0", "", Failed({"E 6 " + input}), -1,
          "dec IsPaused=1"},
         {"no length: the decoder's code first", "DEC_LENGTH_MS=0 DEC_ERROR_CODE=33", "",
-         Failed({"E 33", "E 6 " + input}), -1},
+         Failed({"E 33"}), -1},
         {"no length: a Winamp-style decoder goes on",
          "DEC_LENGTH_MS=0 DEC_VERSION=0x100 DEC_ERROR_CODE=33", "", Done(), 65536,
          "dec IsPaused=0"},
@@ -206,6 +210,20 @@ TEST_F(EngineTest, ConversionsReportTheirStepsAndPassEveryByteOnce) {
         {"a multi-pass encoder gets the input once per pass", "ENC_PASSES=3", "",
          Done({"M 205", "M 205"}), 65536,
          play + "=3;enc Close=3;enc NeedsMorePasses 1=2;enc NeedsMorePasses 0=1"},
+        // Formats the format stage cannot convert are named before the result.
+        {"a rate beyond the format stage", "DEC_RATE=1000000", "",
+         Failed({"E 43 1000000 Hz 16-bit stereo -> 1000000 Hz 16-bit stereo"}), -1,
+         "enc Encode 4608=0;enc Close=1"},
+        {"a rate beyond the format stage to the standard format",
+         "DEC_RATE=1000000 ENC_WANT_STANDARD=1", "",
+         Failed({"E 43 1000000 Hz 16-bit stereo -> 44100 Hz 16-bit stereo"}), -1,
+         "enc Encode 4608=0;enc Close=1"},
+        {"a depth without a conversion", "DEC_CHANNELS=1 DEC_BITS=12", "",
+         Failed({"E 43 44100 Hz 12-bit mono -> 44100 Hz 12-bit mono"}), -1,
+         "enc Encode 4608=0;enc Close=1"},
+        {"nine channels", "DEC_RATE=8000 DEC_CHANNELS=9", "",
+         Failed({"E 43 8000 Hz 16-bit 9 channels -> 8000 Hz 16-bit 9 channels"}), -1,
+         "enc Encode 4608=0;enc Close=1"},
     };
     for (const ConvertCase &c : cases) {
         sb.WriteFile(input, kSourceText);
@@ -246,6 +264,12 @@ TEST_F(EngineTest, ConversionsReportTheirStepsAndPassEveryByteOnce) {
         EXPECT_EQ(sb.Exists(input), !Contains(c.tail, "M 15 " + input)) << c.label;
         fs::remove(output);
     }
+    sb.env["DEC_RATE"] = "8000";
+    sb.env["DEC_CHANNELS"] = "9";
+    const RunResult shown = sb.Run({"-I", input, "-O", output, "-ENC", "enc"});
+    EXPECT_EQ(shown.err, "kernova: error: no conversion between these audio formats: 8000 Hz "
+                         "16-bit 9 channels -> 8000 Hz 16-bit 9 channels\n");
+    EXPECT_EQ(shown.exitCode, 1);
 }
 
 // The length from GetFileInfo comes with position 0 before the decode; a preview reports
@@ -474,42 +498,52 @@ TEST_F(EngineTest, CtrlCStopsTheCommandAfterTheCurrentJob) {
     fs::create_directories(sb.Path("many"));
     for (int i = 0; i < kFiles; ++i)
         std::ofstream(sb.Path("many/f" + std::to_string(i) + ".pcm"));
-    const std::string out = sb.root + NativePath("/int-out.txt");
     std::string variables;
     for (const auto &[name, value] : sb.env)
         variables += name + "=" + Quote(value) + " ";
-    // The wait for the first output is bounded (10 s) so that a silent program cannot hang it.
-    const std::string script =
-        "cd " + Quote(sb.work) + " && " + variables + Quote(sb.app + "/kernova") +
-        " -I 'many/*.pcm' -O 'out/*.enc' -ENC enc >" + Quote(out) +
-        " 2>/dev/null & pid=$!; i=0; while [ ! -s " + Quote(out) +
-        " ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i + 1)); done; kill -INT $pid; wait $pid; "
-        "echo $? >" +
-        Quote(out + ".rc");
-    ASSERT_EQ(std::system(("sh -c " + Quote(script)).c_str()), 0);
-    // Stopped after the current job, the run is refused (1); a program deaf to Ctrl-C would run
-    // every job, one killed by it would give 130.
-    EXPECT_EQ(sb.ReadFile(out + ".rc"), "1\n");
-    std::stringstream text(sb.ReadFile(out));
-    size_t jobs = 0;
-    for (std::string line; std::getline(text, line);)
-        jobs += line.rfind("input:", 0) == 0 ? 1 : 0;
-    EXPECT_GT(jobs, 0u);
-    EXPECT_LT(jobs, static_cast<size_t>(kFiles));
+    // A conversion run ends with its summary, any other run says it was stopped.
+    const struct {
+        const char *keys, *said;
+    } cases[] = {{"-O 'out/*.enc' -ENC enc", " not run in "},
+                 {"-SHOWID", "kernova: stopped by the user\n"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.keys);
+        const std::string out = sb.root + NativePath("/int-out.txt");
+        // The wait for the first output is bounded (10 s) so that a silent program cannot hang.
+        const std::string script =
+            "cd " + Quote(sb.work) + " && " + variables + Quote(sb.app + "/kernova") +
+            " -I 'many/*.pcm' " + c.keys + " >" + Quote(out) + " 2>" + Quote(out + ".err") +
+            " & pid=$!; i=0; while [ ! -s " + Quote(out) +
+            " ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i + 1)); done; kill -INT $pid; wait $pid; "
+            "echo $? >" +
+            Quote(out + ".rc");
+        ASSERT_EQ(std::system(("sh -c " + Quote(script)).c_str()), 0);
+        // Stopped after the current job, the run is refused (1); a program deaf to Ctrl-C would
+        // run every job, one killed by it would give 130.
+        EXPECT_EQ(sb.ReadFile(out + ".rc"), "1\n");
+        const std::string said = sb.ReadFile(out + ".err");
+        EXPECT_TRUE(said.find(c.said) != std::string::npos && SplitLines(said).size() == 1) << said;
+        std::stringstream text(sb.ReadFile(out));
+        size_t jobs = 0;
+        for (std::string line; std::getline(text, line);)
+            jobs += line.rfind("input:", 0) == 0 ? 1 : 0;
+        EXPECT_GT(jobs, 0u);
+        EXPECT_LT(jobs, static_cast<size_t>(kFiles));
+    }
 }
 
 TEST_F(EngineTest, SecondCtrlCEndsAStuckCommandAtOnce) {
 #if defined(_WIN32)
     GTEST_SKIP() << "needs a POSIX shell, SIGINT and a named pipe";
 #endif
-    ASSERT_TRUE(sb.AddBuiltPlugin("plugins/in/wave"));
+    ASSERT_TRUE(sb.AddBuiltPlugin("plugins/in/wave") && sb.AddBuiltPlugin("plugins/out/wave"));
     // Reading a pipe that nobody writes blocks the job: the first Ctrl-C only asks for a stop.
     ASSERT_EQ(std::system(("mkfifo " + Quote(sb.Path("stuck.wav"))).c_str()), 0);
     const std::string rc = sb.root + NativePath("/stuck-rc.txt");
     // The waits are bounded and a program deaf to both Ctrl-Cs is killed, so nothing hangs.
     const std::string script =
         "cd " + Quote(sb.work) + " && " + Quote(sb.app + "/kernova") +
-        " -I stuck.wav -O out.enc -ENC enc >/dev/null 2>&1 & pid=$!; sleep 0.5; kill -INT $pid; "
+        " -I stuck.wav -O out.wav >/dev/null 2>&1 & pid=$!; sleep 0.5; kill -INT $pid; "
         "sleep 0.3; alive=0; kill -0 $pid 2>/dev/null && alive=1; kill -INT $pid; i=0; "
         "while kill -0 $pid 2>/dev/null && [ $i -lt 300 ]; do sleep 0.01; i=$((i + 1)); done; "
         "kill -KILL $pid 2>/dev/null; wait $pid; echo $alive $? >" +

@@ -1,5 +1,6 @@
 // The job file and batch files, run through the probe host: what each command writes into
 // temp.dat, how batch files are found and run, and when a run stops or is refused.
+#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -100,16 +101,57 @@ TEST_F(JobsTest, JobFileHoldsOneLinePerSource) {
     }
 }
 
+// Whatever the pattern, every folder is searched once and every file gives one job.
+TEST_F(JobsTest, EachSourceGivesOneJob) {
+    for (const char *file : {"in/a.wav", "in/x.wav/inner.wav", "in/d.e/f.g/deep.wav",
+                             "in/d.e/mid.wav", "in/sub/s.wav", "in/sub/t.txt"})
+        sandbox.WriteFile(file, "x");
+    const std::string in = work + NativePath("/in/");
+    const std::string all = "a.wav d.e/f.g/deep.wav d.e/mid.wav sub/s.wav x.wav/inner.wav";
+    struct Case {
+        const char *pattern;
+        const char *recursion;
+        std::string sources; // sorted, relative to in/
+    };
+    const Case cases[] = {
+        {"*", "-RECURSIVE", all},
+        {"*", "-RECURSIVE copy", all},
+        {"*.*", "-RECURSIVE", all},
+        {"*.*", "-RECURSIVE copy", all},
+        {"*.wav", "-RECURSIVE", all},
+        {"*.wav", "-RECURSIVE copy", all},
+        {"", "-RECURSIVE copy", all},
+        {"*.wav", "", "a.wav"},
+        {"d.e/*", "-RECURSIVE copy", "d.e/f.g/deep.wav d.e/mid.wav"},
+    };
+    for (const Case &c : cases) {
+        const std::string command = "-I " + in + NativePath(c.pattern) + " -O " + work +
+                                    NativePath("/out/*.flac ") + c.recursion;
+        sandbox.Probe({command});
+        Lines sources;
+        for (const std::string &line : SplitLines(sandbox.ReadText(JobFile()))) {
+            const size_t from = line.find(in) + in.size();
+            sources.push_back(line.substr(from, line.find('|', from) - from));
+        }
+        std::sort(sources.begin(), sources.end());
+        std::string joined;
+        for (const std::string &source : sources)
+            joined += (joined.empty() ? "" : " ") + source;
+        EXPECT_EQ(joined, NativePath(c.sources)) << command;
+    }
+}
+
 TEST_F(JobsTest, CreateBatchWritesConversionsOnly) {
     sandbox.WriteFile("in/a.wav", "x");
     sandbox.WriteFile("in/rock/r.wav", "x");
     const std::string in = work + NativePath("/in");
     const RunResult run =
-        sandbox.Probe({"-CREATEBATCH b.txt -I " + in +
+        sandbox.Probe({"-CREATEBATCH " + NativePath("new/b.txt -I ") + in +
                        NativePath("/*.wav -O out/*.flac -RECURSIVE -SETID id: TITL=x")});
-    EXPECT_EQ(run.out, Probed("Batch file created:\n" + work + NativePath("/b.txt\n"), 1, 0));
-    EXPECT_EQ(sandbox.ReadText("b.txt"), Jobs({"-I {in}/a.wav -O out/a.flac -ENC AUTO",
-                                               "-I {in}/rock/r.wav -O out/r.flac -ENC AUTO"}));
+    EXPECT_EQ(run.out, Probed("Batch file created:\n" + NativePath("new/b.txt\n"), 1, 0));
+    EXPECT_EQ(sandbox.ReadText(NativePath("new/b.txt")),
+              Jobs({"-I {in}/a.wav -O out/a.flac -ENC AUTO",
+                    "-I {in}/rock/r.wav -O out/r.flac -ENC AUTO"}));
     EXPECT_FALSE(sandbox.Exists(JobFile())) << "the job file is not touched";
 }
 
@@ -117,6 +159,9 @@ TEST_F(JobsTest, CommandsWithoutJobsAreRefused) {
     sandbox.WriteFile("in/a.wav", "x");
     sandbox.WriteFile("in/b.wav", "x");
     sandbox.WriteFile("in/rock/a.wav", "x");
+    sandbox.WriteFile("in/rock/b.wav", "x");
+    sandbox.WriteFile("in/sub/b.wav", "x");
+    sandbox.WriteFile("in/c.txt", "x");
     sandbox.WriteFile("in/x.wav/inner.wav", "x");
     const std::string in = work + NativePath("/in");
     struct Case {
@@ -125,17 +170,24 @@ TEST_F(JobsTest, CommandsWithoutJobsAreRefused) {
         std::string messages;
     };
     const Case cases[] = {
-        {"no source file", NativePath("-I in/*.mp3 -O out/*.flac"), "Error...\nE 13\n"},
+        {"no source file: the pattern is named", NativePath("-I in/*.mp3 -O out/*.flac"),
+         NativePath("Error...\nE 13 in/*.mp3\n")},
         {"no source file for a batch file",
-         NativePath("-CREATEBATCH none.txt -I in/*.mp3 -O out/*.flac"), "Error...\nE 13\n"},
+         NativePath("-CREATEBATCH none.txt -I in/*.mp3 -O out/*.flac"),
+         NativePath("Error...\nE 13 in/*.mp3\n")},
+        {"a batch file that cannot be created is named",
+         NativePath("-CREATEBATCH in/a.wav/b.txt -I in/*.wav -O out/*.flac"),
+         NativePath("Error...\nE 98 in/a.wav/b.txt\n")},
+        {"an existing file that no decoder reads", NativePath("-I in/c.txt -O out/c.flac"),
+         NativePath("Error...\nE 1 in/c.txt\n")},
         {"two sources, one output file", NativePath("-I in/*.wav -O out/x.flac"),
          NativePath("E 16 out/x.flac\nError...\nE 16\n")},
         {"two sources, one output file in a batch file",
          NativePath("-CREATEBATCH none.txt -I in/*.wav -O out/x.flac"),
          NativePath("E 16 out/x.flac\nError...\nE 16\n")},
-        {"sub-folders flattened onto one name",
+        {"sub-folders flattened: every colliding output named once",
          "-I " + in + NativePath("/*.wav -O out/*.flac -RECURSIVE"),
-         NativePath("E 16 out/a.flac\nError...\nE 16\n")},
+         NativePath("E 16 out/a.flac\nE 16 out/b.flac\nError...\nE 16\n")},
     };
     sandbox.Probe({"-LISTENC"});
     for (const Case &c : cases) {
@@ -146,17 +198,6 @@ TEST_F(JobsTest, CommandsWithoutJobsAreRefused) {
     EXPECT_FALSE(sandbox.Exists("none.txt"));
 }
 
-TEST_F(JobsTest, SameSourceListedTwiceIsNoCollision) {
-    sandbox.WriteFile("in/x.wav/inner.wav", "x");
-    const std::string in = work + NativePath("/in");
-    sandbox.Probe({"-I " + in + NativePath("/*.wav -O out/*.flac -RECURSIVE -ENC enc")});
-    const std::string line =
-        "|-I| |" + in + NativePath("/x.wav/inner.wav| |-O| |out/inner.flac| |-ENC| |enc|\n");
-    const std::string folder =
-        "|-I| |" + in + NativePath("/x.wav| |-O| |out/x.flac| |-ENC| |enc|\n");
-    EXPECT_EQ(sandbox.ReadText(JobFile()), line + folder + line);
-}
-
 TEST_F(JobsTest, BatchFilesAreFoundAndRun) {
     const std::string job = "-I one.mp3 -SHOWID\n";
     sandbox.WriteFile("jobs.xfb", "|-I| |one.mp3| |-SHOWID|\r\n\n-\n-BOGUS x\n-I two.mp3 -SHOWID");
@@ -165,6 +206,7 @@ TEST_F(JobsTest, BatchFilesAreFoundAndRun) {
     sandbox.WriteFile("b/3.txt", job);
     sandbox.WriteFile("b/d.dbt/inner.dbt", job);
     sandbox.WriteFile("b/4.xfb", "-I four.mp3 -SHOWID\n");
+    sandbox.WriteFile("b/job1", "-I five.mp3 -SHOWID\n");
     struct Case {
         const char *label;
         std::string command;
@@ -183,6 +225,10 @@ TEST_F(JobsTest, BatchFilesAreFoundAndRun) {
          Probed("Opening batch file :\n" + work + NativePath("/b/4.xfb\n\n") +
                     ShowIdWithoutTags("four.mp3"),
                 1, 97)},
+        {"a file of the name as given is run without the default extension",
+         NativePath("-BATCH b/job1"),
+         Probed(NativePath("Opening batch file :\nb/job1\n\n") + ShowIdWithoutTags("five.mp3"), 1,
+                97)},
         {"no match: the name without a line end", "-BATCH missing",
          Probed("Cannot find batch file : missing.xfb", 0, 0)},
     };

@@ -170,6 +170,7 @@ TEST_F(ModulesE2E, EncodersNamedByACommandAreFoundCheckedAndReleased) {
     };
     const Case cases[] = {
         {"enc", {"M 0 q:<0..9> quality"}},
+        {"ENC", {"M 0 q:<0..9> quality"}},
         {"nothing", {"E 2 nothing", "M 88 nothing"}},
         {LibraryFile("enc"), {"E 2 " + LibraryFile("enc"), "M 88 " + LibraryFile("enc")}},
         {"old", {"E 10 old", "M 88 old"}},
@@ -181,8 +182,8 @@ TEST_F(ModulesE2E, EncodersNamedByACommandAreFoundCheckedAndReleased) {
         sb.ClearEvents();
         const RunResult run = sb.Probe({"-HELPENC " + c.name});
         EXPECT_EQ(run.out, "INIT 1\n" +
-                               (c.name == "enc" ? std::string("q:<0..9> quality\n")
-                                                : c.lines[0] + "\n" + c.lines[1] + "\n") +
+                               (c.lines.size() == 1 ? std::string("q:<0..9> quality\n")
+                                                    : c.lines[0] + "\n" + c.lines[1] + "\n") +
                                "M 97\nR 1 last=97\n")
             << c.name;
         const Lines events = sb.Events(c.name);
@@ -313,6 +314,56 @@ TEST_F(ModulesE2E, GuiCallsReachTheCurrentEncoderOnlyAndLoadsFollowTheIds) {
         EXPECT_EQ(Lines(log.begin(), log.begin() + c.log.size()), c.log) << c.label;
         for (auto line = log.begin() + c.log.size(); line != log.end(); ++line)
             EXPECT_TRUE(line->ends_with(" unload")) << c.label << ": " << *line;
+    }
+}
+
+// A plug-in whose table leaves a slot empty that the core calls is refused; -DEBUG names it.
+TEST_F(ModulesE2E, PlugInsWithEmptyMandatorySlotsAreRefusedAndNamedUnderDebug) {
+    struct Slot {
+        const char *fake, *folder, *name, *slot;
+    };
+    const Slot slots[] = {
+        {"fake_encoder", "out", "no_open", "Open"},
+        {"fake_encoder", "out", "no_block", "GetBlockSize"},
+        {"fake_encoder", "out", "no_encode", "Encode"},
+        {"fake_encoder", "out", "no_close", "Close"},
+        {"fake_decoder", "in", "no_play", "Play"},
+        {"fake_decoder", "in", "no_stop", "Stop"},
+    };
+    Add("fake_decoder", "plugins/in", "dec");
+    Add("fake_encoder", "plugins/out", "enc");
+    Lines notes;
+    for (const Slot &s : slots) {
+        const std::string folder = std::string("plugins/") + s.folder;
+        Add(s.fake, folder, s.name, {{"EMPTY_SLOTS", s.slot}});
+        notes.push_back("Plug-in refused: " + sb.app + NativePath("/" + folder + "/") +
+                        LibraryFile(s.name) + ": its table leaves " + s.slot + " empty");
+    }
+    sb.WriteFile("a.pcm", "x");
+    const RunResult debug = sb.Run({"-LISTENC", "-DEBUG"});
+    EXPECT_EQ(debug.exitCode, 0) << debug.err;
+    const Lines lines = SplitLines(debug.out);
+    for (const std::string &note : notes)
+        EXPECT_EQ(CountOf(lines, note), 1u) << note << debug.out;
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string &l) { return l.find("no_") != std::string::npos; }),
+        static_cast<long>(notes.size()))
+        << "listed anyway:\n"
+        << debug.out;
+    EXPECT_EQ(sb.Run({"-LISTENC"}).out.find("Plug-in refused"), std::string::npos);
+    for (const char *name : {"no_open", "no_block", "no_encode", "no_close"}) {
+        const RunResult chosen = sb.Run({"-I", "a.pcm", "-O", "b.pcm", "-ENC", name});
+        EXPECT_EQ(chosen.err, "kernova: error: " + std::string(name) +
+                                  ": not a valid encoder\nkernova: error: " + name +
+                                  ": cannot load the module\n")
+            << name;
+        EXPECT_EQ(chosen.exitCode, 1) << name;
+    }
+    for (const char *name : {"no_play", "no_stop"}) {
+        const RunResult chosen =
+            sb.Run({"-I", "a.pcm", "-O", "b.pcm", "-ENC", "enc", "-DEC", name});
+        EXPECT_EQ(chosen.exitCode, 1) << name << chosen.out << chosen.err;
     }
 }
 

@@ -198,6 +198,8 @@ In_Module *BuildModule() {
     module.Stop = Stop;
     module.GetLength = GetLength;
     module.GetOutputTime = GetOutputTime;
+    EmptyIfAsked("Play", module.Play);
+    EmptyIfAsked("Stop", module.Stop);
     return &module;
 }
 

@@ -246,6 +246,10 @@ EncoderTable *BuildTable() {
     table.SetOption = SetOption;
     table.SetParamValue = SetParamValue;
     table.NeedsMorePasses = NeedsMorePasses;
+    EmptyIfAsked("Open", table.Open);
+    EmptyIfAsked("GetBlockSize", table.GetBlockSize);
+    EmptyIfAsked("Encode", table.Encode);
+    EmptyIfAsked("Close", table.Close);
     return &table;
 }
 

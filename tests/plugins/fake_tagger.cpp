@@ -224,6 +224,15 @@ TagTable *BuildTable() {
     table.SetTagFields = SetTagFields;
     table.HasTag = HasTag;
     table.FreeTagText = FreeTagText;
+    EmptyIfAsked("GetTagFileType", table.GetTagFileType);
+    EmptyIfAsked("ReadTags", table.ReadTags);
+    EmptyIfAsked("WriteTags", table.WriteTags);
+    EmptyIfAsked("ClearTags", table.ClearTags);
+    EmptyIfAsked("GetTagField", table.GetTagField);
+    EmptyIfAsked("CopyTagContents", table.CopyTagContents);
+    EmptyIfAsked("SetTagFields", table.SetTagFields);
+    EmptyIfAsked("HasTag", table.HasTag);
+    EmptyIfAsked("FreeTagText", table.FreeTagText);
     return &table;
 }
 

@@ -221,7 +221,7 @@ void PrepareConverter(AcmFormatConverter &converter, const WAVEFORMATEX &source)
     std::memcpy(converter.targetFormat, converter.sourceFormat, sizeof(WAVEFORMATEX));
 }
 
-TEST(AcmFormatConverter, PcmOpensDirectlyWhenADriverListsTheTarget) {
+TEST(AcmFormatConverter, PcmOpensDirectlyForEveryIntegerPcmFormat) {
 #if defined(_WIN32)
     GTEST_SKIP() << "the system's drivers list other formats (see acm_windows.cpp)";
 #endif
@@ -238,8 +238,14 @@ TEST(AcmFormatConverter, PcmOpensDirectlyWhenADriverListsTheTarget) {
         {"32-bit 8 channels 176400 Hz", Pcm(176400, 32, 8), Pcm(176400, 32, 8), 1, 32},
         {"16 to 24 bits", Pcm(48000, 16, 2), Pcm(48000, 24, 2), 1, 24},
         {"to the standard format", Pcm(96000, 24, 6), Pcm(44100, 16, 2), 1, 16},
-        {"unlisted rate 12345 Hz", Pcm(12345, 16, 2), Pcm(12345, 16, 2), 0, 16},
-        {"unlisted target rate", Pcm(44100, 16, 2), Pcm(12345, 16, 2), 0, 16},
+        // Rates off the common list: speech, MPEG-2 Layer III, odd and very high ones.
+        {"9000 Hz", Pcm(9000, 16, 1), Pcm(9000, 16, 1), 1, 16},
+        {"24000 Hz to 16 bits", Pcm(24000, 8, 1), Pcm(24000, 16, 1), 1, 16},
+        {"12345 Hz 8-bit 7 channels", Pcm(44100, 16, 2), Pcm(12345, 8, 7), 1, 8},
+        {"1 Hz", Pcm(1, 16, 2), Pcm(1, 16, 2), 1, 16},
+        {"768000 Hz 32-bit", Pcm(768000, 32, 2), Pcm(768000, 32, 2), 1, 32},
+        {"above 768000 Hz", Pcm(768001, 16, 2), Pcm(768001, 16, 2), 0, 16},
+        {"to above 768000 Hz", Pcm(44100, 16, 2), Pcm(800000, 16, 2), 0, 16},
         {"9 channels", Pcm(44100, 16, 9), Pcm(44100, 16, 9), 0, 16},
         // The target matches the listed 16-bit format, but no driver takes the 20-bit source.
         {"7 channels of 20 bits", Pcm(44100, 20, 7), Pcm(44100, 20, 7), 0, 16},

@@ -256,11 +256,6 @@ TEST_F(EngineTest, OutputWriterOpensTheEncoderWithTheSourceOrTheStandardFormat) 
         EXPECT_EQ(encoder.openedParams, &paramBlock);
         MDC_Out_Close();
     }
-    // The format layer lists no 12345 Hz format: the check fails the open without a message.
-    events.clear();
-    EXPECT_EQ(GetEncoderOutModule()->Open(12345, 2, 16, -1, -1), -1);
-    EXPECT_TRUE(std::none_of(events.begin(), events.end(),
-                             [](const std::string &e) { return e[0] == 'E'; }));
 }
 
 TEST_F(EngineTest, OutputWriterReportsEncoderFailuresWithTheOutputName) {
@@ -446,7 +441,7 @@ TEST(JobNaming, ScanFolderPassesComeInTheirOrder) {
         {"in/*.wav",
          1,
          {"in/a.wav", "in/b.wav", "in/x.wav/inner.wav", "in/x.wav", "in/.secret/s.wav",
-          "in/rock/r.wav", "in/rock/live/l.wav", "in/x.wav/inner.wav"}},
+          "in/rock/r.wav", "in/rock/live/l.wav"}},
         {"in/*.*",
          1,
          {"in/.secret/s.wav", "in/a.wav", "in/b.wav", "in/c.mp3", "in/rock/live/l.wav",
@@ -473,6 +468,18 @@ TEST(JobNaming, ScanFolderPassesComeInTheirOrder) {
             expected.push_back(NativePath(name));
         EXPECT_EQ(found, expected) << c.pattern << " " << c.recursive;
         ClearCommandRecord(&record);
+    }
+}
+
+// The job file's name replaces what the variable held (the ASan build sees a lost one).
+TEST(JobNaming, JobFileNameReplacesWhatTheNameHeld) {
+    const std::string expected = std::string(KN_TEST_BIN_DIR) + NativePath("/temp.dat");
+    for (const char *held : {static_cast<const char *>(nullptr), "old name"}) {
+        char *name = nullptr;
+        AssignString(held, &name);
+        GetJobFileName(&name);
+        EXPECT_STREQ(name, expected.c_str()) << (held ? held : "<null>");
+        FreeString(&name);
     }
 }
 

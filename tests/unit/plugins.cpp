@@ -57,6 +57,7 @@ TEST(EncoderParams, TextsParseToTheirCanonicalForm) {
         {"wave", "  B:24\tc:2  f:48000", "b:24 c:2 f:48000", "PCM WAV, 24 bit, stereo, 48000 Hz"},
         {"wave", "f:1000 c:1", "c:1 f:1000", nullptr},
         {"wave", "c:1", "c:1", "PCM WAV, mono"},
+        {"wave", "c:6 b:24", "b:24 c:6", nullptr},
         {"wave", "f:768000 b:8", "b:8 f:768000", nullptr},
         {"flac", "", "l:5", "FLAC level 5, depth of the input"},
         {"flac", "  B:24\tL:8 ", "l:8 b:24", "FLAC level 8, 24 bit"},
@@ -80,7 +81,8 @@ TEST(EncoderParams, TextsParseToTheirCanonicalForm) {
         {"opus", "b:6", "b:6 x:10 a:audio", nullptr},
         {"wave", "b:12", nullptr, nullptr},
         {"wave", "b:016x", nullptr, nullptr},
-        {"wave", "c:3", nullptr, nullptr},
+        {"wave", "c:9", nullptr, nullptr},
+        {"wave", "c:0", nullptr, nullptr},
         {"wave", "f:999", nullptr, nullptr},
         {"wave", "f:768001", nullptr, nullptr},
         {"wave", "f:-44100", nullptr, nullptr},
@@ -180,7 +182,8 @@ TEST(EncoderOutputs, OpenRefusesWhatItCannotEncodeAndBlocksAreWholeFrames) {
         int result;
     };
     const Case cases[] = {
-        {"mp3", "", Pcm(48000, 16, 6), KN_ERR_ENCODER_INPUT},
+        {"mp3", "", Pcm(48000, 16, 9), KN_ERR_ENCODER_INPUT},
+        {"opus", "c:6", Pcm(48000, 16, 2), KN_ERR_ENCODER_INPUT}, // 5.1 of stereo
         {"flac", "", Pcm(48000, 16, 9), KN_ERR_ENCODER_INPUT},
         {"opus", "", Pcm(48000, 32, 2, 3), KN_ERR_ENCODER_INPUT},
         {"vorbis", "", Pcm(48000, 12, 2), KN_ERR_ENCODER_INPUT},

@@ -1,8 +1,9 @@
 // flac: Kernova's FLAC decoder, on libFLAC. Keeps the source's depth where the output modules
 // have it (8, 16, 24, 32 bits; other depths are scaled up to the next one, 8-bit unsigned),
 // the rate and the channels. libFLAC checks every frame's CRC and the stream's MD5 signature;
-// a damaged frame, a cut file or a wrong signature ends the stream with what could be decoded
-// and KN_ERR_DECODER_DAMAGED as GetLastErrorCode.
+// a damaged frame or a wrong signature ends the stream with what could be decoded and
+// KN_ERR_DECODER_DAMAGED as GetLastErrorCode, a file cut short of the total samples that its
+// stream information states with KN_ERR_DECODER_TRUNCATED.
 #include <FLAC/stream_decoder.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 
 #include "kernova/message_codes.h"
 #include "plugins/common/decoder_shell.h"
+#include "plugins/common/library_file_name.h"
 
 namespace {
 
@@ -78,7 +80,8 @@ class FlacStream final : public knplugin::DecoderStream {
             return false;
         }
         FLAC__stream_decoder_set_md5_checking(decoder.get(), checkSignature);
-        if (FLAC__stream_decoder_init_file(decoder.get(), file, OnWrite, OnMetadata, OnError,
+        if (FLAC__stream_decoder_init_file(decoder.get(), knplugin::LibraryFileName(file).c_str(),
+                                           OnWrite, OnMetadata, OnError,
                                            this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
             error = KN_ERR_DECODER_OPEN;
             return false;
@@ -108,6 +111,7 @@ class FlacStream final : public knplugin::DecoderStream {
 
     knplugin::PcmFormat Format() const override { return format; }
     uint64_t LengthFrames() const override { return totalFrames; }
+    uint64_t StatedFrames() const override { return statedFrames; }
 
     // Decodes straight into `buffer`; only the part of a frame that does not fit waits in
     // `pending` for the next call.
@@ -189,6 +193,7 @@ class FlacStream final : public knplugin::DecoderStream {
         self->haveInfo = true;
         self->sourceBits = info.bits_per_sample;
         self->totalFrames = info.total_samples;
+        self->statedFrames = info.total_samples;
         self->format = {info.sample_rate, static_cast<uint16_t>(info.channels),
                         OutputBits(info.bits_per_sample)};
         self->shift = static_cast<int>(self->format.bits - info.bits_per_sample);
@@ -202,7 +207,8 @@ class FlacStream final : public knplugin::DecoderStream {
     DecoderHandle decoder;
     knplugin::PcmFormat format;
     uint32_t sourceBits = 0;
-    uint64_t totalFrames = 0; // 0 until known
+    uint64_t totalFrames = 0;  // 0 until known
+    uint64_t statedFrames = 0; // the stream information's total, 0 for none
     uint64_t decodedFrames = 0;
     bool haveInfo = false;
     bool countOnly = false;
@@ -239,4 +245,8 @@ KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
 
 KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
     return knplugin::GetDecoderModuleEx();
+}
+
+KERNOVA_EXPORT const char *QZconvInputErrorText() {
+    return knplugin::GetErrorText();
 }

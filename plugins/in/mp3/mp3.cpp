@@ -1,8 +1,9 @@
 // mp3: Kernova's MPEG audio decoder (layers 1, 2 and 3), on libmpg123. Decodes to 16-bit PCM
 // at the stream's rate and channel count, gapless where the encoder left its delay and padding
 // in the file. A stream that changes its rate or channels midway ends there with
-// KN_ERR_DECODER_ENCODING; a decoding error, or a file shorter than its encoder's Info tag says
-// (cut or with lost frames), ends with what could be decoded and KN_ERR_DECODER_DAMAGED.
+// KN_ERR_DECODER_ENCODING; a decoding error ends with what could be decoded and
+// KN_ERR_DECODER_DAMAGED, a file shorter than its Xing or Info tag says (cut or with lost
+// frames) with KN_ERR_DECODER_TRUNCATED. A file without such a tag plays what it holds.
 #include <mpg123.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "kernova/message_codes.h"
 #include "plugins/common/decoder_shell.h"
+#include "plugins/common/library_file_name.h"
 
 namespace {
 
@@ -23,11 +25,12 @@ using Handle = std::unique_ptr<mpg123_handle, HandleDeleter>;
 
 class Mp3Stream final : public knplugin::DecoderStream {
   public:
-    explicit Mp3Stream(Handle opened, knplugin::PcmFormat pcm, uint64_t frames)
-        : handle(std::move(opened)), format(pcm), totalFrames(frames) {}
+    explicit Mp3Stream(Handle opened, knplugin::PcmFormat pcm, uint64_t frames, bool stated)
+        : handle(std::move(opened)), format(pcm), totalFrames(frames), lengthStated(stated) {}
 
     knplugin::PcmFormat Format() const override { return format; }
     uint64_t LengthFrames() const override { return totalFrames; }
+    uint64_t StatedFrames() const override { return lengthStated ? totalFrames : 0; }
 
     size_t Read(char *buffer, size_t frames) override {
         size_t frameBytes = format.FrameBytes();
@@ -38,7 +41,7 @@ class Mp3Stream final : public knplugin::DecoderStream {
             if (result == MPG123_NEW_FORMAT && !SameFormat())
                 endCode = KN_ERR_DECODER_ENCODING;
             else if (result == MPG123_DONE)
-                endCode = decodedFrames < totalFrames ? KN_ERR_DECODER_DAMAGED : 0;
+                endCode = 0;
             else if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
                 endCode = KN_ERR_DECODER_DAMAGED;
         }
@@ -59,20 +62,22 @@ class Mp3Stream final : public knplugin::DecoderStream {
     Handle handle;
     knplugin::PcmFormat format;
     uint64_t totalFrames;
+    bool lengthStated; // by the file's Xing or Info tag
     uint64_t decodedFrames = 0;
     int endCode = -1; // -1 until the stream has ended
 };
 
 // Sets up a handle for `file` that decodes to 16-bit PCM of the first frame's rate and
-// channels; null when libmpg123 finds no MPEG audio frame in it.
-Handle OpenHandle(const char *file, knplugin::PcmFormat &format, int &error) {
+// channels; null when libmpg123 finds no MPEG audio frame in it. `flags` are added to the
+// handle's own.
+Handle OpenHandle(const char *file, knplugin::PcmFormat &format, int &error, long flags = 0) {
     error = KN_ERR_MP3_NOT_MPEG;
     Handle handle(mpg123_new(nullptr, nullptr));
     if (!handle) {
         error = KN_ERR_DECODER_OPEN;
         return nullptr;
     }
-    mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | flags, 0);
     mpg123_format_none(handle.get());
     const long *rates = nullptr;
     size_t rateCount = 0;
@@ -82,7 +87,7 @@ Handle OpenHandle(const char *file, knplugin::PcmFormat &format, int &error) {
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (mpg123_open(handle.get(), file) != MPG123_OK ||
+    if (mpg123_open(handle.get(), knplugin::LibraryFileName(file).c_str()) != MPG123_OK ||
         mpg123_getformat(handle.get(), &rate, &channels, &encoding) != MPG123_OK)
         return nullptr;
     format = {static_cast<uint32_t>(rate), static_cast<uint16_t>(channels), 16};
@@ -91,13 +96,25 @@ Handle OpenHandle(const char *file, knplugin::PcmFormat &format, int &error) {
     return handle;
 }
 
-// The length in frames. An encoder's Info tag states it exactly, so that a cut file decodes
-// short of it; without one, the frames are counted through the file.
-uint64_t LengthFrames(mpg123_handle *handle) {
+// True when the file's Xing or Info tag states its length. LAME's part of the tag shows as an
+// encoder delay; a bare tag only in libmpg123's count of MPEG frames, which a handle that
+// ignores stated lengths estimates from the file's size instead (and counts the tag's frame).
+bool StatesLength(mpg123_handle *handle, const char *file) {
     long delay = -1;
     double ignored = 0;
     mpg123_getstate(handle, MPG123_ENC_DELAY, &delay, &ignored);
-    if (delay < 0)
+    if (delay >= 0)
+        return true;
+    knplugin::PcmFormat format;
+    int error = 0;
+    Handle blind = OpenHandle(file, format, error, MPG123_IGNORE_STREAMLENGTH);
+    return blind && mpg123_framelength(blind.get()) != mpg123_framelength(handle);
+}
+
+// The length in frames: as the tag states it, so that a cut file decodes short of it; without
+// a tag, counted through the file.
+uint64_t LengthFrames(mpg123_handle *handle, bool stated) {
+    if (!stated)
         mpg123_scan(handle);
     off_t length = mpg123_length(handle);
     return length > 0 ? static_cast<uint64_t>(length) : 0;
@@ -108,9 +125,10 @@ std::unique_ptr<knplugin::DecoderStream> OpenMp3(const char *file, int &error) {
     Handle handle = OpenHandle(file, format, error);
     if (!handle)
         return nullptr;
-    uint64_t frames = LengthFrames(handle.get());
+    bool stated = StatesLength(handle.get(), file);
+    uint64_t frames = LengthFrames(handle.get(), stated);
     error = 0;
-    return std::make_unique<Mp3Stream>(std::move(handle), format, frames);
+    return std::make_unique<Mp3Stream>(std::move(handle), format, frames, stated);
 }
 
 char description[] = "mp3 - MPEG audio reader (layers 1, 2 and 3)";
@@ -126,4 +144,8 @@ KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
 
 KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
     return knplugin::GetDecoderModuleEx();
+}
+
+KERNOVA_EXPORT const char *QZconvInputErrorText() {
+    return knplugin::GetErrorText();
 }

@@ -1,9 +1,12 @@
 // flac: Kernova's FLAC encoder (libFLAC). Lossless: 16- and 24-bit PCM come back bit for bit;
-// 1 to 8 channels in the WAVE order, which is also FLAC's.
+// 1 to 8 channels in the WAVE order, which is also FLAC's. Another rate, depth or channel
+// count comes from the shared format stage.
 //
 // Parameters (the shared encoder grammar):
 //   l:<0..8>     compression level, default 5
 //   b:<16|24>    output depth; default the input's, 8-bit input as 16 and 32-bit as 24
+//   c:<1..8>     output channels (down-mix to stereo or mono, mono copied to stereo)
+//   f:<rate>     output rate in Hz, 1000 to 1048575, resampled
 #include <algorithm>
 #include <iterator>
 #include <memory>
@@ -24,11 +27,15 @@ using knplugin::EncoderSession;
 using knplugin::OutputFile;
 using knplugin::ParamValues;
 
-enum Key { kLevel, kBits, kKeyCount };
+enum Key { kLevel, kBits, kChannels, kRate, kKeyCount };
 
+// Rates up to the format's limit; above 655350 Hz or off the streamable subset's list the file
+// needs the non-subset format, as with flac --lax.
 const knplugin::ParamKey kKeys[kKeyCount] = {
     {"l", 0, 8, nullptr},
     {"b", 16, 24, nullptr},
+    {"c", 1, knplugin::kMaxSurroundChannels, nullptr},
+    {"f", 1000, static_cast<int>(FLAC__MAX_SAMPLE_RATE), nullptr},
 };
 
 constexpr int kDefaultLevel = 5;
@@ -61,8 +68,8 @@ FLAC__StreamEncoderTellStatus TellAt(const FLAC__StreamEncoder *, FLAC__uint64 *
 
 class FlacSession : public EncoderSession {
   public:
-    FlacSession(const WAVEFORMATEX &format, int outBits)
-        : inputBits(format.wBitsPerSample), outputBits(outBits), channels(format.nChannels),
+    explicit FlacSession(const WAVEFORMATEX &format)
+        : bits(format.wBitsPerSample), channels(format.nChannels),
           samples(knplugin::kBlockFrames * format.nChannels) {}
 
     ~FlacSession() override {
@@ -80,7 +87,7 @@ class FlacSession : public EncoderSession {
         FLAC__stream_encoder_set_streamable_subset(encoder,
                                                    FLAC__format_sample_rate_is_subset(rate));
         FLAC__stream_encoder_set_channels(encoder, channels);
-        FLAC__stream_encoder_set_bits_per_sample(encoder, static_cast<uint32_t>(outputBits));
+        FLAC__stream_encoder_set_bits_per_sample(encoder, static_cast<uint32_t>(bits));
         FLAC__stream_encoder_set_sample_rate(encoder, rate);
         FLAC__stream_encoder_set_compression_level(encoder, static_cast<uint32_t>(level));
         if (!file.Create(outputName))
@@ -92,7 +99,7 @@ class FlacSession : public EncoderSession {
     }
 
     bool Feed(const uint8_t *pcm, size_t frames) override {
-        knplugin::PcmToInt(pcm, inputBits, frames * channels, outputBits, samples.data());
+        knplugin::PcmToInt(pcm, bits, frames * channels, bits, samples.data());
         return FLAC__stream_encoder_process_interleaved(encoder, samples.data(),
                                                         static_cast<uint32_t>(frames));
     }
@@ -102,8 +109,7 @@ class FlacSession : public EncoderSession {
 
   private:
     FLAC__StreamEncoder *encoder = nullptr;
-    int inputBits;
-    int outputBits;
+    int bits;
     uint32_t channels;
     std::vector<FLAC__int32> samples;
 };
@@ -115,17 +121,22 @@ bool Settle(ParamValues &values) {
 
 std::string Describe(const ParamValues &values) {
     std::string text = "FLAC level " + std::to_string(values.Get(kLevel));
-    if (values.Has(kBits))
-        return text + ", " + std::to_string(values.Get(kBits)) + " bit";
-    return text + ", depth of the input";
+    text += values.Has(kBits) ? ", " + std::to_string(values.Get(kBits)) + " bit"
+                              : ", depth of the input";
+    if (values.Has(kChannels))
+        text += ", " + knplugin::ChannelsText(values.Get(kChannels));
+    if (values.Has(kRate))
+        text += ", " + std::to_string(values.Get(kRate)) + " Hz";
+    return text;
 }
+
+knplugin::PcmShape OutputShape(const ParamValues &values, const knplugin::PcmShape &input);
 
 int Start(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
           std::unique_ptr<EncoderSession> &session) {
     if (!FLAC__format_sample_rate_is_valid(format.nSamplesPerSec))
         return KN_ERR_ENCODER_INPUT;
-    int outBits = params.Has(kBits) ? params.Get(kBits) : DefaultDepth(format.wBitsPerSample);
-    auto flac = std::make_unique<FlacSession>(format, outBits);
+    auto flac = std::make_unique<FlacSession>(format);
     int result = flac->Start(outputName, params.Get(kLevel), format.nSamplesPerSec);
     if (result == 0)
         session = std::move(flac);
@@ -144,24 +155,37 @@ const knplugin::EncoderTraits kTraits = {
     "FLAC files",
     0x464C4143, // "FLAC"
     {kKeys, kKeyCount},
-    -1,
+    kRate,
+    kBits,
+    kChannels,
     knplugin::kMaxSurroundChannels,
     KN_ERR_ENCODER_INPUT,
     "flac - FLAC lossless encoder (libFLAC)\n"
     "Parameters, blank separated, each at most once (default: l:5):\n"
     "  l:<0..8>   compression level: 0 is fastest, 8 smallest; 5 is the usual balance\n"
     "  b:<16|24>  sample depth of the file; default the input's, with 8-bit input\n"
-    "             stored as 16 bits and 32-bit input as 24 bits; a lower depth drops\n"
-    "             the low bits\n"
-    "Takes 1 to 8 channels at any rate that FLAC carries (1 Hz to 1048575 Hz); the\n"
-    "file keeps the input's rate and channels.\n"
+    "             stored as 16 bits and 32-bit input as 24 bits; a lower depth gets\n"
+    "             TPDF dither unless the samples already fit\n"
+    "  c:<1..8>   channels; default the input's: surround is down-mixed to stereo or\n"
+    "             mono (ITU-R BS.775), stereo to mono as the mean, mono copied to stereo\n"
+    "  f:<rate>   sample rate in Hz, 1000 to 1048575; default the input's; another rate\n"
+    "             is resampled (libsoxr, very high quality), -FIXFREQ deciding first\n"
+    "Takes 1 to 8 channels at any rate that FLAC carries (1 Hz to 1048575 Hz).\n"
     "Example: -ENC flac -ENCPARAM l:8 b:24\n",
     tests,
     static_cast<int>(std::size(tests)),
     Settle,
     Describe,
+    OutputShape,
     Start,
 };
+
+knplugin::PcmShape OutputShape(const ParamValues &values, const knplugin::PcmShape &input) {
+    knplugin::PcmShape shape = knplugin::ShapeFromKeys(kTraits, values, input);
+    if (!values.Has(kBits))
+        shape.bits = DefaultDepth(input.bits);
+    return shape;
+}
 
 } // namespace
 

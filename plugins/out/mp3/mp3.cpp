@@ -1,6 +1,8 @@
-// mp3: Kernova's MP3 encoder (LAME). VBR, ABR or CBR at the rates MPEG audio carries; LAME
-// resamples when the output rate differs from the input's. The first frame of the file is the
-// Xing/LAME tag with the length and gapless information, rewritten when the file is complete.
+// mp3: Kernova's MP3 encoder (LAME). VBR, ABR or CBR at the rates MPEG audio carries. Another
+// rate or channel count comes from the shared format stage, which keeps aliases far lower than
+// LAME's own resampler; LAME always codes at the rate it is given. The first frame of the file
+// is the Xing/LAME tag with the length and gapless information, rewritten when the file is
+// complete.
 //
 // Parameters (the shared encoder grammar):
 //   m:<cbr|abr|vbr>  bitrate mode; default vbr, or cbr when only b: is given
@@ -8,7 +10,8 @@
 //   v:<0..9>         VBR quality, 0 best; default 2
 //   q:<0..9>         algorithm quality, 0 best and slowest; default 3
 //   f:<Hz>           output rate; default LAME's choice for the bitrate and input rate
-//   c:<m|s|j>        mono, stereo or joint stereo; default LAME's choice
+//   c:<m|s|j|1|2>    mono, stereo or joint stereo (1 is mono, 2 joint stereo); default joint
+//                    stereo, mono for mono input; more channels are down-mixed
 #include <algorithm>
 #include <iterator>
 #include <memory>
@@ -29,10 +32,10 @@ using knplugin::ParamValues;
 
 enum Key { kMode, kBitrate, kVbrQuality, kQuality, kRate, kChannelMode, kKeyCount };
 enum Mode { kCbr, kAbr, kVbr };
-enum ChannelMode { kMono, kStereo, kJoint };
+enum ChannelMode { kMono, kStereo, kJoint, kOneChannel, kTwoChannels };
 
 const char *const kModes[] = {"cbr", "abr", "vbr", nullptr};
-const char *const kChannelModes[] = {"m", "s", "j", nullptr};
+const char *const kChannelModes[] = {"m", "s", "j", "1", "2", nullptr};
 
 const knplugin::ParamKey kKeys[kKeyCount] = {
     {"m", 0, 0, kModes},  {"b", 8, 320, nullptr},      {"v", 0, 9, nullptr},
@@ -52,22 +55,22 @@ template <size_t N> bool IsOneOf(const int (&list)[N], int value) {
     return std::find(std::begin(list), std::end(list), value) != std::end(list);
 }
 
-constexpr MPEG_mode kLameModes[] = {MONO, STEREO, JOINT_STEREO};
+constexpr MPEG_mode kLameModes[] = {MONO, STEREO, JOINT_STEREO, MONO, JOINT_STEREO};
 
 struct LameDeleter {
     void operator()(lame_global_flags *lame) const { lame_close(lame); }
 };
 using Lame = std::unique_ptr<lame_global_flags, LameDeleter>;
 
-// LAME set up for the input and the parameters, at `outRate` (0: LAME chooses); null when LAME
-// refuses the settings.
-Lame Configure(const ParamValues &params, const WAVEFORMATEX &format, int outRate) {
+// LAME set up for PCM of `channels` at `inRate` and the parameters, at `outRate` (0: LAME
+// chooses); null when LAME refuses the settings.
+Lame Configure(const ParamValues &params, int channels, int inRate, int outRate) {
     Lame lame(lame_init());
     if (!lame)
         return nullptr;
     lame_global_flags *l = lame.get();
-    lame_set_num_channels(l, format.nChannels);
-    lame_set_in_samplerate(l, static_cast<int>(format.nSamplesPerSec));
+    lame_set_num_channels(l, channels);
+    lame_set_in_samplerate(l, inRate);
     lame_set_out_samplerate(l, outRate);
     lame_set_quality(l, params.Get(kQuality));
     lame_set_findReplayGain(l, 0);         // the analysis costs time and nothing here reads it
@@ -150,7 +153,8 @@ bool Settle(ParamValues &values) {
 
 std::string Describe(const ParamValues &values) {
     static const char *const modeNames[] = {"CBR", "ABR", "VBR"};
-    static const char *const channelNames[] = {"mono", "stereo", "joint stereo"};
+    static const char *const channelNames[] = {"mono", "stereo", "joint stereo", "mono",
+                                               "joint stereo"};
     std::string text = modeNames[values.Get(kMode)];
     if (values.Get(kMode) == kVbr)
         text += " V" + std::to_string(values.Get(kVbrQuality));
@@ -164,25 +168,35 @@ std::string Describe(const ParamValues &values) {
     return text;
 }
 
-// Sets LAME up; when its output rate would differ from the input's, the core's -FIXFREQ
-// handler is asked and may change the rate in the params, which then counts.
+int OutputChannels(const ParamValues &params, int inputChannels) {
+    if (!params.Has(kChannelMode))
+        return std::min(inputChannels, kMaxChannels);
+    int mode = params.Get(kChannelMode);
+    return mode == kMono || mode == kOneChannel ? 1 : 2;
+}
+
+// The asked rate, else the one that LAME picks for the bitrate and the input (the input's when
+// LAME refuses the settings, which Start then reports).
+knplugin::PcmShape OutputShape(const ParamValues &params, const knplugin::PcmShape &input) {
+    knplugin::PcmShape shape = {input.rate, OutputChannels(params, input.channels), 0};
+    if (params.Has(kRate)) {
+        shape.rate = static_cast<uint32_t>(params.Get(kRate));
+    } else if (Lame lame = Configure(params, shape.channels, static_cast<int>(input.rate), 0)) {
+        shape.rate = static_cast<uint32_t>(lame_get_out_samplerate(lame.get()));
+    }
+    return shape;
+}
+
+// LAME codes at the rate that the format stage delivers; a rate that MPEG audio cannot carry
+// (one that -FIXFREQ set) is refused.
 int Start(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
           std::unique_ptr<EncoderSession> &session) {
-    auto sourceRate = static_cast<int>(format.nSamplesPerSec);
-    int asked = params.Has(kRate) ? params.Get(kRate) : 0;
-    Lame lame = Configure(params, format, asked);
+    auto rate = static_cast<int>(format.nSamplesPerSec);
+    Lame lame = Configure(params, format.nChannels, rate, rate);
     if (!lame)
-        return KN_ERR_ENCODER_SETUP;
-    int wanted = lame_get_out_samplerate(lame.get());
-    if (wanted != sourceRate) {
-        knplugin::AskFixFreq(sourceRate, wanted);
-        int fixed = params.Has(kRate) ? params.Get(kRate) : 0;
-        if (fixed != 0 && fixed != wanted) {
-            lame = Configure(params, format, fixed);
-            if (!lame || lame_get_out_samplerate(lame.get()) != fixed)
-                return KN_ERR_ENCODER_RATE;
-        }
-    }
+        return IsOneOf(kRates, rate) ? KN_ERR_ENCODER_SETUP : KN_ERR_ENCODER_RATE;
+    if (lame_get_out_samplerate(lame.get()) != rate)
+        return KN_ERR_ENCODER_RATE;
     auto mp3 = std::make_unique<Mp3Session>(std::move(lame), format);
     if (!mp3->file.Create(outputName))
         return KN_ERR_OUTPUT_CREATE;
@@ -203,6 +217,8 @@ const knplugin::EncoderTraits kTraits = {
     0x4D503320, // "MP3 "
     {kKeys, kKeyCount},
     kRate,
+    -1,
+    kChannelMode,
     kMaxChannels,
     KN_ERR_ENCODER_INPUT,
     "mp3 - MPEG-1/2 Layer III encoder (LAME)\n"
@@ -216,16 +232,19 @@ const knplugin::EncoderTraits kTraits = {
     "  q:<0..9>         algorithm quality, 0 best and slowest; default 3\n"
     "  f:<rate>         output rate in Hz: 8000, 11025, 12000, 16000, 22050, 24000,\n"
     "                   32000, 44100 or 48000; default the rate LAME picks for the\n"
-    "                   bitrate and the input. LAME resamples; when the output rate\n"
-    "                   differs from the input's, -FIXFREQ decides\n"
-    "  c:<m|s|j>        channel mode: mono (a stereo input is mixed down), stereo or\n"
-    "                   joint stereo; default joint stereo, mono for a mono input\n"
-    "Takes mono or stereo PCM of 8 to 32 bits; ID tags are left to -COPYID/-SETID.\n"
+    "                   bitrate and the input. When the output rate differs from the\n"
+    "                   input's, -FIXFREQ decides, then the input is resampled (libsoxr)\n"
+    "  c:<m|s|j|1|2>    channel mode: mono (stereo is mixed to their mean), stereo or\n"
+    "                   joint stereo; 1 is mono, 2 joint stereo; default joint stereo,\n"
+    "                   mono for a mono input\n"
+    "Takes PCM of 8 to 32 bits; surround input is down-mixed to stereo (ITU-R BS.775).\n"
+    "ID tags are left to -COPYID/-SETID.\n"
     "Example: -ENC mp3 -ENCPARAM m:cbr b:192\n",
     tests,
     static_cast<int>(std::size(tests)),
     Settle,
     Describe,
+    OutputShape,
     Start,
 };
 

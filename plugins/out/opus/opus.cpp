@@ -1,11 +1,15 @@
-// opus: Kernova's Ogg Opus encoder (libopusenc). Unconstrained VBR like opusenc; any input rate
-// (libopusenc resamples to Opus's 48000 Hz), 1 to 8 channels (surround as mapping family 1, in
-// the Vorbis channel order).
+// opus: Kernova's Ogg Opus encoder (libopusenc). Unconstrained VBR like opusenc; 1 to 8
+// channels (surround as mapping family 1, in the Vorbis channel order). The stream's header
+// holds the input's rate and libopusenc resamples to Opus's 48000 Hz: its resampler measures as
+// well as the shared stage under Opus's own coding noise and keeps that header rate. The
+// shared format stage makes an asked rate or channel count first.
 //
 // Parameters (the shared encoder grammar):
 //   b:<kbps>                   bitrate; default 64 per stream plus 32 per coupled pair
 //   x:<0..10>                  complexity, default 10
 //   a:<audio|voip|lowdelay>    application, default audio
+//   c:<1..8>                   output channels (down-mix to stereo or mono, mono to stereo)
+//   f:<rate>                   the input rate that the header holds, 8000 to 192000
 #include <algorithm>
 #include <iterator>
 #include <memory>
@@ -19,6 +23,7 @@
 #include "kernova/message_codes.h"
 #include "plugins/common/encoder_pcm.h"
 #include "plugins/common/encoder_table.h"
+#include "plugins/common/format_stage.h"
 
 namespace {
 
@@ -26,7 +31,7 @@ using knplugin::EncoderSession;
 using knplugin::OutputFile;
 using knplugin::ParamValues;
 
-enum Key { kBitrate, kComplexity, kApplication, kKeyCount };
+enum Key { kBitrate, kComplexity, kApplication, kChannels, kRate, kKeyCount };
 enum Application { kAudio, kVoip, kLowDelay };
 
 const char *const kApplications[] = {"audio", "voip", "lowdelay", nullptr};
@@ -34,9 +39,9 @@ constexpr int kOpusApplications[] = {OPUS_APPLICATION_AUDIO, OPUS_APPLICATION_VO
                                      OPUS_APPLICATION_RESTRICTED_LOWDELAY};
 
 const knplugin::ParamKey kKeys[kKeyCount] = {
-    {"b", 6, 2048, nullptr},
-    {"x", 0, 10, nullptr},
-    {"a", 0, 0, kApplications},
+    {"b", 6, 2048, nullptr},      {"x", 0, 10, nullptr},
+    {"a", 0, 0, kApplications},   {"c", 1, knplugin::kMaxSurroundChannels, nullptr},
+    {"f", 8000, 192000, nullptr},
 };
 
 constexpr int kDefaultComplexity = 10;
@@ -141,7 +146,12 @@ std::string Describe(const ParamValues &values) {
     std::string text = "Opus VBR ";
     text += values.Has(kBitrate) ? std::to_string(values.Get(kBitrate)) + " kbps" : "auto bitrate";
     text += std::string(", ") + kApplications[values.Get(kApplication)];
-    return text + ", complexity " + std::to_string(values.Get(kComplexity));
+    text += ", complexity " + std::to_string(values.Get(kComplexity));
+    if (values.Has(kChannels))
+        text += ", " + knplugin::ChannelsText(values.Get(kChannels));
+    if (values.Has(kRate))
+        text += ", " + std::to_string(values.Get(kRate)) + " Hz";
+    return text;
 }
 
 int Start(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
@@ -167,7 +177,9 @@ const knplugin::EncoderTraits kTraits = {
     "Ogg Opus files",
     0x4F505553, // "OPUS"
     {kKeys, kKeyCount},
+    kRate,
     -1,
+    kChannels,
     knplugin::kMaxSurroundChannels,
     KN_ERR_ENCODER_INPUT,
     "opus - Ogg Opus encoder (libopus)\n"
@@ -178,6 +190,12 @@ const knplugin::EncoderTraits kTraits = {
     "  x:<0..10>     complexity, 0 fastest and 10 best; default 10\n"
     "  a:<audio|voip|lowdelay>  application: music and general audio, speech, or\n"
     "                the lowest delay; default audio\n"
+    "  c:<1..8>      channels; default the input's: surround is down-mixed to stereo\n"
+    "                or mono (ITU-R BS.775), stereo to mono as the mean, mono copied to\n"
+    "                stereo\n"
+    "  f:<rate>      the input rate that the stream's header records, 8000 to 192000;\n"
+    "                default the input's; another rate is resampled (libsoxr) first,\n"
+    "                -FIXFREQ deciding\n"
     "The bitrate is a target of unconstrained VBR. Takes 1 to 8 channels at any rate;\n"
     "Opus codes at 48000 Hz and players decode at that rate.\n"
     "Example: -ENC opus -ENCPARAM b:160\n",
@@ -185,6 +203,7 @@ const knplugin::EncoderTraits kTraits = {
     static_cast<int>(std::size(tests)),
     Settle,
     Describe,
+    nullptr,
     Start,
 };
 

@@ -1,9 +1,12 @@
 // vorbis: Kernova's Ogg Vorbis encoder (libvorbisenc). Quality mode like oggenc -q, or a
 // managed average bitrate. 1 to 8 channels, taken from the WAVE order into the Vorbis order.
+// Another rate or channel count comes from the shared format stage.
 //
 // Parameters (the shared encoder grammar):
 //   q:<-1..10>   quality, default 5
 //   b:<kbps>     average bitrate instead of a quality
+//   c:<1..8>     output channels (down-mix to stereo or mono, mono copied to stereo)
+//   f:<rate>     output rate in Hz, 8000 to 192000, resampled
 #include <iterator>
 #include <memory>
 #include <random>
@@ -18,17 +21,20 @@
 #include "kernova/message_codes.h"
 #include "plugins/common/encoder_pcm.h"
 #include "plugins/common/encoder_table.h"
+#include "plugins/common/format_stage.h"
 
 namespace {
 
 using knplugin::EncoderSession;
 using knplugin::ParamValues;
 
-enum Key { kQuality, kBitrate, kKeyCount };
+enum Key { kQuality, kBitrate, kChannels, kRate, kKeyCount };
 
 const knplugin::ParamKey kKeys[kKeyCount] = {
     {"q", -1, 10, nullptr},
     {"b", 32, 500, nullptr},
+    {"c", 1, knplugin::kMaxSurroundChannels, nullptr},
+    {"f", 8000, 192000, nullptr},
 };
 
 constexpr int kDefaultQuality = 5; // oggenc -q5
@@ -143,9 +149,14 @@ bool Settle(ParamValues &values) {
 }
 
 std::string Describe(const ParamValues &values) {
-    if (values.Has(kBitrate))
-        return "Vorbis ABR " + std::to_string(values.Get(kBitrate)) + " kbps";
-    return "Vorbis VBR q" + std::to_string(values.Get(kQuality));
+    std::string text = values.Has(kBitrate)
+                           ? "Vorbis ABR " + std::to_string(values.Get(kBitrate)) + " kbps"
+                           : "Vorbis VBR q" + std::to_string(values.Get(kQuality));
+    if (values.Has(kChannels))
+        text += ", " + knplugin::ChannelsText(values.Get(kChannels));
+    if (values.Has(kRate))
+        text += ", " + std::to_string(values.Get(kRate)) + " Hz";
+    return text;
 }
 
 int Start(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
@@ -172,7 +183,9 @@ const knplugin::EncoderTraits kTraits = {
     "Ogg Vorbis files",
     0x4F474756, // "OGGV"
     {kKeys, kKeyCount},
+    kRate,
     -1,
+    kChannels,
     knplugin::kMaxSurroundChannels,
     KN_ERR_ENCODER_INPUT,
     "vorbis - Ogg Vorbis encoder (libvorbis)\n"
@@ -181,12 +194,17 @@ const knplugin::EncoderTraits kTraits = {
     "  b:<kbps>    average bitrate from 32 to 500, kept by libvorbis's bitrate\n"
     "              management, instead of a quality; which bitrates are possible\n"
     "              depends on the rate and the channels\n"
-    "Takes 1 to 8 channels at the input's rate (libvorbis covers 8000 to 192000 Hz).\n"
+    "  c:<1..8>    channels; default the input's: surround is down-mixed to stereo or\n"
+    "              mono (ITU-R BS.775), stereo to mono as the mean, mono copied to stereo\n"
+    "  f:<rate>    sample rate in Hz, 8000 to 192000; default the input's; another rate\n"
+    "              is resampled (libsoxr, very high quality), -FIXFREQ deciding first\n"
+    "Takes 1 to 8 channels (libvorbis covers 8000 to 192000 Hz).\n"
     "Example: -ENC vorbis -ENCPARAM q:6\n",
     tests,
     static_cast<int>(std::size(tests)),
     Settle,
     Describe,
+    nullptr,
     Start,
 };
 

@@ -1,12 +1,13 @@
-// wave: Kernova's PCM WAV writer. Writes the PCM it receives as a RIFF/WAVE file (plain PCM up
-// to 2 channels and 16 bits, WAVE_FORMAT_EXTENSIBLE above), optionally at another bit depth or
-// from mono to stereo. It never resamples or mixes: such a request is refused in Open.
+// wave: Kernova's PCM WAV writer. Writes PCM as a RIFF/WAVE file (plain PCM up to 2 channels
+// and 16 bits, WAVE_FORMAT_EXTENSIBLE above), at another rate, depth or channel count through
+// the shared format stage.
 //
 // Parameters (the shared encoder grammar):
-//   b:<8|16|24|32>  output depth; lower depths drop the low bits
-//   c:<1|2>         output channels; only mono to stereo (a copy) is a change it makes
-//   f:<rate>        output rate in Hz (1000 to 768000); kept only when it is the input's rate
+//   b:<8|16|24|32>  output depth; a lower depth is dithered
+//   c:<1..8>        output channels: a down-mix to stereo or mono, or mono copied to stereo
+//   f:<rate>        output rate in Hz (1000 to 768000), resampled
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <iterator>
 #include <memory>
@@ -38,7 +39,7 @@ enum Key { kBits, kChannels, kRate, kKeyCount };
 
 const knplugin::ParamKey kKeys[kKeyCount] = {
     {"b", 8, 32, nullptr},
-    {"c", 1, 2, nullptr},
+    {"c", 1, knplugin::kMaxSurroundChannels, nullptr},
     {"f", 1000, 768000, nullptr},
 };
 
@@ -94,8 +95,7 @@ std::vector<uint8_t> MakeHeader(const OutputFormat &format, uint64_t dataBytes) 
 
 class WaveSession : public EncoderSession {
   public:
-    WaveSession(const OutputFormat &in, const OutputFormat &outFormat)
-        : input(in), output(outFormat), converted(kBlockFrames * outFormat.FrameBytes()) {}
+    explicit WaveSession(const OutputFormat &format) : output(format) {}
 
     bool Start(const char *outputName) {
         std::vector<uint8_t> header = MakeHeader(output, 0);
@@ -107,17 +107,14 @@ class WaveSession : public EncoderSession {
         while (frames > 0) {
             size_t now = std::min(frames, kBlockFrames);
             size_t bytes = now * output.FrameBytes();
-            if (output.HeaderBytes() - 8 + dataBytes + bytes + 1 > kMaxRiffSize)
+            if (output.HeaderBytes() - 8 + dataBytes + bytes + 1 > kMaxRiffSize) {
+                file.Fail(EFBIG);
                 return false;
-            const uint8_t *source = data;
-            if (input.bits != output.bits || input.channels != output.channels) {
-                ConvertFrames(data, now);
-                source = converted.data();
             }
-            if (!file.Write(source, bytes))
+            if (!file.Write(data, bytes))
                 return false;
             dataBytes += bytes;
-            data += now * input.FrameBytes();
+            data += bytes;
             frames -= now;
         }
         return true;
@@ -131,26 +128,8 @@ class WaveSession : public EncoderSession {
     }
 
   private:
-    void ConvertFrames(const uint8_t *from, size_t frames) {
-        uint32_t inSample = input.bits / 8u;
-        uint32_t outSample = output.bits / 8u;
-        uint8_t *to = converted.data();
-        for (size_t frame = 0; frame < frames; frame++) {
-            for (uint32_t channel = 0; channel < output.channels; channel++) {
-                // More output than input channels only happens from mono: each copies it.
-                uint32_t source = std::min<uint32_t>(channel, input.channels - 1u);
-                knplugin::WritePcmSample(
-                    to, knplugin::ReadPcmSample(from + source * inSample, input.bits), output.bits);
-                to += outSample;
-            }
-            from += input.FrameBytes();
-        }
-    }
-
-    OutputFormat input;
     OutputFormat output;
     uint64_t dataBytes = 0;
-    std::vector<uint8_t> converted;
 };
 
 bool Settle(ParamValues &values) {
@@ -162,7 +141,7 @@ std::string Describe(const ParamValues &values) {
     if (values.Has(kBits))
         text += ", " + std::to_string(values.Get(kBits)) + " bit";
     if (values.Has(kChannels))
-        text += values.Get(kChannels) == 1 ? ", mono" : ", stereo";
+        text += ", " + knplugin::ChannelsText(values.Get(kChannels));
     if (values.Has(kRate))
         text += ", " + std::to_string(values.Get(kRate)) + " Hz";
     if (!values.Has(kBits) && !values.Has(kChannels) && !values.Has(kRate))
@@ -170,23 +149,10 @@ std::string Describe(const ParamValues &values) {
     return text;
 }
 
-int Start(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
+int Start(const char *outputName, ParamValues &, const WAVEFORMATEX &format,
           std::unique_ptr<EncoderSession> &session) {
-    auto sourceRate = static_cast<int>(format.nSamplesPerSec);
-    if (params.Has(kRate) && params.Get(kRate) != sourceRate)
-        knplugin::AskFixFreq(sourceRate, params.Get(kRate)); // may make the rate the input's
-    if (params.Has(kRate) && params.Get(kRate) != sourceRate)
-        return KN_ERR_WAVE_FORMAT_CHANGE;
-    OutputFormat input = {format.nSamplesPerSec, format.nChannels, format.wBitsPerSample};
-    OutputFormat output = input;
-    if (params.Has(kChannels) && params.Get(kChannels) != input.channels) {
-        if (input.channels != 1)
-            return KN_ERR_WAVE_FORMAT_CHANGE;
-        output.channels = static_cast<uint16_t>(params.Get(kChannels));
-    }
-    if (params.Has(kBits))
-        output.bits = static_cast<uint16_t>(params.Get(kBits));
-    auto wave = std::make_unique<WaveSession>(input, output);
+    auto wave = std::make_unique<WaveSession>(
+        OutputFormat{format.nSamplesPerSec, format.nChannels, format.wBitsPerSample});
     if (!wave->Start(outputName))
         return KN_ERR_OUTPUT_CREATE;
     session = std::move(wave);
@@ -202,17 +168,19 @@ const knplugin::EncoderTraits kTraits = {
     0x57415645, // "WAVE"
     {kKeys, kKeyCount},
     kRate,
+    kBits,
+    kChannels,
     knplugin::kMaxSurroundChannels,
     KN_ERR_WAVE_FORMAT_CHANGE,
     "wave - PCM WAV writer\n"
     "Parameters, blank separated, each at most once (default: the input's format):\n"
     "  b:<bits>   sample depth 8, 16, 24 or 32, converted from the input's depth;\n"
-    "             a lower depth drops the low bits\n"
-    "  c:<1|2>    channels; a mono input becomes stereo by copying it, every other\n"
-    "             change of the channel count is refused (error 20)\n"
-    "  f:<rate>   sample rate in Hz, 1000 to 768000; the writer does not resample:\n"
-    "             when the input's rate differs, -FIXFREQ is consulted and the output\n"
-    "             is refused (error 20) unless the rate becomes the input's\n"
+    "             a lower depth gets TPDF dither unless the samples already fit\n"
+    "  c:<1..8>   channels: surround is down-mixed to stereo or mono (ITU-R BS.775),\n"
+    "             stereo to mono as the mean, mono copied to stereo; any other change\n"
+    "             of the channel count is refused (error 20)\n"
+    "  f:<rate>   sample rate in Hz, 1000 to 768000, resampled (libsoxr, very high\n"
+    "             quality); when it differs from the input's, -FIXFREQ decides first\n"
     "More than 2 channels or more than 16 bits are written as WAVE_FORMAT_EXTENSIBLE.\n"
     "A file cannot pass 4 GiB: longer inputs fail. A failed output is removed.\n"
     "Example: -ENC wave -ENCPARAM b:24 c:2\n",
@@ -220,6 +188,7 @@ const knplugin::EncoderTraits kTraits = {
     static_cast<int>(std::size(tests)),
     Settle,
     Describe,
+    nullptr,
     Start,
 };
 

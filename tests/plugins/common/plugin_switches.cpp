@@ -88,6 +88,11 @@ std::string ExtensionBlock(const std::string &list) {
     return block + '\0';
 }
 
+bool IsSlotToEmpty(const char *name) {
+    return ("," + TextSwitch("EMPTY_SLOTS", "") + ",").find("," + std::string(name) + ",") !=
+           std::string::npos;
+}
+
 std::string WithoutFolder(const std::string &path) {
     const auto separator = std::find_if(path.rbegin(), path.rend(), IsSeparator);
     return std::string(separator.base(), path.end());

@@ -25,6 +25,14 @@ long NumberSwitch(const char *key, long fallback);
 // The switch's text when it is set (possibly empty), otherwise the fallback.
 std::string TextSwitch(const char *key, const std::string &fallback);
 
+// True when the switch EMPTY_SLOTS (slot names separated by commas, "Open,Close") names the
+// slot: tests see the core meet a broken table.
+bool IsSlotToEmpty(const char *name);
+template <typename Slot> void EmptyIfAsked(const char *name, Slot &slot) {
+    if (IsSlotToEmpty(name))
+        slot = nullptr;
+}
+
 void LogEvent(const std::string &event);
 
 // An extension list as a decoder table holds it: "mp3;mp2|MPEG Audio,wav|Wave" gives

@@ -1,0 +1,13 @@
+// What the Ogg decoders share: whether a file holds the end of its stream.
+#ifndef KERNOVA_PLUGINS_OGG_END_H
+#define KERNOVA_PLUGINS_OGG_END_H
+
+namespace knplugin {
+
+// True when the file's last whole Ogg page carries the end-of-stream mark. A cut file ends in
+// an earlier page (or in part of one), and the pages hold no total that would tell otherwise.
+bool EndsWithStreamEnd(const char *fileName);
+
+} // namespace knplugin
+
+#endif

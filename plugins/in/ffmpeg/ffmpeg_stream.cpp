@@ -1,0 +1,345 @@
+#include "plugins/in/ffmpeg/ffmpeg_stream.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/bswap.h>
+#include <libavutil/crc.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kernova/message_codes.h"
+
+namespace knplugin {
+namespace {
+
+// A stream that ends this many frames (plus a thousandth) before the length that its container
+// states was cut off: lossy codecs may trim a frame or two of priming and padding.
+constexpr int64_t kLengthSlackFrames = 8192;
+
+// An Ogg page's header is 27 bytes and a table of up to 255 segment sizes; its body at most
+// 255 * 255 bytes. The last page of a complete stream carries the end-of-stream flag.
+constexpr size_t kOggHeaderBytes = 27;
+constexpr size_t kOggMaxPageBytes = kOggHeaderBytes + 255 + 255 * 255;
+constexpr uint8_t kOggEndOfStream = 0x04;
+
+// The size of the Ogg page at `page`, which starts with the capture pattern: 0 when it does not
+// check out, more than `available` when it runs past the end of the file.
+size_t OggPageBytes(const uint8_t *page, size_t available) {
+    if (available >= 5 && page[4] != 0)
+        return 0; // no Ogg page of version 0
+    if (available < kOggHeaderBytes || available < kOggHeaderBytes + page[26])
+        return available + 1;
+    size_t bytes = kOggHeaderBytes + page[26];
+    for (size_t i = 0; i < page[26]; i++)
+        bytes += page[kOggHeaderBytes + i];
+    if (bytes > available)
+        return bytes;
+    std::vector<uint8_t> copy(page, page + bytes);
+    std::memset(copy.data() + 22, 0, 4);
+    // libavutil computes this most-significant-bit-first CRC byte-swapped.
+    uint32_t sum = av_bswap32(av_crc(av_crc_get_table(AV_CRC_32_IEEE), 0, copy.data(), bytes));
+    uint32_t stored = static_cast<uint32_t>(page[22]) | static_cast<uint32_t>(page[23]) << 8 |
+                      static_cast<uint32_t>(page[24]) << 16 | static_cast<uint32_t>(page[25]) << 24;
+    return sum == stored ? bytes : 0;
+}
+
+// Whether an Ogg file lost its end: a page runs past the end of the file, or the last whole
+// page does not end the stream. The demuxer takes the length from the last whole page, so it
+// cannot tell.
+bool OggEndIsMissing(const char *file) {
+    std::FILE *input = std::fopen(file, "rb");
+    if (input == nullptr)
+        return false;
+    std::vector<uint8_t> tail(kOggMaxPageBytes);
+    if (std::fseek(input, -static_cast<long>(tail.size()), SEEK_END) != 0)
+        std::rewind(input);
+    tail.resize(std::fread(tail.data(), 1, tail.size(), input));
+    std::fclose(input);
+    bool cut = false;
+    for (size_t at = tail.size() >= 4 ? tail.size() - 3 : 0; at-- > 0;) {
+        if (std::memcmp(tail.data() + at, "OggS", 4) != 0)
+            continue;
+        size_t available = tail.size() - at;
+        size_t bytes = OggPageBytes(tail.data() + at, available);
+        if (bytes > available)
+            cut = true;
+        else if (bytes > 0)
+            return cut || (tail[at + 5] & kOggEndOfStream) == 0;
+    }
+    return false;
+}
+
+void LogNothing(void *, int, const char *, va_list) {}
+
+void SilenceFfmpeg() {
+    av_log_set_level(AV_LOG_QUIET);
+    av_log_set_callback(LogNothing);
+}
+
+struct FormatCloser {
+    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
+};
+struct CodecCloser {
+    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
+};
+struct FrameFreer {
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
+struct PacketFreer {
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+struct ResamplerFreer {
+    void operator()(SwrContext *context) const { swr_free(&context); }
+};
+
+bool IsDsd(AVCodecID id) {
+    return id == AV_CODEC_ID_DSD_LSBF || id == AV_CODEC_ID_DSD_MSBF ||
+           id == AV_CODEC_ID_DSD_LSBF_PLANAR || id == AV_CODEC_ID_DSD_MSBF_PLANAR;
+}
+
+bool IsLossyOnly(AVCodecID id) {
+    const AVCodecDescriptor *descriptor = avcodec_descriptor_get(id);
+    return descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSY) != 0 &&
+           (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0;
+}
+
+// The depth that the decoded samples of `codec` are handed on in (see the header).
+uint16_t OutputBits(AVSampleFormat format, const AVCodecContext &codec) {
+    switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_U8:
+        return 8;
+    case AV_SAMPLE_FMT_S16:
+        return 16;
+    case AV_SAMPLE_FMT_S32:
+        return codec.bits_per_raw_sample > 0 && codec.bits_per_raw_sample <= 24 ? 24 : 32;
+    case AV_SAMPLE_FMT_S64:
+        return 32;
+    default:
+        if (IsDsd(codec.codec_id))
+            return 24;
+        return IsLossyOnly(codec.codec_id) ? 16 : 32;
+    }
+}
+
+// The packed format that holds samples of `bits`; 24-bit samples sit in the top of 32 bits.
+AVSampleFormat HeldFormat(uint16_t bits) {
+    if (bits == 8)
+        return AV_SAMPLE_FMT_U8;
+    return bits == 16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S32;
+}
+
+class FfmpegStream final : public DecoderStream {
+  public:
+    // Opens the file and decodes up to its first frame, which fixes the format. 0 or a code.
+    int Open(const char *file) {
+        AVFormatContext *opened = nullptr;
+        if (avformat_open_input(&opened, file, nullptr, nullptr) < 0)
+            return KN_ERR_FFMPEG_UNKNOWN;
+        container.reset(opened);
+        if (avformat_find_stream_info(container.get(), nullptr) < 0)
+            return KN_ERR_FFMPEG_UNKNOWN;
+        const AVCodec *decoder = nullptr;
+        streamIndex = av_find_best_stream(container.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+        if (streamIndex == AVERROR_DECODER_NOT_FOUND)
+            return KN_ERR_FFMPEG_NO_DECODER;
+        if (streamIndex < 0)
+            return KN_ERR_FFMPEG_NO_AUDIO;
+        for (unsigned i = 0; i < container->nb_streams; i++) {
+            if (static_cast<int>(i) != streamIndex)
+                container->streams[i]->discard = AVDISCARD_ALL;
+        }
+        int error = OpenDecoder(decoder, *container->streams[streamIndex]);
+        if (error != 0)
+            return error;
+        if (!DecodeFrame())
+            return damaged ? KN_ERR_DECODER_DAMAGED : KN_ERR_FFMPEG_NO_AUDIO;
+        oggEndMissing = std::strcmp(container->iformat->name, "ogg") == 0 && OggEndIsMissing(file);
+        return SetFormat();
+    }
+
+    PcmFormat Format() const override { return format; }
+    uint64_t LengthFrames() const override { return static_cast<uint64_t>(statedFrames); }
+
+    size_t Read(char *buffer, size_t frames) override {
+        size_t frameBytes = format.FrameBytes();
+        size_t done = 0;
+        while (done < frames) {
+            if (heldOffset == held.size() && !(DecodeFrame() && Convert()))
+                break;
+            size_t bytes = std::min((frames - done) * frameBytes, held.size() - heldOffset);
+            std::memcpy(buffer + done * frameBytes, held.data() + heldOffset, bytes);
+            heldOffset += bytes;
+            done += bytes / frameBytes;
+        }
+        decodedFrames += static_cast<int64_t>(done);
+        return done;
+    }
+
+    int EndCode() const override {
+        if (formatChanged)
+            return KN_ERR_FFMPEG_FORMAT_CHANGE;
+        return damaged ? KN_ERR_DECODER_DAMAGED : 0;
+    }
+
+    // The container's length once the decoding fell short of it by more than a lossy codec's
+    // priming and padding; 0 before that, so that the decoder shell takes such a file as whole.
+    uint64_t StatedFrames() const override {
+        bool cut = lengthIsStated &&
+                   decodedFrames + kLengthSlackFrames + statedFrames / 1000 < statedFrames;
+        return cut ? static_cast<uint64_t>(statedFrames) : 0;
+    }
+
+    bool LacksEnd() const override { return oggEndMissing; }
+
+  private:
+    int OpenDecoder(const AVCodec *decoder, const AVStream &stream) {
+        codec.reset(avcodec_alloc_context3(decoder));
+        frame.reset(av_frame_alloc());
+        packet.reset(av_packet_alloc());
+        if (!codec || !frame || !packet ||
+            avcodec_parameters_to_context(codec.get(), stream.codecpar) < 0)
+            return KN_ERR_FFMPEG_NO_DECODER;
+        codec->pkt_timebase = stream.time_base;
+        return avcodec_open2(codec.get(), decoder, nullptr) < 0 ? KN_ERR_FFMPEG_NO_DECODER : 0;
+    }
+
+    // The format of the first frame, and the length that the container states.
+    int SetFormat() {
+        int channels = frame->ch_layout.nb_channels;
+        if (channels < 1 || channels > kMaxChannels || frame->sample_rate < 1)
+            return KN_ERR_DECODER_ENCODING;
+        format = {static_cast<uint32_t>(frame->sample_rate), static_cast<uint16_t>(channels),
+                  OutputBits(static_cast<AVSampleFormat>(frame->format), *codec)};
+        const AVStream &stream = *container->streams[streamIndex];
+        AVRational perFrame = {1, frame->sample_rate};
+        if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) {
+            statedFrames = av_rescale_q(stream.duration, stream.time_base, perFrame);
+        } else if (container->duration != AV_NOPTS_VALUE && container->duration > 0) {
+            statedFrames = av_rescale_q(container->duration, AV_TIME_BASE_Q, perFrame);
+        }
+        lengthIsStated = statedFrames > 0 &&
+                         container->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+        return Convert() ? 0 : KN_ERR_DECODER_ENCODING;
+    }
+
+    // The next decoded frame into `frame`; false at the end. Damage is noted and stepped over.
+    bool DecodeFrame() {
+        while (!formatChanged) {
+            int result = avcodec_receive_frame(codec.get(), frame.get());
+            if (result == 0)
+                return true;
+            if (result == AVERROR_EOF)
+                return false;
+            if (result != AVERROR(EAGAIN)) {
+                damaged = true;
+                if (draining)
+                    return false;
+                continue;
+            }
+            if (draining)
+                return false;
+            SendPacket();
+        }
+        return false;
+    }
+
+    void SendPacket() {
+        int result = av_read_frame(container.get(), packet.get());
+        if (result < 0) {
+            damaged = damaged || result != AVERROR_EOF;
+            draining = true;
+            avcodec_send_packet(codec.get(), nullptr);
+            return;
+        }
+        if (packet->stream_index == streamIndex &&
+            avcodec_send_packet(codec.get(), packet.get()) < 0)
+            damaged = true;
+        av_packet_unref(packet.get());
+    }
+
+    // Turns `frame` into held bytes of the output format; false when its shape changed.
+    bool Convert() {
+        if (frame->sample_rate != static_cast<int>(format.rate) ||
+            frame->ch_layout.nb_channels != format.channels) {
+            formatChanged = true;
+            return false;
+        }
+        auto frames = static_cast<size_t>(frame->nb_samples);
+        AVSampleFormat target = HeldFormat(format.bits);
+        size_t sampleBytes = static_cast<size_t>(av_get_bytes_per_sample(target));
+        wide.resize(frames * format.channels * sampleBytes);
+        if (frame->format == target) {
+            std::memcpy(wide.data(), frame->extended_data[0], wide.size());
+        } else if (!Resample(target, frames)) {
+            return false;
+        }
+        held.resize(frames * format.FrameBytes());
+        heldOffset = 0;
+        if (format.bits != 24) {
+            std::memcpy(held.data(), wide.data(), held.size());
+            return true;
+        }
+        const auto *samples = reinterpret_cast<const int32_t *>(wide.data());
+        char *out = held.data();
+        for (size_t i = 0; i < frames * format.channels; i++, out += 3)
+            PutSample<24>(out, samples[i] >> 8);
+        return true;
+    }
+
+    bool Resample(AVSampleFormat target, size_t frames) {
+        if (!resampler || resamplerInput != frame->format) {
+            SwrContext *made = nullptr;
+            if (swr_alloc_set_opts2(&made, &frame->ch_layout, target, frame->sample_rate,
+                                    &frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
+                                    frame->sample_rate, 0, nullptr) < 0)
+                return false;
+            resampler.reset(made);
+            if (swr_init(resampler.get()) < 0)
+                return false;
+            resamplerInput = frame->format;
+        }
+        auto *out = reinterpret_cast<uint8_t *>(wide.data());
+        int count = static_cast<int>(frames);
+        return swr_convert(resampler.get(), &out, count,
+                           const_cast<const uint8_t **>(frame->extended_data), count) == count;
+    }
+
+    std::unique_ptr<AVFormatContext, FormatCloser> container;
+    std::unique_ptr<AVCodecContext, CodecCloser> codec;
+    std::unique_ptr<AVFrame, FrameFreer> frame;
+    std::unique_ptr<AVPacket, PacketFreer> packet;
+    std::unique_ptr<SwrContext, ResamplerFreer> resampler;
+    int resamplerInput = AV_SAMPLE_FMT_NONE;
+    int streamIndex = -1;
+    PcmFormat format;
+    int64_t statedFrames = 0;
+    bool lengthIsStated = false;
+    int64_t decodedFrames = 0;
+    bool draining = false;
+    bool damaged = false;
+    bool formatChanged = false;
+    bool oggEndMissing = false;
+    std::vector<char> wide; // the frame in the packed held format
+    std::vector<char> held; // the frame in the output format, from heldOffset on not yet read
+    size_t heldOffset = 0;
+};
+
+} // namespace
+
+std::unique_ptr<DecoderStream> OpenFfmpegStream(const char *file, int &error) {
+    SilenceFfmpeg();
+    auto stream = std::make_unique<FfmpegStream>();
+    error = stream->Open(file);
+    return error == 0 ? std::move(stream) : nullptr;
+}
+
+} // namespace knplugin
