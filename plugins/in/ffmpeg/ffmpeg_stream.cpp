@@ -17,6 +17,7 @@ extern "C" {
 #include <vector>
 
 #include "kernova/message_codes.h"
+#include "plugins/common/resident_library.h"
 
 namespace knplugin {
 namespace {
@@ -77,6 +78,20 @@ bool OggEndIsMissing(const char *file) {
     }
     return false;
 }
+
+// Loading FFmpeg's libraries costs more than decoding minutes of audio: they stay loaded once
+// this plug-in (or the wave decoder, which links this stream) has been loaded.
+bool KeepFfmpegResident() {
+    bool kept = true;
+    for (const void *code : {reinterpret_cast<const void *>(&avformat_version),
+                             reinterpret_cast<const void *>(&avcodec_version),
+                             reinterpret_cast<const void *>(&swresample_version),
+                             reinterpret_cast<const void *>(&avutil_version)})
+        kept = KeepLibraryResident(code) && kept;
+    return kept;
+}
+
+[[maybe_unused]] const bool ffmpegResident = KeepFfmpegResident();
 
 void LogNothing(void *, int, const char *, va_list) {}
 
@@ -266,7 +281,8 @@ class FfmpegStream final : public DecoderStream {
         av_packet_unref(packet.get());
     }
 
-    // Turns `frame` into held bytes of the output format; false when its shape changed.
+    // Turns `frame` into held bytes of the output format; false when its shape changed. Only
+    // 24-bit output takes a step through `wide`: the other depths are the held format itself.
     bool Convert() {
         if (frame->sample_rate != static_cast<int>(format.rate) ||
             frame->ch_layout.nb_channels != format.channels) {
@@ -276,18 +292,17 @@ class FfmpegStream final : public DecoderStream {
         auto frames = static_cast<size_t>(frame->nb_samples);
         AVSampleFormat target = HeldFormat(format.bits);
         size_t sampleBytes = static_cast<size_t>(av_get_bytes_per_sample(target));
-        wide.resize(frames * format.channels * sampleBytes);
+        std::vector<char> &packed = format.bits == 24 ? wide : held;
+        packed.resize(frames * format.channels * sampleBytes);
         if (frame->format == target) {
-            std::memcpy(wide.data(), frame->extended_data[0], wide.size());
-        } else if (!Resample(target, frames)) {
+            std::memcpy(packed.data(), frame->extended_data[0], packed.size());
+        } else if (!Resample(target, frames, packed)) {
             return false;
         }
-        held.resize(frames * format.FrameBytes());
         heldOffset = 0;
-        if (format.bits != 24) {
-            std::memcpy(held.data(), wide.data(), held.size());
+        if (format.bits != 24)
             return true;
-        }
+        held.resize(frames * format.FrameBytes());
         const auto *samples = reinterpret_cast<const int32_t *>(wide.data());
         char *out = held.data();
         for (size_t i = 0; i < frames * format.channels; i++, out += 3)
@@ -295,7 +310,7 @@ class FfmpegStream final : public DecoderStream {
         return true;
     }
 
-    bool Resample(AVSampleFormat target, size_t frames) {
+    bool Resample(AVSampleFormat target, size_t frames, std::vector<char> &packed) {
         if (!resampler || resamplerInput != frame->format) {
             SwrContext *made = nullptr;
             if (swr_alloc_set_opts2(&made, &frame->ch_layout, target, frame->sample_rate,
@@ -307,7 +322,7 @@ class FfmpegStream final : public DecoderStream {
                 return false;
             resamplerInput = frame->format;
         }
-        auto *out = reinterpret_cast<uint8_t *>(wide.data());
+        auto *out = reinterpret_cast<uint8_t *>(packed.data());
         int count = static_cast<int>(frames);
         return swr_convert(resampler.get(), &out, count,
                            const_cast<const uint8_t **>(frame->extended_data), count) == count;
@@ -328,7 +343,7 @@ class FfmpegStream final : public DecoderStream {
     bool damaged = false;
     bool formatChanged = false;
     bool oggEndMissing = false;
-    std::vector<char> wide; // the frame in the packed held format
+    std::vector<char> wide; // a frame for 24-bit output, in 32 bits
     std::vector<char> held; // the frame in the output format, from heldOffset on not yet read
     size_t heldOffset = 0;
 };
