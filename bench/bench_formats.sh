@@ -13,6 +13,8 @@
 #                     that starting up does not dominate)
 #   RUNS              runs per command, the median counts (default 3)
 #   ROWS              an extended regular expression: only the rows whose name matches it
+#   SOURCES           a folder with the "long" and "short" folders of sources of an earlier run,
+#                     taken instead of making them again (compares two builds on the same files)
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,6 +39,10 @@ ff() { ffmpeg -v error -nostdin -y "$@"; }
 # Pink noise that swells and fades under a slowly drifting chord, as in bench_codecs.sh, and the
 # sources made from it by other programs, in the folder $1.
 make_sources() {
+    if [ -n "${SOURCES:-}" ]; then
+        cp -r "$SOURCES/$1" "$1"
+        return
+    fi
     mkdir "$1"
     (
         cd "$1"
