@@ -1,4 +1,4 @@
-#include "plugins/out/m4a/m4a_session.h"
+#include "m4a_session.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
