@@ -10,25 +10,12 @@
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${1:-$ROOT/build}
-KERNOVA=$BUILD/bin/kernova
+. "$ROOT/bench/bench_common.sh"
 LENGTH=${SECONDS_OF_AUDIO:-300}
 RUNS=${RUNS:-5}
 
-for tool in sox ffmpeg wavpack mpcenc; do
-    command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 2; }
-done
-[ -x "$KERNOVA" ] || { echo "no $KERNOVA: build first" >&2; exit 2; }
-
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
-
-# Pink noise that swells and fades under a slowly drifting chord, as in bench_codecs.sh.
-sox -n -r 44100 -c 2 -b 16 noise.wav synth "$LENGTH" pinknoise tremolo 0.3 60 vol 0.25
-sox -n -r 44100 -c 2 -b 16 chord.wav synth "$LENGTH" sine 196-392 sine 330-247 tremolo 2 40 vol 0.3
-sox -D -m noise.wav chord.wav -r 44100 -c 2 -b 16 music.wav
-rm noise.wav chord.wav
+bench_start bench_formats "${1:-$ROOT/build}" sox ffmpeg wavpack mpcenc
+bench_make_music "$LENGTH"
 
 # Median wall time of RUNS runs of a command, in seconds.
 median_time() {

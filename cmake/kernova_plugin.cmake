@@ -1,5 +1,8 @@
 # kn_add_plugin(<target> KIND in|out|player|idtagger [OUTPUT_NAME <name>] SOURCES <file>...
-#               [LIBS <library>...])
+#               [LIBS <library>...] [PACKAGES <pkg-config module>... MISSING <warning>])
+#
+# With PACKAGES, the plug-in links those pkg-config modules as well; where one is missing, the
+# configuration warns with the MISSING text and the plug-in is left out (no target).
 #
 # Builds one plug-in library the way the core loads it: no "lib" prefix, the system's library
 # suffix, in the folder of its kind below bin/ (and the install folder). Plug-ins link nothing
@@ -35,9 +38,18 @@ function(kn_hide_symbols target)
 endfunction()
 
 function(kn_add_plugin target)
-  cmake_parse_arguments(PARSE_ARGV 1 KN "" "KIND;OUTPUT_NAME" "SOURCES;LIBS")
+  cmake_parse_arguments(PARSE_ARGV 1 KN "" "KIND;OUTPUT_NAME;MISSING" "SOURCES;LIBS;PACKAGES")
   if(NOT DEFINED KN_PLUGIN_FOLDER_${KN_KIND})
     message(FATAL_ERROR "kn_add_plugin(${target}): KIND must be in, out, player or idtagger")
+  endif()
+  if(KN_PACKAGES)
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(KN_PKG_${target} IMPORTED_TARGET ${KN_PACKAGES})
+    if(NOT KN_PKG_${target}_FOUND)
+      message(WARNING "${KN_MISSING}")
+      return()
+    endif()
+    list(APPEND KN_LIBS PkgConfig::KN_PKG_${target})
   endif()
   if(NOT KN_OUTPUT_NAME)
     set(KN_OUTPUT_NAME ${target})
@@ -55,4 +67,15 @@ function(kn_add_plugin target)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${script})
   endif()
   install(TARGETS ${target} LIBRARY DESTINATION ${KN_INSTALL_APPDIR}/${folder})
+endfunction()
+
+# Adds every sub-folder of the current folder that has a CMakeLists.txt, but the named ones.
+function(kn_add_plugin_folders)
+  file(GLOB entries LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(dir ${entries})
+    get_filename_component(leaf ${dir} NAME)
+    if(IS_DIRECTORY ${dir} AND EXISTS ${dir}/CMakeLists.txt AND NOT leaf IN_LIST ARGN)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
 endfunction()
