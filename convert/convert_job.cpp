@@ -279,7 +279,8 @@ bool CopyIdTags(CommandRecord *record, const char *outputFile) {
         return true;
     const int inputType = tagTable->GetTagFileType(record->inputName);
     const int outputType = tagTable->GetTagFileType(outputFile);
-    if (inputType == 0 || outputType == 0 || tagTable->ReadTags(record->inputName) == 0)
+    if (inputType == TAG_FILE_NONE || outputType == TAG_FILE_NONE ||
+        tagTable->ReadTags(record->inputName) == 0)
         return true;
     int source = kBothTagKinds;
     int destination = kBothTagKinds;
@@ -301,9 +302,9 @@ bool CopyIdTags(CommandRecord *record, const char *outputFile) {
         tagTable->CopyTagContents(TAG_KIND_V2);
     int writeV1 = destination != TAG_KIND_V2 ? 1 : 0;
     int writeV2 = destination != TAG_KIND_V1 ? 1 : 0;
-    if (destination == kBothTagKinds && outputType > 5 && !hasV2 && hasV1)
+    if (destination == kBothTagKinds && outputType > TAG_FILE_LAST_WITH_OWN_V1 && !hasV2 && hasV1)
         tagTable->CopyTagContents(TAG_KIND_V1);
-    if (outputType > 1)
+    if (outputType > TAG_FILE_MPEG)
         writeV2 = 1;
     // Tags that could not be written must not pass for copied.
     if (tagTable->WriteTags(outputFile, writeV1, writeV2) == 0) {

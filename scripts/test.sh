@@ -10,6 +10,7 @@ sh scripts/install-deps.sh
 JOBS=$(nproc)
 
 sh scripts/build.sh build
+sh scripts/check-exports.sh build
 (cd build && ctest --output-on-failure -j "$JOBS")
 # The installed program and the Debian package, used by a user who may not write to them.
 sh scripts/test-install.sh build

@@ -31,15 +31,24 @@ struct TagFieldMessage {
     int code;
 };
 
-// The same code stands for the same field in both versions; 3 and 12 exist in v2.x only.
+// The same code stands for the same field in both versions; the original artist and the URL
+// exist in v2.x only.
 constexpr TagFieldMessage kV1Fields[] = {
-    {0, KN_MSG_TAG_TITLE},   {2, KN_MSG_TAG_ALBUM}, {1, KN_MSG_TAG_ARTIST}, {4, KN_MSG_TAG_YEAR},
-    {5, KN_MSG_TAG_COMMENT}, {8, KN_MSG_TAG_TRACK}, {6, KN_MSG_TAG_GENRE},
+    {TAG_FIELD_TITLE, KN_MSG_TAG_TITLE},     {TAG_FIELD_ALBUM, KN_MSG_TAG_ALBUM},
+    {TAG_FIELD_ARTIST, KN_MSG_TAG_ARTIST},   {TAG_FIELD_YEAR, KN_MSG_TAG_YEAR},
+    {TAG_FIELD_COMMENT, KN_MSG_TAG_COMMENT}, {TAG_FIELD_TRACK, KN_MSG_TAG_TRACK},
+    {TAG_FIELD_GENRE, KN_MSG_TAG_GENRE},
 };
 constexpr TagFieldMessage kV2Fields[] = {
-    {0, KN_MSG_TAG_TITLE},  {2, KN_MSG_TAG_ALBUM}, {3, KN_MSG_TAG_ORIG},
-    {1, KN_MSG_TAG_ARTIST}, {4, KN_MSG_TAG_YEAR},  {5, KN_MSG_TAG_COMMENT},
-    {8, KN_MSG_TAG_TRACK},  {6, KN_MSG_TAG_GENRE}, {12, KN_MSG_TAG_URL},
+    {TAG_FIELD_TITLE, KN_MSG_TAG_TITLE},
+    {TAG_FIELD_ALBUM, KN_MSG_TAG_ALBUM},
+    {TAG_FIELD_ORIGINAL_ARTIST, KN_MSG_TAG_ORIG},
+    {TAG_FIELD_ARTIST, KN_MSG_TAG_ARTIST},
+    {TAG_FIELD_YEAR, KN_MSG_TAG_YEAR},
+    {TAG_FIELD_COMMENT, KN_MSG_TAG_COMMENT},
+    {TAG_FIELD_TRACK, KN_MSG_TAG_TRACK},
+    {TAG_FIELD_GENRE, KN_MSG_TAG_GENRE},
+    {TAG_FIELD_URL, KN_MSG_TAG_URL},
 };
 
 intptr_t TextArg(const char *text) {

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <string>
 
+#include "kernova/gui.h"
 #include "kernova/host.h"
 #include "platform/platform.h"
 
@@ -33,26 +34,17 @@ constexpr const char *kCoreLibraryName = "kernova";
 constexpr const char *kCoreLibraryName = "libkernova";
 #endif
 
-using LoadFunc = int (*)(const char *, uint32_t);
-using VoidFunc = void (*)();
-using GetFunc = void (*)(char *, intptr_t);
-using SetFunc = void (*)(const char *, intptr_t);
-using DescFunc = void (*)(const char *, char *);
-using IntFunc = int (*)();
-using NotifyFunc = void (*)(intptr_t, intptr_t);
-using GuiInitFunc = int (*)(intptr_t);
-
 constexpr size_t kBufferSize = 1024;
 
 struct GuiExports {
-    LoadFunc load = nullptr;
-    VoidFunc unload = nullptr;
-    GetFunc get = nullptr;
-    SetFunc set = nullptr;
-    DescFunc desc = nullptr;
-    IntFunc advanced = nullptr;
-    NotifyFunc notify = nullptr;
-    GuiInitFunc guiInit = nullptr;
+    LoadPlugIn_GUIFunc load = nullptr;
+    UnloadCurrentPlugIn_GUIFunc unload = nullptr;
+    GetEncParamString_GUIFunc get = nullptr;
+    SetEncParamString_GUIFunc set = nullptr;
+    GetShortDesc_GUIFunc desc = nullptr;
+    ShowGUIAdvancedSettingsFunc advanced = nullptr;
+    SendGUINotification_ModuleFunc notify = nullptr;
+    GuiInitInterfaceFunc guiInit = nullptr;
     DoCommand_DLLFunc doCommand = nullptr;
 };
 

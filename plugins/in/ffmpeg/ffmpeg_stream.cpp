@@ -1,10 +1,8 @@
-#include "plugins/in/ffmpeg/ffmpeg_stream.h"
+#include "ffmpeg_stream.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/bswap.h>
-#include <libavutil/crc.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -17,7 +15,8 @@ extern "C" {
 #include <vector>
 
 #include "kernova/message_codes.h"
-#include "plugins/common/resident_library.h"
+#include "ogg/ogg_end.h"
+#include "resident_library.h"
 
 namespace knplugin {
 namespace {
@@ -25,73 +24,6 @@ namespace {
 // A stream that ends this many frames (plus a thousandth) before the length that its container
 // states was cut off: lossy codecs may trim a frame or two of priming and padding.
 constexpr int64_t kLengthSlackFrames = 8192;
-
-// An Ogg page's header is 27 bytes and a table of up to 255 segment sizes; its body at most
-// 255 * 255 bytes. The last page of a complete stream carries the end-of-stream flag.
-constexpr size_t kOggHeaderBytes = 27;
-constexpr size_t kOggMaxPageBytes = kOggHeaderBytes + 255 + 255 * 255;
-constexpr uint8_t kOggEndOfStream = 0x04;
-
-// The size of the Ogg page at `page`, which starts with the capture pattern: 0 when it does not
-// check out, more than `available` when it runs past the end of the file.
-size_t OggPageBytes(const uint8_t *page, size_t available) {
-    if (available >= 5 && page[4] != 0)
-        return 0; // no Ogg page of version 0
-    if (available < kOggHeaderBytes || available < kOggHeaderBytes + page[26])
-        return available + 1;
-    size_t bytes = kOggHeaderBytes + page[26];
-    for (size_t i = 0; i < page[26]; i++)
-        bytes += page[kOggHeaderBytes + i];
-    if (bytes > available)
-        return bytes;
-    std::vector<uint8_t> copy(page, page + bytes);
-    std::memset(copy.data() + 22, 0, 4);
-    // libavutil computes this most-significant-bit-first CRC byte-swapped.
-    uint32_t sum = av_bswap32(av_crc(av_crc_get_table(AV_CRC_32_IEEE), 0, copy.data(), bytes));
-    uint32_t stored = static_cast<uint32_t>(page[22]) | static_cast<uint32_t>(page[23]) << 8 |
-                      static_cast<uint32_t>(page[24]) << 16 | static_cast<uint32_t>(page[25]) << 24;
-    return sum == stored ? bytes : 0;
-}
-
-// Whether an Ogg file lost its end: a page runs past the end of the file, or the last whole
-// page does not end the stream. The demuxer takes the length from the last whole page, so it
-// cannot tell.
-bool OggEndIsMissing(const char *file) {
-    std::FILE *input = std::fopen(file, "rb");
-    if (input == nullptr)
-        return false;
-    std::vector<uint8_t> tail(kOggMaxPageBytes);
-    if (std::fseek(input, -static_cast<long>(tail.size()), SEEK_END) != 0)
-        std::rewind(input);
-    tail.resize(std::fread(tail.data(), 1, tail.size(), input));
-    std::fclose(input);
-    bool cut = false;
-    for (size_t at = tail.size() >= 4 ? tail.size() - 3 : 0; at-- > 0;) {
-        if (std::memcmp(tail.data() + at, "OggS", 4) != 0)
-            continue;
-        size_t available = tail.size() - at;
-        size_t bytes = OggPageBytes(tail.data() + at, available);
-        if (bytes > available)
-            cut = true;
-        else if (bytes > 0)
-            return cut || (tail[at + 5] & kOggEndOfStream) == 0;
-    }
-    return false;
-}
-
-// Loading FFmpeg's libraries costs more than decoding minutes of audio: they stay loaded once
-// this plug-in (or the wave decoder, which links this stream) has been loaded.
-bool KeepFfmpegResident() {
-    bool kept = true;
-    for (const void *code : {reinterpret_cast<const void *>(&avformat_version),
-                             reinterpret_cast<const void *>(&avcodec_version),
-                             reinterpret_cast<const void *>(&swresample_version),
-                             reinterpret_cast<const void *>(&avutil_version)})
-        kept = KeepLibraryResident(code) && kept;
-    return kept;
-}
-
-[[maybe_unused]] const bool ffmpegResident = KeepFfmpegResident();
 
 void LogNothing(void *, int, const char *, va_list) {}
 
@@ -177,7 +109,8 @@ class FfmpegStream final : public DecoderStream {
             return error;
         if (!DecodeFrame())
             return damaged ? KN_ERR_DECODER_DAMAGED : KN_ERR_FFMPEG_NO_AUDIO;
-        oggEndMissing = std::strcmp(container->iformat->name, "ogg") == 0 && OggEndIsMissing(file);
+        oggEndMissing =
+            std::strcmp(container->iformat->name, "ogg") == 0 && !EndsWithStreamEnd(file);
         return SetFormat();
     }
 

@@ -1,4 +1,4 @@
-#include "plugins/out/m4a/m4a_session.h"
+#include "m4a_session.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,7 +10,7 @@ extern "C" {
 #include <cstdio>
 
 #include "kernova/message_codes.h"
-#include "plugins/common/resident_library.h"
+#include "resident_library.h"
 
 namespace knplugin {
 namespace {
