@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "convert/QZ_Convertor.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
+#include "state/converter_state.h"
 
 namespace {
 

@@ -12,10 +12,11 @@
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
 #include "convert/safe_output.h"
-#include "core/core.h"
 #include "jobs/jobs.h"
 #include "kernova/message_codes.h"
+#include "modules/loader.h"
 #include "platform/platform.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 

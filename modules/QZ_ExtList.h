@@ -28,6 +28,8 @@ void AddMdlInList(ModuleList *list, ModuleRecord *record);
 void ClearModStruct(ModuleRecord *record);
 void ClearModListStruct(ModuleList *list);
 ModuleList *GetModuleList(int kind);
+// True when the list of that kind holds at least one module.
+bool ListHoldsModule(int kind);
 
 int LoadInModulesList(const char *folder, int kind);
 void AddInModuleFile(const char *fileName, int kind);
