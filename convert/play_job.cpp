@@ -4,9 +4,9 @@
 
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
+#include "convert/convert_jobs.h"
 #include "convert/decode_driver.h"
-#include "convert/engine.h"
-#include "convert/engine_common.h"
+#include "convert/job_steps.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
 #include "state/host_table.h"

@@ -4,8 +4,8 @@
 
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
+#include "convert/convert_jobs.h"
 #include "convert/decode_driver.h"
-#include "convert/engine.h"
 #include "info/info.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"

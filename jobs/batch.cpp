@@ -48,14 +48,6 @@ bool RunJobLine(char *buffer, JobExecutor execute) {
     return true;
 }
 
-char *BatchFolder(const char *name) {
-    char *folder = nullptr;
-    ExtractPathX(name, &folder);
-    char *slashed = AddSlash(folder);
-    FreeString(&folder);
-    return slashed;
-}
-
 // Runs the job lines of a file; `jobs` counts the lines that were jobs.
 int RunJobs(const char *fileName, JobExecutor execute, int &jobs) {
     char *name = nullptr;
@@ -123,7 +115,7 @@ int RunJobFile(const char *fileName, JobExecutor execute) {
 int RunBatchFiles(const char *name, JobExecutor execute) {
     if (!name)
         return 0;
-    char *folder = BatchFolder(name);
+    char *folder = FolderWithSlash(name);
     char *pattern = nullptr;
     AssignString(name, &pattern);
     // A file of the name as given is run as it is (-CREATEBATCH writes the name unchanged).

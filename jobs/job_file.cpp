@@ -72,15 +72,6 @@ bool IsRootedName(const char *name) {
     return name[0] == platform::kPathSeparator;
 }
 
-// The folder part with one trailing separator, or null when the name has none.
-char *FolderWithSlash(const char *name) {
-    char *folder = nullptr;
-    ExtractPathX(name, &folder);
-    char *slashed = AddSlash(folder);
-    FreeString(&folder);
-    return slashed;
-}
-
 // A folder that is one of its own ancestors (a link back up the tree) would be searched
 // without end.
 bool IsFolderLoop(const std::string &folder) {

@@ -251,6 +251,14 @@ int CreateMultiLevelFolder(const char *path) {
     return 1;
 }
 
+char *FolderWithSlash(const char *name) {
+    char *folder = nullptr;
+    ExtractPathX(name, &folder);
+    char *slashed = AddSlash(folder);
+    FreeString(&folder);
+    return slashed;
+}
+
 char *GetMainPathName() {
     std::string program = platform::GetExecutablePath();
     if (program.empty() || program.size() >= static_cast<size_t>(kMaxPathChars))

@@ -1,4 +1,4 @@
-#include "convert/engine_common.h"
+#include "convert/job_steps.h"
 
 #include <cstdint>
 #include <cstring>
