@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cmdline/ArgList.h"
-#include "core/core.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 

@@ -118,10 +118,8 @@ char *GetFileExtension(const char *name) {
     char *result = static_cast<char *>(std::malloc(length + 1));
     if (result == nullptr)
         return nullptr;
-    for (size_t i = 0; i < length; ++i) {
-        char c = view[dot + 1 + i];
-        result[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    }
+    for (size_t i = 0; i < length; ++i)
+        result[i] = UpperAscii(view[dot + 1 + i]);
     result[length] = '\0';
     return result;
 }
@@ -251,6 +249,14 @@ int CreateMultiLevelFolder(const char *path) {
             platform::CreateFolder(std::string(view.substr(0, p)).c_str());
     }
     return 1;
+}
+
+char *FolderWithSlash(const char *name) {
+    char *folder = nullptr;
+    ExtractPathX(name, &folder);
+    char *slashed = AddSlash(folder);
+    FreeString(&folder);
+    return slashed;
 }
 
 char *GetMainPathName() {

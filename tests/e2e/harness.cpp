@@ -1,6 +1,7 @@
 #include "tests/e2e/harness.h"
 
 #include "platform/platform.h"
+#include "tests/support/process.h"
 
 #include <algorithm>
 #include <cctype>

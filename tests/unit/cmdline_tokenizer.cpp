@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cmdline/ArgList.h"
+#include "cmdline/keys.h"
 #include "core/core.h"
 #include "support/All_Func.h"
 

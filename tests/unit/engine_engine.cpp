@@ -222,15 +222,15 @@ TEST(NeighbourRateTest, OtherFamilyNextToTheWantedRate) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE("wanted " + std::to_string(c.wanted));
-        EXPECT_EQ(NeighbourRate(c.wanted, c.wanted - 1), c.upwards);
+        EXPECT_EQ(NeighbourRate(c.wanted - 1, c.wanted), c.upwards);
         EXPECT_EQ(NeighbourRate(c.wanted, c.wanted), c.downwards);
-        EXPECT_EQ(NeighbourRate(c.wanted, c.wanted + 1), c.downwards);
+        EXPECT_EQ(NeighbourRate(c.wanted + 1, c.wanted), c.downwards);
     }
     // Without an entry of its own the wanted rate gives way to the source rate.
     for (int wanted : {44100, 96000, 12000, 0}) {
         SCOPED_TRACE("wanted " + std::to_string(wanted));
-        EXPECT_EQ(NeighbourRate(wanted, 8000), 8000);
-        EXPECT_EQ(NeighbourRate(wanted, 192000), 192000);
+        EXPECT_EQ(NeighbourRate(8000, wanted), 8000);
+        EXPECT_EQ(NeighbourRate(192000, wanted), 192000);
     }
 }
 

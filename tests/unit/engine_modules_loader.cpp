@@ -20,6 +20,7 @@
 #include "modules/gui.h"
 #include "modules/loader.h"
 #include "platform/platform.h"
+#include "tests/support/process.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 #include "tests/e2e/harness.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/support/process.h"
 
 namespace fs = std::filesystem;
 
