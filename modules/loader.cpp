@@ -175,18 +175,17 @@ bool HasFolderPart(const char *name) {
 }
 
 // The file of the name, its letters matched without regard to ASCII case as the Windows file
-// system does, so "-ENC FLAC" finds flac.so everywhere; empty when there is none.
+// system does, so "-ENC FLAC" finds flac.so everywhere; the name as the folder spells it, so
+// that the module is loaded under its own name on every system; empty when there is none.
 std::string FindWithoutCase(const std::string &candidate) {
-    if (platform::FileExists(candidate.c_str()))
-        return candidate;
     const std::size_t folderEnd = candidate.rfind(platform::kPathSeparator);
     const std::string folder =
         folderEnd == std::string::npos ? std::string() : candidate.substr(0, folderEnd + 1);
     std::vector<platform::FindEntry> entries;
-    if (candidate.find_first_of("*?", folder.size()) != std::string::npos ||
-        !platform::FindFiles(candidate, entries))
-        return std::string();
-    return folder + entries.front().name;
+    if (candidate.find_first_of("*?", folder.size()) == std::string::npos &&
+        platform::FindFiles(candidate, entries))
+        return folder + entries.front().name;
+    return platform::FileExists(candidate.c_str()) ? candidate : std::string();
 }
 
 // Tries base folder + sub-folder + name + library suffix (or the name itself when it has a

@@ -14,10 +14,12 @@ constexpr char kSep = platform::kPathSeparator;
 // A leading '/' is the root folder and separates; a leading backslash on Windows does not.
 constexpr size_t kFirstSeparatorIndex = kSep == '/' ? 0 : 1;
 constexpr size_t kNone = std::string_view::npos;
+// Windows takes '/' as a folder separator too, and users type it there ("my folder/*.wav").
+constexpr std::string_view kSeparators = kSep == '/' ? "/" : "\\/";
 
 // Index of the separator that ends the folder part, or kNone when the name has no folder part.
 size_t FindFolderEnd(std::string_view name) {
-    size_t p = name.rfind(kSep);
+    size_t p = name.find_last_of(kSeparators);
     return p != kNone && p >= kFirstSeparatorIndex ? p : kNone;
 }
 
@@ -245,7 +247,7 @@ int CreateMultiLevelFolder(const char *path) {
     if (start == kNone)
         return 1;
     for (size_t p = start; p < view.size(); ++p) {
-        if (view[p] == kSep)
+        if (kSeparators.find(view[p]) != kNone)
             platform::CreateFolder(std::string(view.substr(0, p)).c_str());
     }
     return 1;

@@ -265,8 +265,10 @@ TEST_F(HostTest, LastJobResultDecidesTheExitStatus) {
     sandbox.WriteFile("a.tst", "x");
     sandbox.WriteFile("b.tst", "y");
     sandbox.WriteFile("noise.xfb", std::string("\x01\x9c\xff\x00|\x7f\n\xfe\xfa|| \x02\n", 14));
+#if !defined(_WIN32)
     for (const char *file : {"bars/a| |b.tst", "bars/c.tst", "breaks/a\nb.tst"})
         sandbox.WriteFile(NativePath(file), "z");
+#endif
     const std::string work = WorkFolder();
     const std::string settings =
         "encoder:    test_encoder\n"
@@ -346,8 +348,14 @@ TEST_F(HostTest, LastJobResultDecidesTheExitStatus) {
          1,
          {{"IDTAGGER_WRITE_FAIL", "1"}}},
     };
-    for (const auto &c : cases)
+    for (const auto &c : cases) {
+#if defined(_WIN32)
+        // Windows names hold neither bars nor line breaks: these sources cannot exist there.
+        if (std::string(c.name).rfind("a source name", 0) == 0)
+            continue;
+#endif
         ExpectOutputs(sandbox, c);
+    }
 }
 
 std::size_t CountOccurrences(const std::string &text, const std::string &word) {

@@ -256,13 +256,13 @@ TEST(AudioFormatLayer, SuggestionKeepsAPcmFormat) {
     } cases[] = {
         {"CD audio to PCM", Pcm(44100, 16, 2), WAVE_FORMAT_PCM, ACM_FORMATSUGGESTF_WFORMATTAG, 18,
          MMSYSERR_NOERROR},
-        // The system's PCM driver knows one and two channels only.
+        // Every integer PCM format up to 768000 Hz and 8 channels is its own suggestion, also
+        // where the system's PCM driver lists one and two channels at common rates only.
         {"24-bit 6 channels to PCM", Pcm(96000, 24, 6), WAVE_FORMAT_PCM,
-         ACM_FORMATSUGGESTF_WFORMATTAG, 18, kNativeLayer ? MMSYSERR_NOERROR : ACMERR_NOTPOSSIBLE},
+         ACM_FORMATSUGGESTF_WFORMATTAG, 18, MMSYSERR_NOERROR},
         {"any tag", Pcm(8000, 8, 1), 0, 0, 18, MMSYSERR_NOERROR},
-        // The native PCM driver takes every rate up to 768000 Hz; the system's only those it lists.
         {"rate off the common list", Pcm(12345, 16, 2), WAVE_FORMAT_PCM,
-         ACM_FORMATSUGGESTF_WFORMATTAG, 18, kNativeLayer ? MMSYSERR_NOERROR : ACMERR_NOTPOSSIBLE},
+         ACM_FORMATSUGGESTF_WFORMATTAG, 18, MMSYSERR_NOERROR},
         {"rate above 768000 Hz", Pcm(768001, 16, 2), WAVE_FORMAT_PCM, ACM_FORMATSUGGESTF_WFORMATTAG,
          18, ACMERR_NOTPOSSIBLE},
         {"unlisted depth", Pcm(44100, 20, 7), WAVE_FORMAT_PCM, ACM_FORMATSUGGESTF_WFORMATTAG, 18,
