@@ -8,25 +8,15 @@
 #        bin/plugins/idtagger.so and the WAV plug-ins in it, and sox on the PATH)
 set -eu
 
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/bench/bench_common.sh"
 FILES=200
 RUNS=3
-BUILD=${1:-$(dirname "$0")/../build}
-PROGRAM=$(cd "$BUILD/bin" && pwd)/kernova
 
-if ! command -v sox >/dev/null 2>&1; then
-    echo "bench_batch: sox is not installed" >&2
-    exit 1
-fi
-for file in "$PROGRAM" "$(dirname "$PROGRAM")/plugins/in/wave.so" \
-    "$(dirname "$PROGRAM")/plugins/out/wave.so"; do
-    if [ ! -e "$file" ]; then
-        echo "bench_batch: $file is missing; build kernova_host, wave_in, wave_out, idtagger" >&2
-        exit 1
-    fi
-done
-
-SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/kernova-bench-batch.XXXXXX")
-trap 'rm -rf "$SCRATCH"' EXIT INT TERM
+bench_start bench_batch "${1:-$ROOT/build}" sox
+bench_need_plugins plugins/in/wave plugins/out/wave plugins/idtagger
+SCRATCH=$WORK
+PROGRAM=$KERNOVA
 
 mkdir -p "$SCRATCH/batch" "$SCRATCH/single"
 sox -n -r 44100 -c 2 -b 16 "$SCRATCH/one.wav" synth 1 sine 440 sine 660

@@ -8,26 +8,12 @@
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${1:-$ROOT/build}
-KERNOVA=$BUILD/bin/kernova
+. "$ROOT/bench/bench_common.sh"
 LENGTH=${SECONDS_OF_AUDIO:-600}
 RUNS=${RUNS:-3}
 
-for tool in sox flac lame oggenc opusenc mpg123; do
-    command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 2; }
-done
-[ -x "$KERNOVA" ] || { echo "no $KERNOVA: build first" >&2; exit 2; }
-
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
-
-# Pink noise that swells and fades under a slowly drifting chord: no silence, no long runs of
-# equal samples, a spectrum like music's, so neither side gets an easy file.
-sox -n -r 44100 -c 2 -b 16 noise.wav synth "$LENGTH" pinknoise tremolo 0.3 60 vol 0.25
-sox -n -r 44100 -c 2 -b 16 chord.wav synth "$LENGTH" sine 196-392 sine 330-247 tremolo 2 40 vol 0.3
-sox -D -m noise.wav chord.wav -r 44100 -c 2 -b 16 music.wav
-rm noise.wav chord.wav
+bench_start bench_codecs "${1:-$ROOT/build}" sox flac lame oggenc opusenc mpg123
+bench_make_music "$LENGTH"
 
 # Best wall time of RUNS runs of a command, in seconds.
 best_time() {

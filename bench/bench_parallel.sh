@@ -12,29 +12,17 @@
 #        and ffmpeg on the PATH)
 set -eu
 
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/bench/bench_common.sh"
 FILES=${BENCH_FILES:-200}
 SECONDS_EACH=5
 ROUNDS=3
-BUILD=${1:-$(dirname "$0")/../build}
 JOBS=${2:-2}
-PROGRAM=$(cd "$BUILD/bin" && pwd)/kernova
 
-for tool in sox flac lame ffmpeg xargs; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "bench_parallel: $tool is not installed" >&2
-        exit 1
-    fi
-done
-for file in "$PROGRAM" "$(dirname "$PROGRAM")/plugins/in/wave.so" \
-    "$(dirname "$PROGRAM")/plugins/out/flac.so" "$(dirname "$PROGRAM")/plugins/out/mp3.so"; do
-    if [ ! -e "$file" ]; then
-        echo "bench_parallel: $file is missing; build kernova_host, wave_in, flac_out, mp3_out" >&2
-        exit 1
-    fi
-done
-
-SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/kernova-bench-parallel.XXXXXX")
-trap 'rm -rf "$SCRATCH"' EXIT INT TERM
+bench_start bench_parallel "${1:-$ROOT/build}" sox flac lame ffmpeg xargs
+bench_need_plugins plugins/in/wave plugins/out/flac plugins/out/mp3
+SCRATCH=$WORK
+PROGRAM=$KERNOVA
 IN=$SCRATCH/in
 mkdir -p "$IN"
 

@@ -11,18 +11,10 @@
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=$(cd "${1:-$ROOT/build}" && pwd)
-KERNOVA=$BUILD/bin/kernova
+. "$ROOT/bench/bench_common.sh"
 LENGTH=${SECONDS_OF_AUDIO:-10}
 
-for tool in sox ffmpeg valgrind awk; do
-    command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 2; }
-done
-[ -x "$KERNOVA" ] || { echo "no $KERNOVA: build first" >&2; exit 2; }
-
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
+bench_start bench_resample "${1:-$ROOT/build}" sox ffmpeg valgrind awk
 
 # Instructions of one command (all its processes), in millions.
 instructions() {

@@ -3,10 +3,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cmdline/ArgList.h"
-#include "core/core.h"
+#include "platform/platform.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 
@@ -157,6 +159,19 @@ void CompleteFolderName(char **field) {
     FreeString(&file);
 }
 
+// A folder named as the input without the final separator means every file of it too; a
+// stream's input is no file name.
+void CompleteInputFolder(CommandRecord *record) {
+    char *input = record->inputName;
+    if (input == nullptr || record->stream || std::strpbrk(input, "*?") != nullptr ||
+        platform::GetFileKind(input) != platform::FileKind::Folder)
+        return;
+    char *folder = AddSlash(input);
+    FreeString(&record->inputName);
+    record->inputName = folder;
+    CompleteFolderName(&record->inputName);
+}
+
 void AppendItem(const char *text, char **line) {
     std::string item = "|";
     item += text;
@@ -294,6 +309,7 @@ void ParseCommandLine(const ArgList *list, CommandRecord *record) {
     // The encoder test writes into the output folder as given.
     if (record->mode != kModeTestEncoder) {
         CompleteFolderName(&record->inputName);
+        CompleteInputFolder(record);
         CompleteFolderName(&record->outputName);
     }
     record->debug = IsKeyPresent("-DEBUG", list);

@@ -13,6 +13,7 @@
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
 #include "platform/platform.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 
@@ -34,10 +35,6 @@ std::atomic<int> busy{0};
 // Set once the writer has reported that the output failed, so that it is reported only once
 // and the job fails even when the decode itself ended well.
 std::atomic<bool> outputFailed{false};
-
-intptr_t Arg(const char *text) {
-    return reinterpret_cast<intptr_t>(text);
-}
 
 void DoNothing() {}
 void DoNothingWithInt(int) {}
@@ -92,8 +89,8 @@ int EncoderErrorCode() {
 void ReportOutputFailure(int reason, int code) {
     outputFailed.store(true);
     if (reason != 0 && reason != code)
-        converterState.onError(reason, Arg(converterState.outputName));
-    converterState.onError(code, Arg(converterState.outputName));
+        converterState.onError(reason, TextArg(converterState.outputName));
+    converterState.onError(code, TextArg(converterState.outputName));
 }
 
 // "44100 Hz 16-bit stereo"; a compressed format is named by its tag.
@@ -115,7 +112,7 @@ std::string DescribeFormat(const WAVEFORMATEX &format) {
 void ReportRefusedFormats(const WAVEFORMATEX &source, const WAVEFORMATEX &target) {
     outputFailed.store(true);
     const std::string formats = DescribeFormat(source) + " -> " + DescribeFormat(target);
-    converterState.onError(KN_ERR_FORMAT_REFUSED, Arg(formats.c_str()));
+    converterState.onError(KN_ERR_FORMAT_REFUSED, TextArg(formats.c_str()));
 }
 
 bool EncodeBlock(const unsigned char *block) {

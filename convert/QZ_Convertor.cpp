@@ -4,26 +4,16 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/core.h"
 #include "modules/loader.h"
 #include "platform/platform.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
-
-ConverterState converterState{};
 
 namespace {
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
-        char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
+    return UpperCase(a) == UpperCase(b);
 }
 
 // True when one of the ";"-separated extensions of `entry` equals `extension`.
@@ -61,7 +51,10 @@ int FindExtensionEntry(const char *extension, uint8_t moduleIndex, const ModuleL
 char *FindModuleFrom(const ModuleList *list, unsigned first, const char *extension,
                      bool ignoreCase) {
     for (unsigned i = first; i < list->count; ++i) {
-        if (FindExtensionEntry(extension, static_cast<uint8_t>(i), list, ignoreCase) >= 0) {
+        const auto index = static_cast<uint8_t>(i);
+        const int entry = ignoreCase ? FindExtensionEntry(extension, index, list, true)
+                                     : IsInModExt(extension, index, list);
+        if (entry >= 0) {
             char *fileName = nullptr;
             AssignString(list->modules[i]->fileName, &fileName);
             return fileName;
@@ -127,14 +120,6 @@ int GetTestString(const char **first, const char **second, int index) {
             *second = pair[1];
     }
     return answer;
-}
-
-void TakeCallbackCopies() {
-    const HostCallbacks &host = GetHostTable();
-    converterState.onLength = host.onLength;
-    converterState.onPosition = host.onPosition;
-    converterState.onError = host.onError;
-    converterState.onMessage = host.onMessage;
 }
 
 int InitConvertor() {

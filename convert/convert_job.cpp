@@ -8,14 +8,14 @@
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Conv_func.h"
 #include "convert/QZ_Convertor.h"
+#include "convert/convert_jobs.h"
 #include "convert/decode_driver.h"
-#include "convert/engine.h"
-#include "convert/engine_common.h"
+#include "convert/job_steps.h"
 #include "convert/safe_output.h"
-#include "core/core.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
 #include "platform/platform.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 #include "tags/idtagger_extend.h"
@@ -28,10 +28,6 @@ const char *PriorityName(unsigned level) {
     return names[level > 5 ? 5 : level];
 }
 
-intptr_t Arg(const char *text) {
-    return reinterpret_cast<intptr_t>(text);
-}
-
 // "AUTO" picks the encoder by the output's extension; the record then names that module.
 bool SettleEncoder(CommandRecord *record) {
     if (!record->encoderName || std::strcmp(record->encoderName, "AUTO") != 0) {
@@ -40,7 +36,7 @@ bool SettleEncoder(CommandRecord *record) {
     }
     char *module = GetOutModuleForFile(record->outputName);
     if (!module) {
-        converterState.onError(KN_ERR_NO_AUTO_ENCODER, Arg(record->outputName));
+        converterState.onError(KN_ERR_NO_AUTO_ENCODER, TextArg(record->outputName));
         return false;
     }
     converterState.encoderModuleName = module;
@@ -61,17 +57,18 @@ void CopyJobSettings(const CommandRecord *record) {
 }
 
 void ReportJobSettings(const CommandRecord *record) {
-    converterState.onMessage(KN_MSG_ENCODER, Arg(record->encoderName));
+    converterState.onMessage(KN_MSG_ENCODER, TextArg(record->encoderName));
     converterState.onMessage(
         KN_MSG_ENCODER_PARAMS,
-        Arg(record->encoderParams ? record->encoderParams : "default settings"));
-    converterState.onMessage(KN_MSG_INPUT, Arg(record->inputName));
-    converterState.onMessage(KN_MSG_OUTPUT, Arg(record->outputName));
+        TextArg(record->encoderParams ? record->encoderParams : "default settings"));
+    converterState.onMessage(KN_MSG_INPUT, TextArg(record->inputName));
+    converterState.onMessage(KN_MSG_OUTPUT, TextArg(record->outputName));
     converterState.cpuPriority = static_cast<unsigned>(record->cpuPriority) > 5
                                      ? 5u
                                      : static_cast<unsigned>(record->cpuPriority);
     converterState.fixFreq = record->fixFreq;
-    converterState.onMessage(KN_MSG_CPU_PRIORITY, Arg(PriorityName(converterState.cpuPriority)));
+    converterState.onMessage(KN_MSG_CPU_PRIORITY,
+                             TextArg(PriorityName(converterState.cpuPriority)));
 }
 
 // Putting the output in the input's place would destroy the input (and -DELSOURCE would then
@@ -81,7 +78,7 @@ bool OutputIsInput() {
     const bool same = output && converterState.inputName &&
                       platform::IsSameFile(output, converterState.inputName);
     if (same)
-        converterState.onError(KN_ERR_OUTPUT_IS_INPUT, Arg(output));
+        converterState.onError(KN_ERR_OUTPUT_IS_INPUT, TextArg(output));
     return same;
 }
 
@@ -112,7 +109,7 @@ bool SetEncoderParams() {
     if (!currentOutModule->StringToParams ||
         !currentOutModule->StringToParams(converterState.encoderParams,
                                           &converterState.encoderParamBlock, &showParams)) {
-        converterState.onError(KN_ERR_ENCODER_PARAMS, Arg(converterState.encoderParams));
+        converterState.onError(KN_ERR_ENCODER_PARAMS, TextArg(converterState.encoderParams));
         return false;
     }
     if (showParams == 1) {
@@ -122,7 +119,7 @@ bool SetEncoderParams() {
         if (currentOutModule->ParamsToString)
             currentOutModule->ParamsToString(converterState.encoderParamBlock, &text);
         buffer.back() = '\0';
-        converterState.onMessage(KN_MSG_ENCODER_PARAMS, Arg(buffer.data()));
+        converterState.onMessage(KN_MSG_ENCODER_PARAMS, TextArg(buffer.data()));
         std::printf("\n");
     }
     return true;
@@ -138,7 +135,7 @@ bool ReportLength() {
     if (code != 0)
         ReportDecoderError(code);
     else
-        converterState.onError(KN_ERR_NO_LENGTH, Arg(converterState.inputName));
+        converterState.onError(KN_ERR_NO_LENGTH, TextArg(converterState.inputName));
     return false;
 }
 
@@ -227,7 +224,7 @@ int FinishConversion(CommandRecord *record) {
     // A source converted only up to its preview limit is not deleted.
     if (record->deleteSource == 1 && !DecodeReachedPreview()) {
         platform::DeleteFile(record->inputName);
-        converterState.onMessage(KN_MSG_SOURCE_DELETED, Arg(record->inputName));
+        converterState.onMessage(KN_MSG_SOURCE_DELETED, TextArg(record->inputName));
     }
     return KN_RESULT_DONE;
 }
@@ -240,11 +237,11 @@ int ConvertOneFile() {
         return KN_RESULT_FAILED;
     int result = KN_RESULT_FAILED;
     if (!LoadInModule(decoderFile)) {
-        converterState.onError(KN_ERR_DECODER_LOAD, Arg(decoderFile));
+        converterState.onError(KN_ERR_DECODER_LOAD, TextArg(decoderFile));
     } else {
         DeleteStaleSettingsFiles();
         if (!LoadOutModule(converterState.encoderModuleName))
-            converterState.onError(KN_ERR_ENCODER_LOAD, Arg(converterState.encoderModuleName));
+            converterState.onError(KN_ERR_ENCODER_LOAD, TextArg(converterState.encoderModuleName));
         else if (SettleOutput())
             result = ConvertLoadedFile();
     }
@@ -279,7 +276,8 @@ bool CopyIdTags(CommandRecord *record, const char *outputFile) {
         return true;
     const int inputType = tagTable->GetTagFileType(record->inputName);
     const int outputType = tagTable->GetTagFileType(outputFile);
-    if (inputType == 0 || outputType == 0 || tagTable->ReadTags(record->inputName) == 0)
+    if (inputType == TAG_FILE_NONE || outputType == TAG_FILE_NONE ||
+        tagTable->ReadTags(record->inputName) == 0)
         return true;
     int source = kBothTagKinds;
     int destination = kBothTagKinds;
@@ -301,9 +299,9 @@ bool CopyIdTags(CommandRecord *record, const char *outputFile) {
         tagTable->CopyTagContents(TAG_KIND_V2);
     int writeV1 = destination != TAG_KIND_V2 ? 1 : 0;
     int writeV2 = destination != TAG_KIND_V1 ? 1 : 0;
-    if (destination == kBothTagKinds && outputType > 5 && !hasV2 && hasV1)
+    if (destination == kBothTagKinds && outputType > TAG_FILE_LAST_WITH_OWN_V1 && !hasV2 && hasV1)
         tagTable->CopyTagContents(TAG_KIND_V1);
-    if (outputType > 1)
+    if (outputType > TAG_FILE_MPEG)
         writeV2 = 1;
     // Tags that could not be written must not pass for copied.
     if (tagTable->WriteTags(outputFile, writeV1, writeV2) == 0) {

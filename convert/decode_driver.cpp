@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "convert/QZ_Convertor.h"
-#include "convert/engine.h"
+#include "convert/convert_jobs.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
 #include "platform/platform.h"
@@ -15,9 +15,6 @@ namespace {
 constexpr int kProgressIntervalMs = 50;
 constexpr int kPumpIdleSleepMs = 2;
 constexpr int kRelayDefaultCanWrite = 8192;
-constexpr int kErrorTargetOpen = 8;
-constexpr int kErrorTargetWrite = 96;
-constexpr int kPlayFailed = 7;
 // A message that only wakes the pump; the hidden window passes it to its default handling.
 constexpr unsigned kWakeMessage = 0;
 
@@ -79,7 +76,7 @@ int RelayOpen(int sampleRate, int channels, int bitsPerSample, int bufferLengthM
               int preBufferMs) {
     if (targetOutModule->Open && targetOutModule->Open(sampleRate, channels, bitsPerSample,
                                                        bufferLengthMs, preBufferMs) < 0) {
-        RaiseError(kErrorTargetOpen);
+        RaiseError(kDecodeTargetOpenFailed);
         return -1;
     }
     outputOpen.store(1);
@@ -107,7 +104,7 @@ int RelayWrite(char *buffer, int length) {
         return 0;
     const int answer = targetOutModule->Write(buffer, length);
     if (answer < 0) {
-        RaiseError(kErrorTargetWrite);
+        RaiseError(kDecodeTargetWriteFailed);
         return -1;
     }
     return answer;
@@ -239,7 +236,7 @@ int PlayFailureCode() {
         if (code != 0)
             return code;
     }
-    return kPlayFailed;
+    return kDecodePlayFailed;
 }
 
 // A native decoder that met damage mid-stream still ends its stream normally; its error code

@@ -3,17 +3,23 @@
 // thread, progress reports, the -PREVIEW limit and stops.
 #pragma once
 
+#include "kernova/message_codes.h"
 #include "kernova/winamp.h"
 
-// Result of a decode whose decoder kept its output open after Stop returned.
-constexpr int kDecodeCloseTimeout = 95;
+// The results of DecodeFile besides 0 and KN_RESULT_STOPPED (94).
+constexpr int kDecodePlayFailed = 7;
+constexpr int kDecodeTargetOpenFailed = 8;
+constexpr int kDecodeTargetWriteFailed = 96;
+// A decoder that kept its output open after Stop returned fails the job outright: the result
+// is the job's own failure code, which the convert job would make of any failure anyway.
+constexpr int kDecodeCloseTimeout = KN_RESULT_FAILED;
 // How long the pump waits for a decoder to close its output after its Stop returned.
 constexpr int kCloseWaitMs = 5000;
 
 void AttachOutput(In_Module *inModule, Out_Module *target);
-// 0 when decoded to the end or to the preview limit; 94 when stopped on request; 7, 8, 96 or
-// kDecodeCloseTimeout when the decoder or the target failed; a native decoder's own code when
-// Play failed or the stream was damaged.
+// 0 when decoded to the end or to the preview limit; 94 when stopped on request; one of the
+// kDecode... results above when the decoder or the target failed; a native decoder's own code
+// when Play failed or the stream was damaged.
 int DecodeFile(const char *fileName, int volume, int previewSeconds);
 // True when the last decode played to its end but the native decoder reported damage.
 bool DecodeEndedDamaged();

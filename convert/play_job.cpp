@@ -4,11 +4,12 @@
 
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
+#include "convert/convert_jobs.h"
 #include "convert/decode_driver.h"
-#include "convert/engine.h"
-#include "convert/engine_common.h"
+#include "convert/job_steps.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 
 namespace {
@@ -16,17 +17,13 @@ namespace {
 const char kPlaybackModule[] = "DirectSound";
 constexpr int kPlayVolume = 255;
 
-intptr_t Arg(const char *text) {
-    return reinterpret_cast<intptr_t>(text);
-}
-
 bool AttachPlaybackOutput() {
     if (currentWinampOutModule) {
         AttachOutput(currentInModule, currentWinampOutModule);
         return true;
     }
     if (!LoadWinampOutModule(kPlaybackModule)) {
-        converterState.onError(KN_ERR_ENCODER_LOAD, Arg(kPlaybackModule));
+        converterState.onError(KN_ERR_ENCODER_LOAD, TextArg(kPlaybackModule));
         return false;
     }
     AttachOutput(currentInModule, currentWinampOutModule);
@@ -58,7 +55,7 @@ int WINAMP_PlayOneFile() {
         return KN_RESULT_FAILED;
     int result = KN_RESULT_FAILED;
     if (!LoadInModule(decoderFile))
-        converterState.onError(KN_ERR_DECODER_LOAD, Arg(decoderFile));
+        converterState.onError(KN_ERR_DECODER_LOAD, TextArg(decoderFile));
     else
         result = PlayLoadedFile();
     UnloadWinampOutModule();
@@ -74,7 +71,7 @@ int PlayJob(CommandRecord *record) {
     AssignString(record->inputName, &converterState.inputName);
     AssignString(record->decoderName, &converterState.decoderName);
     converterState.previewSeconds = record->previewSeconds;
-    converterState.onMessage(KN_MSG_INPUT, Arg(record->inputName));
+    converterState.onMessage(KN_MSG_INPUT, TextArg(record->inputName));
     const int result = WINAMP_PlayOneFile();
     if (result == KN_RESULT_DONE) {
         converterState.onLength(100);

@@ -9,13 +9,10 @@
 #include "convert/QZ_Convertor.h"
 #include "kernova/message_codes.h"
 #include "platform/platform.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 
 namespace {
-
-intptr_t Arg(const char *text) {
-    return reinterpret_cast<intptr_t>(text);
-}
 
 // "<folder>/<base>.kernova-partial-<pid>.<extension>", or without the extension when the
 // file part has none.
@@ -30,8 +27,8 @@ std::string MakePartialName(const std::string &target) {
 }
 
 void ReportRefusedOutput(int error) {
-    converterState.onError(KernovaWriteErrorCode(error), Arg(converterState.outputName));
-    converterState.onError(KN_ERR_OUTPUT_CREATE, Arg(converterState.outputName));
+    converterState.onError(KernovaWriteErrorCode(error), TextArg(converterState.outputName));
+    converterState.onError(KN_ERR_OUTPUT_CREATE, TextArg(converterState.outputName));
 }
 
 bool IsDigit(char c) {

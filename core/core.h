@@ -1,21 +1,10 @@
-// Core-wide state shared by every subsystem: the host callback table and the Winamp folder.
+// Start-up, shut-down, one command and the job executor: the top of the library, called by
+// its exports.
 #pragma once
 
-#include "kernova/host.h"
+#include "state/host_table.h"
 
 struct CommandRecord;
-
-// The one host callback table; its address never changes.
-HostCallbacks &GetHostTable();
-
-// abortFlag and lastResult are written from other threads than the command thread; these
-// access them atomically without changing the table's plain-int layout.
-int LoadAbortFlag();
-void StoreAbortFlag(int value);
-void StoreLastResult(int value);
-
-// The -WINAMP folder: a text variable that survives from one command to the next.
-extern char *winampFolder;
 
 // Core entry, called by the exports.
 int InitKernova();
@@ -24,5 +13,3 @@ void AbortCommand();
 void DeInitKernova();
 
 int ExecuteJob(CommandRecord *record);
-void LoadPlugInLists();
-void LoadWinampPlugIns();

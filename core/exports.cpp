@@ -1,7 +1,10 @@
 // The library's exports: C names, default visibility, thin calls into the core.
 #include <cstdint>
+#include <type_traits>
 
 #include "kernova/export.h"
+#include "kernova/gui.h"
+#include "kernova/host.h"
 
 #include "core/core.h"
 #include "modules/gui.h"
@@ -46,3 +49,20 @@ KERNOVA_EXPORT void SendGUINotification_Module(intptr_t a, intptr_t b) {
 KERNOVA_EXPORT int GuiInitInterface(intptr_t value) {
     return kernova::GuiInitInterface(value);
 }
+
+// The public headers type every export for the hosts that look them up by name.
+template <typename Func, auto Export>
+constexpr bool kTypedAs = std::is_same_v<Func, decltype(Export)>;
+static_assert(kTypedAs<InitKernova_DLLFunc, &InitKernova_DLL>);
+static_assert(kTypedAs<GetKernova_DLLFunc, &GetKernova_DLL>);
+static_assert(kTypedAs<DoCommand_DLLFunc, &DoCommand_DLL>);
+static_assert(kTypedAs<AbortCommand_DLLFunc, &AbortCommand_DLL>);
+static_assert(kTypedAs<DeInitKernova_DLLFunc, &DeInitKernova_DLL>);
+static_assert(kTypedAs<LoadPlugIn_GUIFunc, &LoadPlugIn_GUI>);
+static_assert(kTypedAs<UnloadCurrentPlugIn_GUIFunc, &UnloadCurrentPlugIn_GUI>);
+static_assert(kTypedAs<GetEncParamString_GUIFunc, &GetEncParamString_GUI>);
+static_assert(kTypedAs<SetEncParamString_GUIFunc, &SetEncParamString_GUI>);
+static_assert(kTypedAs<GetShortDesc_GUIFunc, &GetShortDesc_GUI>);
+static_assert(kTypedAs<ShowGUIAdvancedSettingsFunc, &ShowGUIAdvancedSettings>);
+static_assert(kTypedAs<SendGUINotification_ModuleFunc, &SendGUINotification_Module>);
+static_assert(kTypedAs<GuiInitInterfaceFunc, &GuiInitInterface>);

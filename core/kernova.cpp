@@ -8,10 +8,11 @@
 #include "cmdline/ArgList.h"
 #include "cmdline/CommandRecord.h"
 #include "cmdline/keys.h"
+#include "convert/convert_jobs.h"
 #include "convert/decode_driver.h"
-#include "convert/engine.h"
-#include "convert/engine_common.h"
+#include "convert/job_steps.h"
 #include "core/core.h"
+#include "format/fix_freq.h"
 #include "info/info.h"
 #include "jobs/jobs.h"
 #include "kernova/message_codes.h"
@@ -23,24 +24,6 @@
 #include "tags/idtagger_extend.h"
 
 namespace {
-
-const char kSep[] = {platform::kPathSeparator, '\0'};
-
-// Builds GetMainPathName + "plugins" + separator + sub-folder (sub-folder may be null).
-char *MakePluginFolder(const char *subFolder) {
-    char *folder = GetMainPathName();
-    AddStr(&folder, "plugins");
-    if (subFolder) {
-        AddStr(&folder, kSep);
-        AddStr(&folder, subFolder);
-    }
-    return folder;
-}
-
-bool ListHoldsModule(int kind) {
-    const ModuleList *list = GetModuleList(kind);
-    return list && list->count > 0;
-}
 
 struct ArgListDeleter {
     void operator()(ArgList *list) const { delete list; }
@@ -106,13 +89,13 @@ int WriteAndRunJobs(CommandRecord *record) {
         std::printf("Batch file created:\n%s\n", record->batchName ? record->batchName : "");
         return 0;
     }
-    return RunJobFile(nullptr);
+    return RunJobFile(nullptr, ExecuteJob);
 }
 
 int RunBatchCommand(const CommandRecord &record) {
     char *name = nullptr;
     AssignString(record.inputName, &name);
-    int outcome = RunBatchFiles(name);
+    int outcome = RunBatchFiles(name, ExecuteJob);
     FreeString(&name);
     return outcome;
 }
@@ -127,34 +110,11 @@ int RunCommand(ArgList *list) {
 
 } // namespace
 
-void LoadPlugInLists() {
-    if (!ListHoldsModule(kInputModules)) {
-        char *folder = MakePluginFolder("in");
-        if (folder)
-            LoadInModulesList(folder, kInputModules);
-        FreeString(&folder);
-    }
-    if (!ListHoldsModule(kOutputModules)) {
-        char *folder = MakePluginFolder("out");
-        if (folder)
-            LoadOutModulesList(folder);
-        FreeString(&folder);
-    }
-}
-
-void LoadWinampPlugIns() {
-    if (ListHoldsModule(kWinampInputModules) || !winampFolder)
-        return;
-    char *folder = AddSlash(winampFolder);
-    AddStr(&folder, "plugins");
-    LoadInModulesList(folder, kWinampInputModules);
-    FreeString(&folder);
-}
-
 int InitKernova() {
     if (!initIDTagger())
         return 0;
     FreeString(&winampFolder);
+    fixFreqHandler = FixFreqHandler;
     LoadPlugInLists();
     DeleteStaleSettingsFiles();
     return ListHoldsModule(kInputModules) && ListHoldsModule(kOutputModules) ? 1 : 0;

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "convert/QZ_Convertor.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
+#include "state/converter_state.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ bool IsFamilyChange(int sourceRate, int wantedRate) {
     return source != kNoFamily && wanted != kNoFamily && source != wanted;
 }
 
-int NeighbourRate(int wantedRate, int sourceRate) {
+int NeighbourRate(int sourceRate, int wantedRate) {
     const bool upwards = sourceRate < wantedRate;
     switch (wantedRate) {
     case 8000:
@@ -87,7 +87,7 @@ void FixFreqHandler(int sourceRate, int wantedRate) {
     case 1:
         if (!familyChange)
             return;
-        SetEncoderRate(NeighbourRate(wantedRate, sourceRate));
+        SetEncoderRate(NeighbourRate(sourceRate, wantedRate));
         break;
     case 2:
         if (!familyChange)

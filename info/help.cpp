@@ -6,10 +6,10 @@
 #include "cmdline/CommandRecord.h"
 #include "cmdline/keys.h"
 #include "convert/QZ_Convertor.h"
-#include "core/core.h"
 #include "info/info.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 
 // Indexed by the help topic of each key; each text opens with the key and its argument form.

@@ -3,20 +3,17 @@
 #include <cstdint>
 
 #include "convert/QZ_Convertor.h"
-#include "core/core.h"
 #include "info/info.h"
 #include "kernova/message_codes.h"
 #include "modules/QZ_ExtList.h"
+#include "modules/loader.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 
 namespace {
 
 constexpr const char *kWinampPrefix = "[WinAMP] ";
-
-intptr_t TextArg(const char *text) {
-    return reinterpret_cast<intptr_t>(text);
-}
 
 const char *EntryAt(char *const *entries, unsigned index) {
     return entries ? entries[index] : nullptr;

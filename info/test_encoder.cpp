@@ -4,12 +4,12 @@
 
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
+#include "convert/convert_jobs.h"
 #include "convert/decode_driver.h"
-#include "convert/engine.h"
-#include "core/core.h"
 #include "info/info.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 

@@ -8,10 +8,10 @@
 #include "cmdline/ArgList.h"
 #include "cmdline/CommandRecord.h"
 #include "cmdline/keys.h"
-#include "core/core.h"
 #include "jobs/jobs.h"
 #include "kernova/message_codes.h"
 #include "platform/platform.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 
@@ -35,29 +35,21 @@ bool ReadJobLine(std::FILE *file, std::string &line) {
 }
 
 // Runs one job line; false when the line was refused and no job ran.
-bool RunJobLine(char *buffer) {
+bool RunJobLine(char *buffer, JobExecutor execute) {
     ArgList list;
     if (GroupKeyArguments(buffer, &list, kJobMode) != 1 || CheckKeyCombination(&list) != 1)
         return false;
     CommandRecord record{};
     ParseCommandLine(&list, &record);
-    const int result = ExecuteJob(&record);
+    const int result = execute(&record);
     StoreLastResult(result);
     GetHostTable().onMessage(result, 0);
     ClearCommandRecord(&record);
     return true;
 }
 
-char *BatchFolder(const char *name) {
-    char *folder = nullptr;
-    ExtractPathX(name, &folder);
-    char *slashed = AddSlash(folder);
-    FreeString(&folder);
-    return slashed;
-}
-
 // Runs the job lines of a file; `jobs` counts the lines that were jobs.
-int RunJobs(const char *fileName, int &jobs) {
+int RunJobs(const char *fileName, JobExecutor execute, int &jobs) {
     char *name = nullptr;
     if (fileName)
         AssignString(fileName, &name);
@@ -72,7 +64,7 @@ int RunJobs(const char *fileName, int &jobs) {
     while (ReadJobLine(file, line)) {
         if (std::strlen(line.c_str()) < kShortestJobLine)
             continue;
-        if (!RunJobLine(line.data()))
+        if (!RunJobLine(line.data(), execute))
             continue;
         ++jobs;
         // The runner stops after the job during which the host asked to stop.
@@ -92,7 +84,8 @@ void ReportBatchWithoutJobs(const std::string &fullName) {
     GetHostTable().onMessage(KN_RESULT_FAILED, 0);
 }
 
-int RunMatchingFiles(const char *folder, const std::vector<platform::FindEntry> &entries) {
+int RunMatchingFiles(const char *folder, const std::vector<platform::FindEntry> &entries,
+                     JobExecutor execute) {
     int result = 0;
     for (const platform::FindEntry &entry : entries) {
         if (entry.isFolder)
@@ -100,7 +93,7 @@ int RunMatchingFiles(const char *folder, const std::vector<platform::FindEntry> 
         const std::string fullName = std::string(folder ? folder : "") + entry.name;
         std::printf("Opening batch file :\n%s\n\n", fullName.c_str());
         int jobs = 0;
-        const int ran = RunJobs(fullName.c_str(), jobs);
+        const int ran = RunJobs(fullName.c_str(), execute, jobs);
         // A stopped run ends the whole -BATCH command: no further file is opened.
         if (ran == KN_RESULT_STOPPED)
             return KN_RESULT_STOPPED;
@@ -114,15 +107,15 @@ int RunMatchingFiles(const char *folder, const std::vector<platform::FindEntry> 
 
 } // namespace
 
-int RunJobFile(const char *fileName) {
+int RunJobFile(const char *fileName, JobExecutor execute) {
     int jobs = 0;
-    return RunJobs(fileName, jobs);
+    return RunJobs(fileName, execute, jobs);
 }
 
-int RunBatchFiles(const char *name) {
+int RunBatchFiles(const char *name, JobExecutor execute) {
     if (!name)
         return 0;
-    char *folder = BatchFolder(name);
+    char *folder = FolderWithSlash(name);
     char *pattern = nullptr;
     AssignString(name, &pattern);
     // A file of the name as given is run as it is (-CREATEBATCH writes the name unchanged).
@@ -131,7 +124,7 @@ int RunBatchFiles(const char *name) {
     std::vector<platform::FindEntry> entries;
     int result;
     if (pattern && platform::FindFiles(pattern, entries)) {
-        result = RunMatchingFiles(folder, entries);
+        result = RunMatchingFiles(folder, entries, execute);
     } else {
         std::printf("Cannot find batch file : %s", pattern ? pattern : "");
         result = kCannotOpen;

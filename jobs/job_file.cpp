@@ -12,10 +12,11 @@
 #include "cmdline/CommandRecord.h"
 #include "convert/QZ_Convertor.h"
 #include "convert/safe_output.h"
-#include "core/core.h"
 #include "jobs/jobs.h"
 #include "kernova/message_codes.h"
+#include "modules/loader.h"
 #include "platform/platform.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 
@@ -69,15 +70,6 @@ char *JoinText(const char *first, const char *second) {
 
 bool IsRootedName(const char *name) {
     return name[0] == platform::kPathSeparator;
-}
-
-// The folder part with one trailing separator, or null when the name has none.
-char *FolderWithSlash(const char *name) {
-    char *folder = nullptr;
-    ExtractPathX(name, &folder);
-    char *slashed = AddSlash(folder);
-    FreeString(&folder);
-    return slashed;
 }
 
 // A folder that is one of its own ancestors (a link back up the tree) would be searched

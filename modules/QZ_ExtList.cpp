@@ -27,17 +27,9 @@ template <typename T> void AppendSlot(T **&array, unsigned count, T *item) {
     array = grown;
 }
 
-void UpperCaseAscii(char *text) {
-    for (; *text; ++text) {
-        if (*text >= 'a' && *text <= 'z')
-            *text = static_cast<char>(*text - 'a' + 'A');
-    }
-}
-
 void AppendExtension(ModuleRecord *record, const char *extension, const char *description) {
     char *upper = nullptr;
-    AssignString(extension, &upper);
-    UpperCaseAscii(upper);
+    AssignString(UpperCase(extension).c_str(), &upper);
     char *copy = nullptr;
     AssignString(description, &copy);
     AppendSlot(record->extensions, record->extensionCount, upper);
@@ -149,6 +141,11 @@ ModuleList *GetModuleList(int kind) {
     default:
         return nullptr;
     }
+}
+
+bool ListHoldsModule(int kind) {
+    const ModuleList *list = GetModuleList(kind);
+    return list && list->count > 0;
 }
 
 int LoadInModulesList(const char *folder, int kind) {

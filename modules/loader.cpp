@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "convert/QZ_Convertor.h"
-#include "core/core.h"
-#include "format/fix_freq.h"
 #include "kernova/message_codes.h"
+#include "modules/QZ_ExtList.h"
 #include "platform/platform.h"
+#include "state/converter_state.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 
@@ -175,18 +175,17 @@ bool HasFolderPart(const char *name) {
 }
 
 // The file of the name, its letters matched without regard to ASCII case as the Windows file
-// system does, so "-ENC FLAC" finds flac.so everywhere; empty when there is none.
+// system does, so "-ENC FLAC" finds flac.so everywhere; the name as the folder spells it, so
+// that the module is loaded under its own name on every system; empty when there is none.
 std::string FindWithoutCase(const std::string &candidate) {
-    if (platform::FileExists(candidate.c_str()))
-        return candidate;
     const std::size_t folderEnd = candidate.rfind(platform::kPathSeparator);
     const std::string folder =
         folderEnd == std::string::npos ? std::string() : candidate.substr(0, folderEnd + 1);
     std::vector<platform::FindEntry> entries;
-    if (candidate.find_first_of("*?", folder.size()) != std::string::npos ||
-        !platform::FindFiles(candidate, entries))
-        return std::string();
-    return folder + entries.front().name;
+    if (candidate.find_first_of("*?", folder.size()) == std::string::npos &&
+        platform::FindFiles(candidate, entries))
+        return folder + entries.front().name;
+    return platform::FileExists(candidate.c_str()) ? candidate : std::string();
 }
 
 // Tries base folder + sub-folder + name + library suffix (or the name itself when it has a
@@ -209,6 +208,9 @@ int FindModuleIn(const char *baseFolder, const char *subFolder, const char *name
     return 1;
 }
 
+// An encoder loaded before the conversion layer installs its handler asks a no-op.
+void IgnoreRateChange(int, int) {}
+
 int FindInProgramFolder(const std::string &subFolder, const char *name, char **fullName) {
     char *mainPath = GetMainPathName();
     int found = FindModuleIn(mainPath, subFolder.c_str(), name, fullName);
@@ -218,7 +220,31 @@ int FindInProgramFolder(const std::string &subFolder, const char *name, char **f
 
 } // namespace
 
-FixFreqHandlerFunc fixFreqHandler = FixFreqHandler;
+FixFreqHandlerFunc fixFreqHandler = IgnoreRateChange;
+
+std::string MakePlugInPath(const char *base, std::initializer_list<const char *> parts) {
+    std::string path = std::string(base ? base : "") + "plugins";
+    for (const char *part : parts)
+        path += kSep + std::string(part);
+    return path;
+}
+
+void LoadPlugInLists() {
+    char *mainPath = GetMainPathName();
+    if (!ListHoldsModule(kInputModules))
+        LoadInModulesList(MakePlugInPath(mainPath, {"in"}).c_str(), kInputModules);
+    if (!ListHoldsModule(kOutputModules))
+        LoadOutModulesList(MakePlugInPath(mainPath, {"out"}).c_str());
+    FreeString(&mainPath);
+}
+
+void LoadWinampPlugIns() {
+    if (ListHoldsModule(kWinampInputModules) || !winampFolder)
+        return;
+    char *base = AddSlash(winampFolder);
+    LoadInModulesList(MakePlugInPath(base, {}).c_str(), kWinampInputModules);
+    FreeString(&base);
+}
 
 void ReportRefusedPlugIns(bool debug) {
     printRefusals = debug;
@@ -339,26 +365,23 @@ void UnloadWinampOutModule() {
 }
 
 int FindInModuleFile(const char *name, char **fullName) {
-    const std::string inFolder = std::string("plugins") + kSep + "in" + kSep;
-    if (FindInProgramFolder(inFolder, name, fullName))
+    if (FindInProgramFolder(MakePlugInPath("", {"in", ""}), name, fullName))
         return 1;
     if (winampFolder == nullptr)
         return 0;
     // The folder the Winamp scan reads, so that every listed decoder can be named.
     char *base = AddSlash(winampFolder);
-    const std::string plugins = std::string("plugins") + kSep;
-    int found = FindModuleIn(base, plugins.c_str(), name, fullName);
+    int found = FindModuleIn(base, MakePlugInPath("", {""}).c_str(), name, fullName);
     FreeString(&base);
     return found;
 }
 
 int FindOutModuleFile(const char *name, char **fullName) {
-    return FindInProgramFolder(std::string("plugins") + kSep + "out" + kSep, name, fullName);
+    return FindInProgramFolder(MakePlugInPath("", {"out", ""}), name, fullName);
 }
 
 int FindWinampOutModuleFile(const char *name, char **fullName) {
-    return FindInProgramFolder(std::string("plugins") + kSep + "out" + kSep + "WinAMP" + kSep, name,
-                               fullName);
+    return FindInProgramFolder(MakePlugInPath("", {"out", "WinAMP", ""}), name, fullName);
 }
 
 HWND CreateShadowWindow() {

@@ -2,6 +2,9 @@
 // plug-in; the current modules; the hidden window.
 #pragma once
 
+#include <initializer_list>
+#include <string>
+
 #include "kernova/decoder.h"
 #include "kernova/encoder.h"
 #include "kernova/winamp.h"
@@ -39,7 +42,18 @@ intptr_t ShadowWindowProc(HWND window, unsigned int msg, uintptr_t wParam, intpt
 using StopThreadStarter = void (*)();
 extern StopThreadStarter startStopThread;
 
-// The core's sample-rate handler written into every loaded encoder's FixFreqCallback.
-// The format subsystem installs the real one; until then it is a no-op.
+// The sample-rate handler written into every encoder's FixFreqCallback when it is loaded. The
+// layers above install the real one (FixFreqHandler) at start-up and when a conversion starts;
+// until then it is a no-op.
 using FixFreqHandlerFunc = void (*)(int sourceRate, int wantedRate);
 extern FixFreqHandlerFunc fixFreqHandler;
+
+// "<base>plugins", then each part after a separator: {"in"} gives the decoder folder, an
+// empty last part a trailing separator. `base` is empty or ends with a separator.
+std::string MakePlugInPath(const char *base, std::initializer_list<const char *> parts);
+// Scans <program folder>/plugins/in and /out into the input and output module lists, each
+// unless it already holds a module.
+void LoadPlugInLists();
+// Scans the -WINAMP folder's plugins folder into the Winamp input list, unless that list
+// already holds a module or no Winamp folder is known.
+void LoadWinampPlugIns();

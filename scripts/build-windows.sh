@@ -31,4 +31,5 @@ check_imports() { # arch, build folder
 for arch in i686:build-win32 x86_64:build-win64; do
     sh scripts/build.sh "${arch#*:}" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-${arch%%:*}.cmake "$@"
     check_imports "${arch%%:*}" "${arch#*:}"
+    sh scripts/check-exports.sh "${arch#*:}" "${arch%%:*}-w64-mingw32-objdump"
 done

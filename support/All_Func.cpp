@@ -86,3 +86,14 @@ void FreeString(char **variable) {
     delete[] * variable;
     *variable = nullptr;
 }
+
+char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string UpperCase(std::string_view text) {
+    std::string upper(text);
+    for (char &c : upper)
+        c = UpperAscii(c);
+    return upper;
+}

@@ -14,10 +14,12 @@ constexpr char kSep = platform::kPathSeparator;
 // A leading '/' is the root folder and separates; a leading backslash on Windows does not.
 constexpr size_t kFirstSeparatorIndex = kSep == '/' ? 0 : 1;
 constexpr size_t kNone = std::string_view::npos;
+// Windows takes '/' as a folder separator too, and users type it there ("my folder/*.wav").
+constexpr std::string_view kSeparators = kSep == '/' ? "/" : "\\/";
 
 // Index of the separator that ends the folder part, or kNone when the name has no folder part.
 size_t FindFolderEnd(std::string_view name) {
-    size_t p = name.rfind(kSep);
+    size_t p = name.find_last_of(kSeparators);
     return p != kNone && p >= kFirstSeparatorIndex ? p : kNone;
 }
 
@@ -118,10 +120,8 @@ char *GetFileExtension(const char *name) {
     char *result = static_cast<char *>(std::malloc(length + 1));
     if (result == nullptr)
         return nullptr;
-    for (size_t i = 0; i < length; ++i) {
-        char c = view[dot + 1 + i];
-        result[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    }
+    for (size_t i = 0; i < length; ++i)
+        result[i] = UpperAscii(view[dot + 1 + i]);
     result[length] = '\0';
     return result;
 }
@@ -247,10 +247,18 @@ int CreateMultiLevelFolder(const char *path) {
     if (start == kNone)
         return 1;
     for (size_t p = start; p < view.size(); ++p) {
-        if (view[p] == kSep)
+        if (kSeparators.find(view[p]) != kNone)
             platform::CreateFolder(std::string(view.substr(0, p)).c_str());
     }
     return 1;
+}
+
+char *FolderWithSlash(const char *name) {
+    char *folder = nullptr;
+    ExtractPathX(name, &folder);
+    char *slashed = AddSlash(folder);
+    FreeString(&folder);
+    return slashed;
 }
 
 char *GetMainPathName() {

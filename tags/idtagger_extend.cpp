@@ -1,16 +1,16 @@
 // The tag plug-in: loading it, lending it the core's string routines, and the -SHOWID and
 // -SETID commands built on its tag table.
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
 
 #include "cmdline/CommandRecord.h"
-#include "convert/QZ_Convertor.h"
-#include "core/core.h"
 #include "kernova/message_codes.h"
+#include "modules/loader.h"
 #include "platform/platform.h"
+#include "state/converter_state.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 #include "support/Fnames_Rout.h"
 #include "tags/idtagger_extend.h"
@@ -19,7 +19,6 @@ TagTable *tagTable = nullptr;
 
 namespace {
 
-constexpr const char *kPluginFolder = "plugins";
 constexpr const char *kTagLibrary = "idtagger";
 constexpr const char *kTagModuleExport = "zorvGetTagModule";
 constexpr const char *kSafeWord = "SAFE";
@@ -31,32 +30,36 @@ struct TagFieldMessage {
     int code;
 };
 
-// The same code stands for the same field in both versions; 3 and 12 exist in v2.x only.
+// The same code stands for the same field in both versions; the original artist and the URL
+// exist in v2.x only.
 constexpr TagFieldMessage kV1Fields[] = {
-    {0, KN_MSG_TAG_TITLE},   {2, KN_MSG_TAG_ALBUM}, {1, KN_MSG_TAG_ARTIST}, {4, KN_MSG_TAG_YEAR},
-    {5, KN_MSG_TAG_COMMENT}, {8, KN_MSG_TAG_TRACK}, {6, KN_MSG_TAG_GENRE},
+    {TAG_FIELD_TITLE, KN_MSG_TAG_TITLE},     {TAG_FIELD_ALBUM, KN_MSG_TAG_ALBUM},
+    {TAG_FIELD_ARTIST, KN_MSG_TAG_ARTIST},   {TAG_FIELD_YEAR, KN_MSG_TAG_YEAR},
+    {TAG_FIELD_COMMENT, KN_MSG_TAG_COMMENT}, {TAG_FIELD_TRACK, KN_MSG_TAG_TRACK},
+    {TAG_FIELD_GENRE, KN_MSG_TAG_GENRE},
 };
 constexpr TagFieldMessage kV2Fields[] = {
-    {0, KN_MSG_TAG_TITLE},  {2, KN_MSG_TAG_ALBUM}, {3, KN_MSG_TAG_ORIG},
-    {1, KN_MSG_TAG_ARTIST}, {4, KN_MSG_TAG_YEAR},  {5, KN_MSG_TAG_COMMENT},
-    {8, KN_MSG_TAG_TRACK},  {6, KN_MSG_TAG_GENRE}, {12, KN_MSG_TAG_URL},
+    {TAG_FIELD_TITLE, KN_MSG_TAG_TITLE},
+    {TAG_FIELD_ALBUM, KN_MSG_TAG_ALBUM},
+    {TAG_FIELD_ORIGINAL_ARTIST, KN_MSG_TAG_ORIG},
+    {TAG_FIELD_ARTIST, KN_MSG_TAG_ARTIST},
+    {TAG_FIELD_YEAR, KN_MSG_TAG_YEAR},
+    {TAG_FIELD_COMMENT, KN_MSG_TAG_COMMENT},
+    {TAG_FIELD_TRACK, KN_MSG_TAG_TRACK},
+    {TAG_FIELD_GENRE, KN_MSG_TAG_GENRE},
+    {TAG_FIELD_URL, KN_MSG_TAG_URL},
 };
-
-intptr_t TextArg(const char *text) {
-    return reinterpret_cast<intptr_t>(text);
-}
 
 // The plug-in may call these around its own functions; the core keeps no trace.
 void TraceEnter(const char *, const char *) {}
 void TraceLeave() {}
 
 char *TagLibraryPath() {
-    char *path = GetMainPathName();
-    const char separator[] = {platform::kPathSeparator, '\0'};
-    AddStr(&path, kPluginFolder);
-    AddStr(&path, separator);
-    AddStr(&path, kTagLibrary);
-    AddStr(&path, platform::kLibrarySuffix);
+    char *mainPath = GetMainPathName();
+    const std::string file = MakePlugInPath(mainPath, {kTagLibrary}) + platform::kLibrarySuffix;
+    FreeString(&mainPath);
+    char *path = nullptr;
+    AssignString(file.c_str(), &path);
     return path;
 }
 
@@ -133,7 +136,7 @@ template <std::size_t N> void ShowTagBlock(const TagFieldMessage (&fields)[N], i
 
 bool BeginsWithSafe(const char *text) {
     for (std::size_t i = 0; i < kSafeWordLength; ++i) {
-        if (std::toupper(static_cast<unsigned char>(text[i])) != kSafeWord[i])
+        if (UpperAscii(text[i]) != kSafeWord[i])
             return false;
     }
     return true;

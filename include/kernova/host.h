@@ -1,10 +1,22 @@
 /*
- * The core library's exports and the host callback table.
+ * The core library's exports and the host callback table. The graphical host's encoder
+ * exports are in kernova/gui.h.
  *
  * A host loads libkernova, calls GetKernova_DLL, fills the five callbacks, then calls
- * InitKernova_DLL, any number of DoCommand_DLL (AbortCommand_DLL may come from another thread
- * while one runs), and last DeInitKernova_DLL. Message codes and their arguments are listed
- * in message_codes.h; the texts shown for them are the host's.
+ * InitKernova_DLL, any number of DoCommand_DLL, and last DeInitKernova_DLL. Message codes and
+ * their arguments are listed in message_codes.h; the texts shown for them are the host's.
+ *
+ * Threads: every export but AbortCommand_DLL is called from one thread, the host's command
+ * thread, one call at a time. AbortCommand_DLL may come from any thread while DoCommand_DLL
+ * runs (or before it); it returns at once, and the running command stops after its current
+ * job.
+ *
+ * Results: InitKernova_DLL returns 1 when the tag plug-in loaded and at least one decoder and
+ * one encoder were found, else 0 (the callbacks have told why). DoCommand_DLL takes a command
+ * line of at most KERNOVA_MAX_COMMAND_LINE characters, owned by the host, and returns 1 on
+ * success, 0 on failure (a refused line among them); lastResult holds the last job's result
+ * code. GetKernova_DLL returns the core's one table, valid until the library is
+ * unloaded.
  */
 #ifndef KERNOVA_HOST_H
 #define KERNOVA_HOST_H
@@ -18,8 +30,9 @@ extern "C" {
 #endif
 
 /*
- * Callbacks are called on the thread that runs the command, without a null test. The
- * argument is a text owned by the core (valid during the call) or 0.
+ * Callbacks are called on the thread that runs the command, without a null test, so the host
+ * fills all five before InitKernova_DLL. The argument is a text owned by the core (valid
+ * during the call) or 0. onPosition and onLength take seconds of the input being converted.
  */
 typedef struct HostCallbacks {
     void (*onMessage)(int code, intptr_t arg); /* written by the host */

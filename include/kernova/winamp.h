@@ -120,9 +120,26 @@ extern "C" {
 #define WM_WA_MPEG_EOF (WM_USER + 2)
 
 /*
- * Output plug-in table (playback output, and the core's relay output that decoders write to).
- * Write() takes interleaved little-endian integer PCM of the bit depth given to Open
- * (signed; 8-bit is unsigned). Times are milliseconds.
+ * Output plug-in table: the playback output plug-in in plugins/out/WinAMP, which exports
+ * `winampGetOutModule`, and the core's relay output that every decoder writes to.
+ *
+ * Version window: the core accepts a playback output whose version is at least 16 and checks
+ * no slot: every function slot may be null and is then not called (a null Write drops the PCM,
+ * a null CanWrite counts as room for a block). Written by the core after loading: hMainWindow and
+ * hDllInstance; the plug-in fills the rest. The table belongs to the plug-in and stays valid
+ * while it is loaded.
+ *
+ * Threads: the core calls Init (at the start of a -PLAY job), SetVolume, SetPan and Quit
+ * (when it unloads the plug-in) on the command thread. The decoder's own thread calls, through
+ * the relay, Open, Write, CanWrite, IsPlaying, Flush, GetOutputTime and GetWrittenTime; the
+ * core's stop thread calls Close once the decoder's thread has ended. SetVolume and SetPan may
+ * come while the decoder's thread writes.
+ *
+ * Units: Open takes the rate in Hz, the channel count, the bits per sample (8, 16, 24 or 32)
+ * and two lengths in milliseconds, and returns a negative value on failure. Write() takes
+ * `len` bytes of interleaved little-endian integer PCM of the bit depth given to Open (signed;
+ * 8-bit is unsigned), in a buffer that stays the caller's, and returns 0, or a negative value
+ * on failure. CanWrite answers bytes. Times are milliseconds.
  */
 typedef struct Out_Module {
     int version; /* written by the plug-in: at least 16 */
@@ -149,15 +166,18 @@ typedef struct Out_Module {
 
 /*
  * Decoder table. Returned by `winampGetInModule2` (Winamp input plug-ins) or by
- * `QZconvInputModAddr` (Kernova's own decoders).
+ * `QZconvInputModAddr` (Kernova's own decoders; kernova/decoder.h gives their whole contract:
+ * threads, mandatory slots, units).
  *
- * The core requires version >= 0x100 and UsesOutputPlug != 0. For version 0x1000 the
- * IsPaused slot is called as `int GetLastErrorCode(void)`: the message code of the decoder's
- * last failure, 0 for none.
+ * The core requires version >= 0x100 and UsesOutputPlug != 0, and refuses a table without
+ * Play or Stop. For version 0x1000 the IsPaused slot is called as `int GetLastErrorCode(void)`:
+ * the message code of the decoder's last failure, 0 for none.
  *
  * Written by the core after loading: hMainWindow, hDllInstance, outMod, and the stand-ins
- * SAVSAInit ... dsp_dosamples and SetInfo. The decoder calls outMod->Open/Write/CanWrite/Close
- * from its own decoding thread and posts WM_WA_MPEG_EOF to hMainWindow when the stream ends.
+ * SAVSAInit ... dsp_dosamples and SetInfo; the plug-in fills the rest. The decoder calls
+ * outMod->Open/Write/CanWrite from its own decoding thread, posts WM_WA_MPEG_EOF to
+ * hMainWindow when the stream ends, and calls outMod->Close from Stop, which the core calls on
+ * its stop thread. Times are milliseconds.
  */
 typedef struct In_Module {
     int version;

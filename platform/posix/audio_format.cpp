@@ -36,30 +36,9 @@ namespace {
 constexpr uint32_t kFormatSize = sizeof(WAVEFORMATEX);
 constexpr std::array<uint32_t, 11> kPcmRates = {8000,  11025, 16000, 22050,  32000, 44100,
                                                 48000, 88200, 96000, 176400, 192000};
-constexpr std::array<uint16_t, 4> kPcmBits = {8, 16, 24, 32};
-constexpr uint16_t kPcmMaxChannels = 8;
-constexpr uint32_t kPcmMaxRate = 768000;
 constexpr uint32_t kRestrictingFlags = ACM_FORMATENUMF_NCHANNELS | ACM_FORMATENUMF_NSAMPLESPERSEC;
 constexpr uint32_t kPcmFormatCount =
     static_cast<uint32_t>(kPcmRates.size() * kPcmBits.size()) * kPcmMaxChannels;
-
-bool IsListedBits(uint16_t bits) {
-    for (uint16_t listed : kPcmBits)
-        if (listed == bits)
-            return true;
-    return false;
-}
-
-// Every integer PCM format that a decoder can deliver or an encoder ask for, at any rate.
-bool IsPcm(const WAVEFORMATEX *format) {
-    if (format->wFormatTag != WAVE_FORMAT_PCM || format->nChannels < 1 ||
-        format->nChannels > kPcmMaxChannels || !IsListedBits(format->wBitsPerSample) ||
-        format->nSamplesPerSec < 1 || format->nSamplesPerSec > kPcmMaxRate)
-        return false;
-    uint32_t blockAlign = format->nChannels * (format->wBitsPerSample / 8u);
-    return format->nBlockAlign == blockAlign &&
-           format->nAvgBytesPerSec == blockAlign * format->nSamplesPerSec;
-}
 
 void FillPcm(WAVEFORMATEX *format, uint32_t rate, uint16_t bits, uint16_t channels) {
     format->wFormatTag = WAVE_FORMAT_PCM;
@@ -95,14 +74,14 @@ bool PcmGetFormat(uint32_t index, WAVEFORMATEX *format) {
 }
 
 bool PcmSuggest(const WAVEFORMATEX *source, uint16_t tag, WAVEFORMATEX *target) {
-    if ((tag != 0 && tag != WAVE_FORMAT_PCM) || !IsPcm(source))
+    if ((tag != 0 && tag != WAVE_FORMAT_PCM) || !IsIntegerPcm(source))
         return false;
     FillPcm(target, source->nSamplesPerSec, source->wBitsPerSample, source->nChannels);
     return true;
 }
 
 bool PcmCanConvert(const WAVEFORMATEX *source, const WAVEFORMATEX *target) {
-    return IsPcm(source) && IsPcm(target);
+    return IsIntegerPcm(source) && IsIntegerPcm(target);
 }
 
 constexpr AcmDriverProcs kPcmDriver = {ACMDRIVERDETAILS_SUPPORTF_CONVERTER,

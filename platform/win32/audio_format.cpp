@@ -37,6 +37,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -381,21 +382,102 @@ struct FormatEnumeration {
     uintptr_t instance;
     uint32_t wantedTag;
     uint32_t listed;
+    WAVEFORMATEX reference;            // the rate and channels asked for
+    bool stopped = false;              // the callback ended the enumeration
+    std::set<uint16_t> pcmWidths = {}; // bits of the PCM formats of that rate and channels seen
 };
+
+bool OfferFormat(FormatEnumeration &enumeration, ::HACMDRIVERID id, DWORD support) {
+    enumeration.stopped =
+        enumeration.callback(reinterpret_cast<HACMDRIVERID>(id), enumeration.details,
+                             enumeration.instance, SupportFlags(support)) == 0;
+    return !enumeration.stopped;
+}
 
 BOOL CALLBACK RelayFormat(::HACMDRIVERID id, ACMFORMATDETAILSA *found, DWORD_PTR instance,
                           DWORD support) {
     auto *enumeration = reinterpret_cast<FormatEnumeration *>(instance);
     if (enumeration->wantedTag != 0 && found->dwFormatTag != enumeration->wantedTag)
         return TRUE;
+    const WAVEFORMATEX *format = found->pwfx;
+    if (format->wFormatTag == WAVE_FORMAT_PCM &&
+        format->nSamplesPerSec == enumeration->reference.nSamplesPerSec &&
+        format->nChannels == enumeration->reference.nChannels)
+        enumeration->pcmWidths.insert(format->wBitsPerSample);
     ACMFORMATDETAILS *details = enumeration->details;
     details->dwFormatIndex = enumeration->listed++;
     details->dwFormatTag = found->dwFormatTag;
     details->fdwSupport = SupportFlags(found->fdwSupport);
     std::memcpy(details->szFormat, found->szFormat, sizeof details->szFormat);
     details->szFormat[sizeof details->szFormat - 1] = '\0';
-    return enumeration->callback(reinterpret_cast<HACMDRIVERID>(id), details, enumeration->instance,
-                                 SupportFlags(support)) != 0;
+    return OfferFormat(*enumeration, id, support);
+}
+
+// ---- PCM at any rate ----
+// The system's PCM converter lists and converts only common rates and widths. Every integer PCM
+// format passes to itself here as in the native layer, so that a file of any rate or width
+// that the encoder takes unchanged passes the format check on every system.
+
+constexpr uint32_t kRateAndChannels = ACM_FORMATENUMF_NCHANNELS | ACM_FORMATENUMF_NSAMPLESPERSEC;
+
+WAVEFORMATEX MakePcm(const WAVEFORMATEX &reference, uint16_t bits) {
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = reference.nChannels;
+    format.nSamplesPerSec = reference.nSamplesPerSec;
+    format.nBlockAlign = static_cast<WORD>(reference.nChannels * (bits / 8));
+    format.nAvgBytesPerSec = format.nBlockAlign * reference.nSamplesPerSec;
+    format.wBitsPerSample = bits;
+    return format;
+}
+
+bool IsSamePcm(const WAVEFORMATEX *source, const WAVEFORMATEX *target) {
+    return IsIntegerPcm(source) && IsIntegerPcm(target) &&
+           std::memcmp(source, target, offsetof(WAVEFORMATEX, cbSize)) == 0;
+}
+
+// The system's own PCM converter, not a codec nor a driver the process added.
+bool IsSystemPcmConverter(::HACMDRIVER driver, ::HACMDRIVERID &id, DWORD &support) {
+    return ::acmDriverID(reinterpret_cast<::HACMOBJ>(driver), &id, 0) == MMSYSERR_NOERROR &&
+           FindAdded(id) == nullptr &&
+           ::acmMetrics(reinterpret_cast<::HACMOBJ>(id), ACM_METRIC_DRIVER_SUPPORT, &support) ==
+               MMSYSERR_NOERROR &&
+           (support & ACMDRIVERDETAILS_SUPPORTF_CONVERTER) != 0;
+}
+
+// Asked for one rate and channel count, the PCM converter also offers the widths it does not
+// list there.
+void OfferUnlistedPcmWidths(FormatEnumeration &enumeration, ::HACMDRIVER driver) {
+    ::HACMDRIVERID id = nullptr;
+    DWORD support = 0;
+    if (!IsSystemPcmConverter(driver, id, support))
+        return;
+    for (uint16_t bits : kPcmBits) {
+        const WAVEFORMATEX format = MakePcm(enumeration.reference, bits);
+        if (enumeration.stopped || !IsIntegerPcm(&format))
+            return;
+        if (enumeration.pcmWidths.count(bits) != 0)
+            continue;
+        ACMFORMATDETAILS *details = enumeration.details;
+        std::memcpy(details->pwfx, &format, kFormatSize);
+        details->dwFormatIndex = enumeration.listed++;
+        details->dwFormatTag = WAVE_FORMAT_PCM;
+        details->fdwSupport = SupportFlags(support);
+        std::snprintf(details->szFormat, sizeof details->szFormat, "%lu Hz, %u Bit, %u Channels",
+                      static_cast<unsigned long>(format.nSamplesPerSec), bits, format.nChannels);
+        OfferFormat(enumeration, id, support);
+    }
+}
+
+// A stream of a PCM format to itself that no system driver opens: no sample passes through the
+// layer's streams, so this one is a handle only.
+MMRESULT OpenPcmCopy(HACMSTREAM *phas, bool query) {
+    if (query)
+        return MMSYSERR_NOERROR;
+    auto stream = reinterpret_cast<::HACMSTREAM>(new char);
+    openStreams[stream] = OpenStream{nullptr, false};
+    *phas = reinterpret_cast<HACMSTREAM>(stream);
+    return MMSYSERR_NOERROR;
 }
 
 // Opens the first driver in order that converts the pair (only asks with `query`).
@@ -513,14 +595,19 @@ MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB f
         return result;
     if (pafd->cbwfx < std::max<uint32_t>(largest, kFormatSize))
         return MMSYSERR_INVALPARAM;
-    FormatEnumeration enumeration = {pafd, fnCallback, dwInstance, pafd->dwFormatTag, 0};
+    FormatEnumeration enumeration = {pafd, fnCallback, dwInstance, pafd->dwFormatTag, 0, {}};
+    std::memcpy(&enumeration.reference, pafd->pwfx, kFormatSize);
     ACMFORMATDETAILSA details = {};
     details.cbStruct = sizeof details;
     details.dwFormatTag = WAVE_FORMAT_UNKNOWN; // the tag is filtered here, whatever the ACM does
     details.pwfx = pafd->pwfx;
     details.cbwfx = pafd->cbwfx;
-    return ::acmFormatEnumA(driver, &details, RelayFormat,
-                            reinterpret_cast<DWORD_PTR>(&enumeration), fdwEnum);
+    result = ::acmFormatEnumA(driver, &details, RelayFormat,
+                              reinterpret_cast<DWORD_PTR>(&enumeration), fdwEnum);
+    if (result == MMSYSERR_NOERROR && (fdwEnum & kRateAndChannels) == kRateAndChannels &&
+        enumeration.wantedTag == WAVE_FORMAT_PCM)
+        OfferUnlistedPcmWidths(enumeration, driver);
+    return result;
 }
 
 MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX *pwfxSrc, WAVEFORMATEX *pwfxDst,
@@ -545,7 +632,12 @@ MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX *pwfxSrc, WAVEFORMA
         if (result == MMSYSERR_NOERROR)
             return MMSYSERR_NOERROR;
     }
-    return ACMERR_NOTPOSSIBLE;
+    // A PCM format that no driver lists is its own PCM suggestion, as in the native layer.
+    const bool pcmWanted = fdwSuggest == 0 || pwfxDst->wFormatTag == WAVE_FORMAT_PCM;
+    if (!pcmWanted || !IsIntegerPcm(source))
+        return ACMERR_NOTPOSSIBLE;
+    *pwfxDst = MakePcm(*source, source->wBitsPerSample);
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT acmStreamOpen(HACMSTREAM *phas, HACMDRIVER had, const WAVEFORMATEX *pwfxSrc,
@@ -557,8 +649,11 @@ MMRESULT acmStreamOpen(HACMSTREAM *phas, HACMDRIVER had, const WAVEFORMATEX *pwf
     Lock lock(acmMutex);
     auto *source = const_cast<WAVEFORMATEX *>(pwfxSrc);
     auto *target = const_cast<WAVEFORMATEX *>(pwfxDst);
-    if (had == nullptr)
-        return OpenStreamWithAnyDriver(phas, source, target, fdwOpen, query);
+    if (had == nullptr) {
+        MMRESULT result = OpenStreamWithAnyDriver(phas, source, target, fdwOpen, query);
+        return result != MMSYSERR_NOERROR && IsSamePcm(source, target) ? OpenPcmCopy(phas, query)
+                                                                       : result;
+    }
     if (!IsOpenDriver(had))
         return MMSYSERR_INVALHANDLE;
     auto driver = reinterpret_cast<::HACMDRIVER>(had);
@@ -579,6 +674,11 @@ MMRESULT acmStreamClose(HACMSTREAM has, uint32_t fdwClose) {
     auto found = openStreams.find(reinterpret_cast<::HACMSTREAM>(has));
     if (found == openStreams.end())
         return MMSYSERR_INVALHANDLE;
+    if (found->second.driver == nullptr) {
+        delete reinterpret_cast<char *>(found->first);
+        openStreams.erase(found);
+        return MMSYSERR_NOERROR;
+    }
     MMRESULT result = ::acmStreamClose(found->first, 0);
     if (result != MMSYSERR_NOERROR)
         return result;

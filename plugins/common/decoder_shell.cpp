@@ -1,4 +1,4 @@
-#include "plugins/common/decoder_shell.h"
+#include "decoder_shell.h"
 
 #include <algorithm>
 #include <atomic>

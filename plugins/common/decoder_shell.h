@@ -83,6 +83,19 @@ InputModuleEx *GetDecoderModuleEx();
 // file holds against what its header states, "" for the other errors, null for none.
 const char *GetErrorText();
 
+// Defines the decoder library's three entry points, which answer the tables filled from
+// `definition` and the detail of the last error.
+#define KN_DECODER_ENTRY_POINTS(definition)                                                        \
+    KERNOVA_EXPORT In_Module *QZconvInputModAddr() {                                               \
+        return knplugin::GetDecoderModule(definition);                                             \
+    }                                                                                              \
+    KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {                                         \
+        return knplugin::GetDecoderModuleEx();                                                     \
+    }                                                                                              \
+    KERNOVA_EXPORT const char *QZconvInputErrorText() {                                            \
+        return knplugin::GetErrorText();                                                           \
+    }
+
 // Stores one sample of `Bits` bits (a signed value in that range) in the output layout at `out`:
 // 8-bit samples become unsigned, the others little-endian, in one store of a value of their own
 // width where the machine is little-endian itself (which also lets loops over them vectorise).

@@ -1,4 +1,4 @@
-#include "plugins/common/encoder_output.h"
+#include "encoder_output.h"
 
 #include <atomic>
 #include <cerrno>

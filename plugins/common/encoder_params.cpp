@@ -1,4 +1,4 @@
-#include "plugins/common/encoder_params.h"
+#include "encoder_params.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "plugins/common/encoder_pcm.h"
+#include "encoder_pcm.h"
 
 namespace knplugin {
 

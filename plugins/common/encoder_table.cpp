@@ -1,10 +1,10 @@
-#include "plugins/common/encoder_table.h"
+#include "encoder_table.h"
 
 #include <algorithm>
 #include <atomic>
 
+#include "encoder_pcm.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/encoder_pcm.h"
 
 namespace knplugin {
 
@@ -115,7 +115,7 @@ void Quit() {
 }
 
 PcmShape WantedShape(const ParamValues &values, const PcmShape &input) {
-    PcmShape shape = traits->outputShape != nullptr ? traits->outputShape(values, input)
+    PcmShape shape = traits->outputShape != nullptr ? traits->outputShape(*traits, values, input)
                                                     : ShapeFromKeys(*traits, values, input);
     if (shape.bits == 0) // no depth of its own: the input's, or 32 bits for converted PCM
         shape.bits = shape.rate == input.rate && shape.channels == input.channels ? input.bits : 32;
@@ -242,6 +242,14 @@ PcmShape ShapeFromKeys(const EncoderTraits &encoder, const ParamValues &values,
     shape.rate = static_cast<uint32_t>(valueOr(encoder.rateKey, static_cast<int>(input.rate)));
     shape.channels = valueOr(encoder.channelsKey, std::min(input.channels, encoder.maxChannels));
     shape.bits = encoder.bitsKey >= 0 ? valueOr(encoder.bitsKey, input.bits) : 0;
+    return shape;
+}
+
+PcmShape CommonDepthShape(const EncoderTraits &traits, const ParamValues &values,
+                          const PcmShape &input) {
+    PcmShape shape = ShapeFromKeys(traits, values, input);
+    if (traits.bitsKey < 0 || !values.Has(traits.bitsKey))
+        shape.bits = input.bits <= 16 ? 16 : 24;
     return shape;
 }
 

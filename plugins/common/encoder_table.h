@@ -15,10 +15,10 @@
 #include <memory>
 #include <string>
 
+#include "encoder_output.h"
+#include "encoder_params.h"
+#include "format_stage.h"
 #include "kernova/encoder.h"
-#include "plugins/common/encoder_output.h"
-#include "plugins/common/encoder_params.h"
-#include "plugins/common/format_stage.h"
 
 namespace knplugin {
 
@@ -60,7 +60,8 @@ struct EncoderTraits {
     // A short description of the settings, at most 63 characters.
     std::string (*describe)(const ParamValues &values);
     // The shape to write for these parameters and this input; null: ShapeFromKeys.
-    PcmShape (*outputShape)(const ParamValues &values, const PcmShape &input);
+    PcmShape (*outputShape)(const EncoderTraits &traits, const ParamValues &values,
+                            const PcmShape &input);
     // Opens the output for PCM in `format`, the output shape after the format stage: creates
     // session->file and starts the codec.
     // Returns 0 or a message code. A session that goes while its file is open removes the
@@ -74,6 +75,12 @@ struct EncoderTraits {
 PcmShape ShapeFromKeys(const EncoderTraits &traits, const ParamValues &values,
                        const PcmShape &input);
 
+// The shape of a lossless encoder whose files keep to the depths that players commonly decode:
+// ShapeFromKeys, and where the depth key holds no value 16 bits for input of up to 16 bits
+// (8 bits widen without loss), else 24 (32 bits narrow to the widest common depth).
+PcmShape CommonDepthShape(const EncoderTraits &traits, const ParamValues &values,
+                          const PcmShape &input);
+
 // Fills this plug-in's encoder table from `traits` (kept by reference); RegisterCompressModule
 // returns the result.
 EncoderTable *RegisterEncoder(const EncoderTraits &traits);
@@ -83,5 +90,11 @@ EncoderTable *RegisterEncoder(const EncoderTraits &traits);
 void AskFixFreq(int sourceRate, int wantedRate);
 
 } // namespace knplugin
+
+// Defines the encoder library's entry point, which answers the table filled from `traits`.
+#define KN_ENCODER_ENTRY_POINT(traits)                                                             \
+    KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {                                        \
+        return knplugin::RegisterEncoder(traits);                                                  \
+    }
 
 #endif

@@ -1,12 +1,12 @@
-#include "plugins/common/format_stage.h"
+#include "format_stage.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include <soxr.h>
 
-#include "plugins/common/encoder_pcm.h"
-#include "plugins/common/encoder_table.h"
+#include "encoder_pcm.h"
+#include "encoder_table.h"
 
 namespace knplugin {
 

@@ -3,27 +3,29 @@
 
 #include <string>
 
+#include "kernova/tagger.h"
 #include "tag_content.h"
 
 namespace idtagger {
 
-// GetTagFileType's numbers. The core relies on two thresholds: above 1, the file's v2.x tag is
-// always written; above 5, the file has no ID v1.1 tag of its own, so its native tag may take
-// its content from a v1.1 source. 2 to 5 stay free for formats that carry ID v1.1 beside a
-// native tag of their own.
+// GetTagFileType's numbers. The core relies on the thresholds that kernova/tagger.h names:
+// above TAG_FILE_MPEG, the file's v2.x tag is always written; above
+// TAG_FILE_LAST_WITH_OWN_V1, the file has no ID v1.1 tag of its own, so its native tag may
+// take its content from a v1.1 source. 2 to 5 stay free for formats that carry ID v1.1 beside
+// a native tag of their own.
 enum TagFileType {
-    kTypeNone = 0,      // cannot carry tags: unknown type, not audio, missing or unreadable
-    kTypeMpeg = 1,      // MPEG audio: ID3v1.1 at the end, ID3v2 at the start
-    kTypeWav = 6,       // WAV: ID3v2 in an "id3 " chunk, mirrored into the LIST INFO chunk
-    kTypeAiff = 7,      // AIFF/AIFF-C: ID3v2 in an "ID3 " chunk
-    kTypeFlac = 8,      // FLAC: Vorbis comment and picture blocks
-    kTypeOggVorbis = 9, // Ogg Vorbis: Vorbis comment with METADATA_BLOCK_PICTURE
-    kTypeOggOpus = 10,  // Ogg Opus: OpusTags, the same comment form
-    kTypeMp4 = 11,      // MPEG-4 audio (.m4a, AAC or ALAC): iTunes atoms, cover in "covr"
-    kTypeWavPack = 12,  // WavPack: APEv2 at the end, pictures as "Cover Art (...)" items
-    kTypeApe = 13,      // Monkey's Audio: APEv2, as WavPack
-    kTypeMusepack = 14, // Musepack: APEv2, as WavPack
-    kTypeAsf = 15,      // Windows Media Audio (ASF): attributes, pictures in "WM/Picture"
+    kTypeNone = TAG_FILE_NONE, // cannot carry tags: unknown type, not audio, missing or unreadable
+    kTypeMpeg = TAG_FILE_MPEG, // MPEG audio: ID3v1.1 at the end, ID3v2 at the start
+    kTypeWav = 6,              // WAV: ID3v2 in an "id3 " chunk, mirrored into the LIST INFO chunk
+    kTypeAiff = 7,             // AIFF/AIFF-C: ID3v2 in an "ID3 " chunk
+    kTypeFlac = 8,             // FLAC: Vorbis comment and picture blocks
+    kTypeOggVorbis = 9,        // Ogg Vorbis: Vorbis comment with METADATA_BLOCK_PICTURE
+    kTypeOggOpus = 10,         // Ogg Opus: OpusTags, the same comment form
+    kTypeMp4 = 11,             // MPEG-4 audio (.m4a, AAC or ALAC): iTunes atoms, cover in "covr"
+    kTypeWavPack = 12,         // WavPack: APEv2 at the end, pictures as "Cover Art (...)" items
+    kTypeApe = 13,             // Monkey's Audio: APEv2, as WavPack
+    kTypeMusepack = 14,        // Musepack: APEv2, as WavPack
+    kTypeAsf = 15,             // Windows Media Audio (ASF): attributes, pictures in "WM/Picture"
 };
 
 inline bool HasOwnV1(int type) {

@@ -123,6 +123,9 @@ TEST_F(JobsTest, EachSourceGivesOneJob) {
         {"", "-RECURSIVE copy", all},
         {"*.wav", "", "a.wav"},
         {"d.e/*", "-RECURSIVE copy", "d.e/f.g/deep.wav d.e/mid.wav"},
+        // A folder named without the final separator is the same as with it.
+        {"d.e", "-RECURSIVE copy", "d.e/f.g/deep.wav d.e/mid.wav"},
+        {"x.wav", "", "x.wav/inner.wav"},
     };
     for (const Case &c : cases) {
         const std::string command = "-I " + in + NativePath(c.pattern) + " -O " + work +

@@ -10,18 +10,19 @@
 #include <vector>
 
 #include "host/core_library.h"
+#include "kernova/gui.h"
 
 namespace {
 
 struct GuiExports {
-    int (*load)(const char *, uint32_t);
-    void (*unload)();
-    void (*get)(char *, intptr_t);
-    void (*set)(const char *, intptr_t);
-    void (*desc)(const char *, char *);
-    int (*advanced)();
-    void (*notify)(intptr_t, intptr_t);
-    int (*guiInit)(intptr_t);
+    LoadPlugIn_GUIFunc load;
+    UnloadCurrentPlugIn_GUIFunc unload;
+    GetEncParamString_GUIFunc get;
+    SetEncParamString_GUIFunc set;
+    GetShortDesc_GUIFunc desc;
+    ShowGUIAdvancedSettingsFunc advanced;
+    SendGUINotification_ModuleFunc notify;
+    GuiInitInterfaceFunc guiInit;
 };
 
 HostCallbacks *table = nullptr;

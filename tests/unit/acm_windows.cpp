@@ -66,6 +66,12 @@ TEST(WindowsAudioFormatConverter, PcmTargetsThatADriverListsOpenDirectly) {
         {"to 22050 Hz mono", cd, Pcm(22050, 16, 1), 1, 0, false, 0},
         {"to 48000 Hz", cd, Pcm(48000, 16, 2), 1, 0, false, 0},
         {"24 bits to 16", Pcm(44100, 24, 2), cd, 1, 0, false, 0},
+        // No driver lists these: a PCM format always passes to itself, and the PCM converter
+        // takes the rates it does not list.
+        {"88200 Hz to itself", Pcm(88200, 16, 2), Pcm(88200, 16, 2), 1, 0, false, 0},
+        {"32 bits to itself", Pcm(44100, 32, 2), Pcm(44100, 32, 2), 1, 0, false, 0},
+        {"to 88200 Hz", cd, Pcm(88200, 16, 2), 1, 0, false, 0},
+        {"88200 Hz to CD audio", Pcm(88200, 16, 2), cd, 1, 0, false, 0},
     };
     // The drivers describe PCM as a PCMWAVEFORMAT, the 16 bytes before the extra-byte count,
     // the same as the encoder asked for.
@@ -77,14 +83,10 @@ TEST(WindowsAudioFormatConverter, PcmTargetsThatADriverListsOpenDirectly) {
 
 TEST(WindowsAudioFormatConverter, FormatsTheDriversCannotReachAreRefused) {
     WAVEFORMATEX cd = Pcm(44100, 16, 2);
-    WAVEFORMATEX high = Pcm(88200, 16, 2);
     ConverterCase cases[] = {
-        // No driver lists 88200 Hz.
-        {"88200 Hz to itself", high, high, 0, 0, false, 0},
-        {"CD audio to 88200 Hz", cd, high, 0, 0, false, 0},
-        // No driver suggests an intermediate format for these sources.
-        {"88200 Hz to CD audio", high, cd, 0, 0, false, 0},
-        {"32 bits to CD audio", Pcm(44100, 32, 2), cd, 0, 0, false, 0},
+        // No driver converts from 32 bits; the unlisted source is its own intermediate
+        // format, so the first stage opens and stays for Close.
+        {"32 bits to CD audio", Pcm(44100, 32, 2), cd, 0, 1, true, 5 * 352800},
         // Listed, but 16-bit PCM only becomes 8 or 16 bits: the first stage (to the suggested
         // 16-bit intermediate) opens and stays for Close.
         {"16 bits to 96000 Hz 24 bits", cd, Pcm(96000, 24, 2), 0, 1, true, 5 * 176400},

@@ -196,12 +196,12 @@ TEST(NeighbourRate, OtherFamilyNextToTheWantedRate) {
     const Case cases[] = {{8000, 11025, 11025},  {11025, 16000, 8000},  {16000, 22050, 11025},
                           {22050, 32000, 16000}, {32000, 44100, 22050}, {48000, 44100, 44100}};
     for (const Case &c : cases) {
-        EXPECT_EQ(NeighbourRate(c.wanted, c.wanted - 1), c.upwards) << c.wanted;
+        EXPECT_EQ(NeighbourRate(c.wanted - 1, c.wanted), c.upwards) << c.wanted;
         EXPECT_EQ(NeighbourRate(c.wanted, c.wanted), c.downwards) << c.wanted;
-        EXPECT_EQ(NeighbourRate(c.wanted, c.wanted + 1), c.downwards) << c.wanted;
+        EXPECT_EQ(NeighbourRate(c.wanted + 1, c.wanted), c.downwards) << c.wanted;
     }
     for (int wanted : {44100, 96000, 12000, 0})
-        EXPECT_EQ(NeighbourRate(wanted, 192000), 192000) << wanted;
+        EXPECT_EQ(NeighbourRate(192000, wanted), 192000) << wanted;
 }
 
 // Before the first write the writer offers twice the encoder's block, 16384 bytes after it;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/support/process.h"
 #include "tests/fixtures/harness.h"
 
 namespace fs = std::filesystem;

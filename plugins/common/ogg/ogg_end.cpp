@@ -1,4 +1,4 @@
-#include "plugins/common/ogg/ogg_end.h"
+#include "ogg_end.h"
 
 #include <ogg/ogg.h>
 
@@ -25,6 +25,12 @@ std::vector<char> ReadTail(const char *fileName) {
     return tail;
 }
 
+// Whether the bytes that the sync layer could not make a page of begin one: a page cut short.
+bool HoldsPageStart(const ogg_sync_state &sync) {
+    const long rest = sync.fill - sync.returned;
+    return rest >= 4 && std::memcmp(sync.data + sync.returned, "OggS", 4) == 0;
+}
+
 } // namespace
 
 bool EndsWithStreamEnd(const char *fileName) {
@@ -42,6 +48,7 @@ bool EndsWithStreamEnd(const char *fileName) {
         while ((result = ogg_sync_pageseek(&sync, &page)) != 0)
             if (result > 0)
                 ends = ogg_page_eos(&page) != 0;
+        ends = ends && !HoldsPageStart(sync);
     }
     ogg_sync_clear(&sync);
     return ends;

@@ -4,8 +4,9 @@
 
 namespace knplugin {
 
-// True when the file's last whole Ogg page carries the end-of-stream mark. A cut file ends in
-// an earlier page (or in part of one), and the pages hold no total that would tell otherwise.
+// True when the file ends in a whole Ogg page that carries the end-of-stream mark (bytes that
+// begin no page, such as an appended tag, may follow it). A cut file ends in an earlier page or
+// in part of one, and the pages hold no total that would tell otherwise.
 bool EndsWithStreamEnd(const char *fileName);
 
 } // namespace knplugin

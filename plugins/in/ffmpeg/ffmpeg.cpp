@@ -3,9 +3,9 @@
 // sample as FFmpeg decodes them; a damaged stream is decoded around the damage and ends with
 // KN_ERR_DECODER_DAMAGED, a cut one up to its end and ends with KN_ERR_DECODER_TRUNCATED, whose
 // detail QZconvInputErrorText gives.
+#include "decoder_shell.h"
+#include "ffmpeg_stream.h"
 #include "kernova/decoder.h"
-#include "plugins/common/decoder_shell.h"
-#include "plugins/in/ffmpeg/ffmpeg_stream.h"
 
 namespace {
 
@@ -26,14 +26,4 @@ const knplugin::DecoderDefinition definition = {
 
 } // namespace
 
-KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
-    return knplugin::GetDecoderModule(definition);
-}
-
-KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
-    return knplugin::GetDecoderModuleEx();
-}
-
-KERNOVA_EXPORT const char *QZconvInputErrorText() {
-    return knplugin::GetErrorText();
-}
+KN_DECODER_ENTRY_POINTS(definition)

@@ -1,10 +1,8 @@
-#include "plugins/in/ffmpeg/ffmpeg_stream.h"
+#include "ffmpeg_stream.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/bswap.h>
-#include <libavutil/crc.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -17,6 +15,8 @@ extern "C" {
 #include <vector>
 
 #include "kernova/message_codes.h"
+#include "ogg/ogg_end.h"
+#include "resident_library.h"
 
 namespace knplugin {
 namespace {
@@ -24,59 +24,6 @@ namespace {
 // A stream that ends this many frames (plus a thousandth) before the length that its container
 // states was cut off: lossy codecs may trim a frame or two of priming and padding.
 constexpr int64_t kLengthSlackFrames = 8192;
-
-// An Ogg page's header is 27 bytes and a table of up to 255 segment sizes; its body at most
-// 255 * 255 bytes. The last page of a complete stream carries the end-of-stream flag.
-constexpr size_t kOggHeaderBytes = 27;
-constexpr size_t kOggMaxPageBytes = kOggHeaderBytes + 255 + 255 * 255;
-constexpr uint8_t kOggEndOfStream = 0x04;
-
-// The size of the Ogg page at `page`, which starts with the capture pattern: 0 when it does not
-// check out, more than `available` when it runs past the end of the file.
-size_t OggPageBytes(const uint8_t *page, size_t available) {
-    if (available >= 5 && page[4] != 0)
-        return 0; // no Ogg page of version 0
-    if (available < kOggHeaderBytes || available < kOggHeaderBytes + page[26])
-        return available + 1;
-    size_t bytes = kOggHeaderBytes + page[26];
-    for (size_t i = 0; i < page[26]; i++)
-        bytes += page[kOggHeaderBytes + i];
-    if (bytes > available)
-        return bytes;
-    std::vector<uint8_t> copy(page, page + bytes);
-    std::memset(copy.data() + 22, 0, 4);
-    // libavutil computes this most-significant-bit-first CRC byte-swapped.
-    uint32_t sum = av_bswap32(av_crc(av_crc_get_table(AV_CRC_32_IEEE), 0, copy.data(), bytes));
-    uint32_t stored = static_cast<uint32_t>(page[22]) | static_cast<uint32_t>(page[23]) << 8 |
-                      static_cast<uint32_t>(page[24]) << 16 | static_cast<uint32_t>(page[25]) << 24;
-    return sum == stored ? bytes : 0;
-}
-
-// Whether an Ogg file lost its end: a page runs past the end of the file, or the last whole
-// page does not end the stream. The demuxer takes the length from the last whole page, so it
-// cannot tell.
-bool OggEndIsMissing(const char *file) {
-    std::FILE *input = std::fopen(file, "rb");
-    if (input == nullptr)
-        return false;
-    std::vector<uint8_t> tail(kOggMaxPageBytes);
-    if (std::fseek(input, -static_cast<long>(tail.size()), SEEK_END) != 0)
-        std::rewind(input);
-    tail.resize(std::fread(tail.data(), 1, tail.size(), input));
-    std::fclose(input);
-    bool cut = false;
-    for (size_t at = tail.size() >= 4 ? tail.size() - 3 : 0; at-- > 0;) {
-        if (std::memcmp(tail.data() + at, "OggS", 4) != 0)
-            continue;
-        size_t available = tail.size() - at;
-        size_t bytes = OggPageBytes(tail.data() + at, available);
-        if (bytes > available)
-            cut = true;
-        else if (bytes > 0)
-            return cut || (tail[at + 5] & kOggEndOfStream) == 0;
-    }
-    return false;
-}
 
 void LogNothing(void *, int, const char *, va_list) {}
 
@@ -162,7 +109,8 @@ class FfmpegStream final : public DecoderStream {
             return error;
         if (!DecodeFrame())
             return damaged ? KN_ERR_DECODER_DAMAGED : KN_ERR_FFMPEG_NO_AUDIO;
-        oggEndMissing = std::strcmp(container->iformat->name, "ogg") == 0 && OggEndIsMissing(file);
+        oggEndMissing =
+            std::strcmp(container->iformat->name, "ogg") == 0 && !EndsWithStreamEnd(file);
         return SetFormat();
     }
 
@@ -266,7 +214,8 @@ class FfmpegStream final : public DecoderStream {
         av_packet_unref(packet.get());
     }
 
-    // Turns `frame` into held bytes of the output format; false when its shape changed.
+    // Turns `frame` into held bytes of the output format; false when its shape changed. Only
+    // 24-bit output takes a step through `wide`: the other depths are the held format itself.
     bool Convert() {
         if (frame->sample_rate != static_cast<int>(format.rate) ||
             frame->ch_layout.nb_channels != format.channels) {
@@ -276,18 +225,17 @@ class FfmpegStream final : public DecoderStream {
         auto frames = static_cast<size_t>(frame->nb_samples);
         AVSampleFormat target = HeldFormat(format.bits);
         size_t sampleBytes = static_cast<size_t>(av_get_bytes_per_sample(target));
-        wide.resize(frames * format.channels * sampleBytes);
+        std::vector<char> &packed = format.bits == 24 ? wide : held;
+        packed.resize(frames * format.channels * sampleBytes);
         if (frame->format == target) {
-            std::memcpy(wide.data(), frame->extended_data[0], wide.size());
-        } else if (!Resample(target, frames)) {
+            std::memcpy(packed.data(), frame->extended_data[0], packed.size());
+        } else if (!Resample(target, frames, packed)) {
             return false;
         }
-        held.resize(frames * format.FrameBytes());
         heldOffset = 0;
-        if (format.bits != 24) {
-            std::memcpy(held.data(), wide.data(), held.size());
+        if (format.bits != 24)
             return true;
-        }
+        held.resize(frames * format.FrameBytes());
         const auto *samples = reinterpret_cast<const int32_t *>(wide.data());
         char *out = held.data();
         for (size_t i = 0; i < frames * format.channels; i++, out += 3)
@@ -295,7 +243,7 @@ class FfmpegStream final : public DecoderStream {
         return true;
     }
 
-    bool Resample(AVSampleFormat target, size_t frames) {
+    bool Resample(AVSampleFormat target, size_t frames, std::vector<char> &packed) {
         if (!resampler || resamplerInput != frame->format) {
             SwrContext *made = nullptr;
             if (swr_alloc_set_opts2(&made, &frame->ch_layout, target, frame->sample_rate,
@@ -307,7 +255,7 @@ class FfmpegStream final : public DecoderStream {
                 return false;
             resamplerInput = frame->format;
         }
-        auto *out = reinterpret_cast<uint8_t *>(wide.data());
+        auto *out = reinterpret_cast<uint8_t *>(packed.data());
         int count = static_cast<int>(frames);
         return swr_convert(resampler.get(), &out, count,
                            const_cast<const uint8_t **>(frame->extended_data), count) == count;
@@ -328,7 +276,7 @@ class FfmpegStream final : public DecoderStream {
     bool damaged = false;
     bool formatChanged = false;
     bool oggEndMissing = false;
-    std::vector<char> wide; // the frame in the packed held format
+    std::vector<char> wide; // a frame for 24-bit output, in 32 bits
     std::vector<char> held; // the frame in the output format, from heldOffset on not yet read
     size_t heldOffset = 0;
 };

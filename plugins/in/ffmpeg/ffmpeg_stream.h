@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "plugins/common/decoder_shell.h"
+#include "decoder_shell.h"
 
 namespace knplugin {
 

@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "decoder_shell.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/decoder_shell.h"
-#include "plugins/common/library_file_name.h"
-#include "plugins/common/ogg/ogg_end.h"
+#include "library_file_name.h"
+#include "ogg/ogg_end.h"
 
 namespace {
 
@@ -111,14 +111,4 @@ const knplugin::DecoderDefinition definition = {
 
 } // namespace
 
-KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
-    return knplugin::GetDecoderModule(definition);
-}
-
-KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
-    return knplugin::GetDecoderModuleEx();
-}
-
-KERNOVA_EXPORT const char *QZconvInputErrorText() {
-    return knplugin::GetErrorText();
-}
+KN_DECODER_ENTRY_POINTS(definition)

@@ -16,9 +16,9 @@
 #include <memory>
 #include <vector>
 
+#include "decoder_shell.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/decoder_shell.h"
-#include "plugins/common/library_file_name.h"
+#include "library_file_name.h"
 
 namespace {
 
@@ -203,14 +203,4 @@ const knplugin::DecoderDefinition definition = {
 
 } // namespace
 
-KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
-    return knplugin::GetDecoderModule(definition);
-}
-
-KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
-    return knplugin::GetDecoderModuleEx();
-}
-
-KERNOVA_EXPORT const char *QZconvInputErrorText() {
-    return knplugin::GetErrorText();
-}
+KN_DECODER_ENTRY_POINTS(definition)

@@ -17,11 +17,11 @@
 #include <utility>
 #include <vector>
 
+#include "decoder_shell.h"
 #include "kernova/decoder.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/decoder_shell.h"
 #ifdef KN_WAVE_FFMPEG
-#include "plugins/in/ffmpeg/ffmpeg_stream.h"
+#include "ffmpeg_stream.h"
 #endif
 
 namespace {
@@ -279,14 +279,4 @@ const knplugin::DecoderDefinition definition = {
 
 } // namespace
 
-KERNOVA_EXPORT In_Module *QZconvInputModAddr() {
-    return knplugin::GetDecoderModule(definition);
-}
-
-KERNOVA_EXPORT InputModuleEx *QZconvInputModAddrEx() {
-    return knplugin::GetDecoderModuleEx();
-}
-
-KERNOVA_EXPORT const char *QZconvInputErrorText() {
-    return knplugin::GetErrorText();
-}
+KN_DECODER_ENTRY_POINTS(definition)

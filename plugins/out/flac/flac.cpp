@@ -16,10 +16,10 @@
 #include <FLAC/format.h>
 #include <FLAC/stream_encoder.h>
 
+#include "encoder_pcm.h"
+#include "encoder_table.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/encoder_pcm.h"
-#include "plugins/common/encoder_table.h"
 
 namespace {
 
@@ -39,14 +39,6 @@ const knplugin::ParamKey kKeys[kKeyCount] = {
 };
 
 constexpr int kDefaultLevel = 5;
-
-// 8-bit input widens to 16 bits without loss (FLAC codes the zero low bits almost for free);
-// 32-bit input narrows to 24, the widest depth that players commonly decode.
-int DefaultDepth(int inputBits) {
-    if (inputBits == 8)
-        return 16;
-    return std::min(inputBits, 24);
-}
 
 FLAC__StreamEncoderWriteStatus WriteBytes(const FLAC__StreamEncoder *, const FLAC__byte buffer[],
                                           size_t bytes, uint32_t, uint32_t, void *file) {
@@ -130,8 +122,6 @@ std::string Describe(const ParamValues &values) {
     return text;
 }
 
-knplugin::PcmShape OutputShape(const ParamValues &values, const knplugin::PcmShape &input);
-
 int Start(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
           std::unique_ptr<EncoderSession> &session) {
     if (!FLAC__format_sample_rate_is_valid(format.nSamplesPerSec))
@@ -150,45 +140,37 @@ const char *tests[][2] = {
 };
 
 const knplugin::EncoderTraits kTraits = {
-    "flac - FLAC lossless encoder (libFLAC)",
-    "flac",
-    "FLAC files",
-    0x464C4143, // "FLAC"
-    {kKeys, kKeyCount},
-    kRate,
-    kBits,
-    kChannels,
-    knplugin::kMaxSurroundChannels,
-    KN_ERR_ENCODER_INPUT,
-    "flac - FLAC lossless encoder (libFLAC)\n"
-    "Parameters, blank separated, each at most once (default: l:5):\n"
-    "  l:<0..8>   compression level: 0 is fastest, 8 smallest; 5 is the usual balance\n"
-    "  b:<16|24>  sample depth of the file; default the input's, with 8-bit input\n"
-    "             stored as 16 bits and 32-bit input as 24 bits; a lower depth gets\n"
-    "             TPDF dither unless the samples already fit\n"
-    "  c:<1..8>   channels; default the input's: surround is down-mixed to stereo or\n"
-    "             mono (ITU-R BS.775), stereo to mono as the mean, mono copied to stereo\n"
-    "  f:<rate>   sample rate in Hz, 1000 to 1048575; default the input's; another rate\n"
-    "             is resampled (libsoxr, very high quality), -FIXFREQ deciding first\n"
-    "Takes 1 to 8 channels at any rate that FLAC carries (1 Hz to 1048575 Hz).\n"
-    "Example: -ENC flac -ENCPARAM l:8 b:24\n",
-    tests,
-    static_cast<int>(std::size(tests)),
-    Settle,
-    Describe,
-    OutputShape,
-    Start,
+    .description = "flac - FLAC lossless encoder (libFLAC)",
+    .extension = "flac",
+    .extensionDescription = "FLAC files",
+    .moduleId = 0x464C4143, // "FLAC"
+    .grammar = {kKeys, kKeyCount},
+    .rateKey = kRate,
+    .bitsKey = kBits,
+    .channelsKey = kChannels,
+    .maxChannels = knplugin::kMaxSurroundChannels,
+    .refusedInputCode = KN_ERR_ENCODER_INPUT,
+    .helpText =
+        "flac - FLAC lossless encoder (libFLAC)\n"
+        "Parameters, blank separated, each at most once (default: l:5):\n"
+        "  l:<0..8>   compression level: 0 is fastest, 8 smallest; 5 is the usual balance\n"
+        "  b:<16|24>  sample depth of the file; default the input's, with 8-bit input\n"
+        "             stored as 16 bits and 32-bit input as 24 bits; a lower depth gets\n"
+        "             TPDF dither unless the samples already fit\n"
+        "  c:<1..8>   channels; default the input's: surround is down-mixed to stereo or\n"
+        "             mono (ITU-R BS.775), stereo to mono as the mean, mono copied to stereo\n"
+        "  f:<rate>   sample rate in Hz, 1000 to 1048575; default the input's; another rate\n"
+        "             is resampled (libsoxr, very high quality), -FIXFREQ deciding first\n"
+        "Takes 1 to 8 channels at any rate that FLAC carries (1 Hz to 1048575 Hz).\n"
+        "Example: -ENC flac -ENCPARAM l:8 b:24\n",
+    .tests = tests,
+    .testCount = static_cast<int>(std::size(tests)),
+    .settle = Settle,
+    .describe = Describe,
+    .outputShape = knplugin::CommonDepthShape,
+    .start = Start,
 };
-
-knplugin::PcmShape OutputShape(const ParamValues &values, const knplugin::PcmShape &input) {
-    knplugin::PcmShape shape = knplugin::ShapeFromKeys(kTraits, values, input);
-    if (!values.Has(kBits))
-        shape.bits = DefaultDepth(input.bits);
-    return shape;
-}
 
 } // namespace
 
-KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kTraits);
-}
+KN_ENCODER_ENTRY_POINT(kTraits)

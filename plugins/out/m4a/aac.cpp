@@ -7,11 +7,11 @@
 #include <iterator>
 #include <string>
 
+#include "encoder_pcm.h"
+#include "encoder_table.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/encoder_pcm.h"
-#include "plugins/common/encoder_table.h"
-#include "plugins/out/m4a/m4a_session.h"
+#include "m4a_session.h"
 
 namespace {
 
@@ -56,36 +56,35 @@ const char *tests[][2] = {
 };
 
 const knplugin::EncoderTraits kTraits = {
-    "aac - AAC encoder in MPEG-4 files (libavcodec)",
-    "m4a",
-    "MPEG-4 audio files (AAC)",
-    0x41414320, // "AAC "
-    {kKeys, kKeyCount},
-    -1,
-    -1,
-    -1,
-    knplugin::kMaxSurroundChannels,
-    KN_ERR_ENCODER_INPUT,
-    "aac - AAC encoder in MPEG-4 files (libavcodec)\n"
-    "Parameters, blank separated, each at most once (default: the encoder's bitrate):\n"
-    "  b:<16..1024>  average bitrate in kbit/s; without it 128 for stereo, 69 for mono,\n"
-    "                341 for 5.1\n"
-    "  q:<1..20>     variable bitrate at a quality in tenths: q:10 is FFmpeg's -q:a 1\n"
-    "                (about 128 kbit/s stereo); not together with b:\n"
-    "Takes 1 to 8 channels at 7350 to 96000 Hz (the AAC rates); the file keeps the\n"
-    "input's rate and channels. The alac encoder writes .m4a files too; without -ENC\n"
-    "an .m4a output gets AAC.\n"
-    "Example: -ENC aac -ENCPARAM b:192\n",
-    tests,
-    static_cast<int>(std::size(tests)),
-    Settle,
-    Describe,
-    nullptr,
-    Start,
+    .description = "aac - AAC encoder in MPEG-4 files (libavcodec)",
+    .extension = "m4a",
+    .extensionDescription = "MPEG-4 audio files (AAC)",
+    .moduleId = 0x41414320, // "AAC "
+    .grammar = {kKeys, kKeyCount},
+    .rateKey = -1,
+    .bitsKey = -1,
+    .channelsKey = -1,
+    .maxChannels = knplugin::kMaxSurroundChannels,
+    .refusedInputCode = KN_ERR_ENCODER_INPUT,
+    .helpText =
+        "aac - AAC encoder in MPEG-4 files (libavcodec)\n"
+        "Parameters, blank separated, each at most once (default: the encoder's bitrate):\n"
+        "  b:<16..1024>  average bitrate in kbit/s; without it 128 for stereo, 69 for mono,\n"
+        "                341 for 5.1\n"
+        "  q:<1..20>     variable bitrate at a quality in tenths: q:10 is FFmpeg's -q:a 1\n"
+        "                (about 128 kbit/s stereo); not together with b:\n"
+        "Takes 1 to 8 channels at 7350 to 96000 Hz (the AAC rates); the file keeps the\n"
+        "input's rate and channels. The alac encoder writes .m4a files too; without -ENC\n"
+        "an .m4a output gets AAC.\n"
+        "Example: -ENC aac -ENCPARAM b:192\n",
+    .tests = tests,
+    .testCount = static_cast<int>(std::size(tests)),
+    .settle = Settle,
+    .describe = Describe,
+    .outputShape = nullptr,
+    .start = Start,
 };
 
 } // namespace
 
-KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kTraits);
-}
+KN_ENCODER_ENTRY_POINT(kTraits)

@@ -8,11 +8,11 @@
 #include <iterator>
 #include <string>
 
+#include "encoder_pcm.h"
+#include "encoder_table.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/encoder_pcm.h"
-#include "plugins/common/encoder_table.h"
-#include "plugins/out/m4a/m4a_session.h"
+#include "m4a_session.h"
 
 namespace {
 
@@ -27,11 +27,6 @@ const knplugin::ParamKey kKeys[kKeyCount] = {
 
 constexpr int kDefaultLevel = 2;
 
-// ALAC files of 8 or 32 bits are rare enough that players may refuse them.
-int DefaultDepth(int inputBits) {
-    return inputBits <= 16 ? 16 : 24;
-}
-
 bool Settle(ParamValues &values) {
     values.SetIfUnset(kLevel, kDefaultLevel);
     return !values.Has(kBits) || values.Get(kBits) == 16 || values.Get(kBits) == 24;
@@ -43,8 +38,6 @@ std::string Describe(const ParamValues &values) {
         return text + ", " + std::to_string(values.Get(kBits)) + " bit";
     return text + ", depth of the input";
 }
-
-knplugin::PcmShape OutputShape(const ParamValues &values, const knplugin::PcmShape &input);
 
 int Start(const char *outputName, ParamValues &params, const WAVEFORMATEX &format,
           std::unique_ptr<knplugin::EncoderSession> &session) {
@@ -60,43 +53,34 @@ const char *tests[][2] = {
 };
 
 const knplugin::EncoderTraits kTraits = {
-    "alac - Apple Lossless encoder in MPEG-4 files (libavcodec)",
-    "m4a",
-    "MPEG-4 audio files (ALAC)",
-    0x414C4143, // "ALAC"
-    {kKeys, kKeyCount},
-    -1,
-    kBits,
-    -1,
-    knplugin::kMaxSurroundChannels,
-    KN_ERR_ENCODER_INPUT,
-    "alac - Apple Lossless encoder in MPEG-4 files (libavcodec)\n"
-    "Parameters, blank separated, each at most once (default: l:2):\n"
-    "  l:<0..2>   compression level: 0 stores the samples uncompressed, 2 compresses\n"
-    "             best\n"
-    "  b:<16|24>  sample depth of the file; default the input's, with 8-bit input\n"
-    "             stored as 16 bits and 32-bit input as 24 bits; a lower depth gets\n"
-    "             TPDF dither unless the samples already fit\n"
-    "Takes 1 to 8 channels; the file keeps the input's rate and channels. The aac\n"
-    "encoder writes .m4a files too: name this one with -ENC alac.\n"
-    "Example: -ENC alac -ENCPARAM b:24\n",
-    tests,
-    static_cast<int>(std::size(tests)),
-    Settle,
-    Describe,
-    OutputShape,
-    Start,
+    .description = "alac - Apple Lossless encoder in MPEG-4 files (libavcodec)",
+    .extension = "m4a",
+    .extensionDescription = "MPEG-4 audio files (ALAC)",
+    .moduleId = 0x414C4143, // "ALAC"
+    .grammar = {kKeys, kKeyCount},
+    .rateKey = -1,
+    .bitsKey = kBits,
+    .channelsKey = -1,
+    .maxChannels = knplugin::kMaxSurroundChannels,
+    .refusedInputCode = KN_ERR_ENCODER_INPUT,
+    .helpText = "alac - Apple Lossless encoder in MPEG-4 files (libavcodec)\n"
+                "Parameters, blank separated, each at most once (default: l:2):\n"
+                "  l:<0..2>   compression level: 0 stores the samples uncompressed, 2 compresses\n"
+                "             best\n"
+                "  b:<16|24>  sample depth of the file; default the input's, with 8-bit input\n"
+                "             stored as 16 bits and 32-bit input as 24 bits; a lower depth gets\n"
+                "             TPDF dither unless the samples already fit\n"
+                "Takes 1 to 8 channels; the file keeps the input's rate and channels. The aac\n"
+                "encoder writes .m4a files too: name this one with -ENC alac.\n"
+                "Example: -ENC alac -ENCPARAM b:24\n",
+    .tests = tests,
+    .testCount = static_cast<int>(std::size(tests)),
+    .settle = Settle,
+    .describe = Describe,
+    .outputShape = knplugin::CommonDepthShape,
+    .start = Start,
 };
-
-knplugin::PcmShape OutputShape(const ParamValues &values, const knplugin::PcmShape &input) {
-    knplugin::PcmShape shape = knplugin::ShapeFromKeys(kTraits, values, input);
-    if (!values.Has(kBits))
-        shape.bits = DefaultDepth(input.bits);
-    return shape;
-}
 
 } // namespace
 
-KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kTraits);
-}
+KN_ENCODER_ENTRY_POINT(kTraits)

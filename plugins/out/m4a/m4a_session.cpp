@@ -1,4 +1,4 @@
-#include "plugins/out/m4a/m4a_session.h"
+#include "m4a_session.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,6 +10,7 @@ extern "C" {
 #include <cstdio>
 
 #include "kernova/message_codes.h"
+#include "resident_library.h"
 
 namespace knplugin {
 namespace {
@@ -26,6 +27,19 @@ template <int Bits> int32_t TopAligned(const uint8_t *p) {
         value ^= 0x80000000u;
     return static_cast<int32_t>(value);
 }
+
+// Loading FFmpeg's libraries costs more than encoding a minute of audio: they stay loaded once
+// one of the two encoders has been loaded, for the other and for the next load of either.
+bool KeepFfmpegResident() {
+    bool kept = true;
+    for (const void *code : {reinterpret_cast<const void *>(&avformat_version),
+                             reinterpret_cast<const void *>(&avcodec_version),
+                             reinterpret_cast<const void *>(&avutil_version)})
+        kept = KeepLibraryResident(code) && kept;
+    return kept;
+}
+
+[[maybe_unused]] const bool ffmpegResident = KeepFfmpegResident();
 
 void LogNothing(void *, int, const char *, va_list) {}
 

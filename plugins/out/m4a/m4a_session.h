@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "encoder_table.h"
 #include "kernova/encoder.h"
-#include "plugins/common/encoder_table.h"
 
 namespace knplugin {
 

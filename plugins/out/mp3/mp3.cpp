@@ -20,10 +20,10 @@
 
 #include <lame/lame.h>
 
+#include "encoder_pcm.h"
+#include "encoder_table.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/encoder_pcm.h"
-#include "plugins/common/encoder_table.h"
 
 namespace {
 
@@ -177,7 +177,8 @@ int OutputChannels(const ParamValues &params, int inputChannels) {
 
 // The asked rate, else the one that LAME picks for the bitrate and the input (the input's when
 // LAME refuses the settings, which Start then reports).
-knplugin::PcmShape OutputShape(const ParamValues &params, const knplugin::PcmShape &input) {
+knplugin::PcmShape OutputShape(const knplugin::EncoderTraits &, const ParamValues &params,
+                               const knplugin::PcmShape &input) {
     knplugin::PcmShape shape = {input.rate, OutputChannels(params, input.channels), 0};
     if (params.Has(kRate)) {
         shape.rate = static_cast<uint32_t>(params.Get(kRate));
@@ -211,45 +212,44 @@ const char *tests[][2] = {
 };
 
 const knplugin::EncoderTraits kTraits = {
-    "mp3 - MPEG-1/2 Layer III encoder (LAME)",
-    "mp3",
-    "MPEG Layer 3 files",
-    0x4D503320, // "MP3 "
-    {kKeys, kKeyCount},
-    kRate,
-    -1,
-    kChannelMode,
-    kMaxChannels,
-    KN_ERR_ENCODER_INPUT,
-    "mp3 - MPEG-1/2 Layer III encoder (LAME)\n"
-    "Parameters, blank separated, each at most once (default: m:vbr v:2 q:3):\n"
-    "  m:<cbr|abr|vbr>  bitrate mode: constant, average or variable; default vbr,\n"
-    "                   or cbr when only b: is given\n"
-    "  b:<kbps>         bitrate of cbr (8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128,\n"
-    "                   144, 160, 192, 224, 256 or 320) and abr (8 to 320); default 128;\n"
-    "                   not with vbr\n"
-    "  v:<0..9>         vbr quality, 0 best and largest; default 2; only with vbr\n"
-    "  q:<0..9>         algorithm quality, 0 best and slowest; default 3\n"
-    "  f:<rate>         output rate in Hz: 8000, 11025, 12000, 16000, 22050, 24000,\n"
-    "                   32000, 44100 or 48000; default the rate LAME picks for the\n"
-    "                   bitrate and the input. When the output rate differs from the\n"
-    "                   input's, -FIXFREQ decides, then the input is resampled (libsoxr)\n"
-    "  c:<m|s|j|1|2>    channel mode: mono (stereo is mixed to their mean), stereo or\n"
-    "                   joint stereo; 1 is mono, 2 joint stereo; default joint stereo,\n"
-    "                   mono for a mono input\n"
-    "Takes PCM of 8 to 32 bits; surround input is down-mixed to stereo (ITU-R BS.775).\n"
-    "ID tags are left to -COPYID/-SETID.\n"
-    "Example: -ENC mp3 -ENCPARAM m:cbr b:192\n",
-    tests,
-    static_cast<int>(std::size(tests)),
-    Settle,
-    Describe,
-    OutputShape,
-    Start,
+    .description = "mp3 - MPEG-1/2 Layer III encoder (LAME)",
+    .extension = "mp3",
+    .extensionDescription = "MPEG Layer 3 files",
+    .moduleId = 0x4D503320, // "MP3 "
+    .grammar = {kKeys, kKeyCount},
+    .rateKey = kRate,
+    .bitsKey = -1,
+    .channelsKey = kChannelMode,
+    .maxChannels = kMaxChannels,
+    .refusedInputCode = KN_ERR_ENCODER_INPUT,
+    .helpText =
+        "mp3 - MPEG-1/2 Layer III encoder (LAME)\n"
+        "Parameters, blank separated, each at most once (default: m:vbr v:2 q:3):\n"
+        "  m:<cbr|abr|vbr>  bitrate mode: constant, average or variable; default vbr,\n"
+        "                   or cbr when only b: is given\n"
+        "  b:<kbps>         bitrate of cbr (8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128,\n"
+        "                   144, 160, 192, 224, 256 or 320) and abr (8 to 320); default 128;\n"
+        "                   not with vbr\n"
+        "  v:<0..9>         vbr quality, 0 best and largest; default 2; only with vbr\n"
+        "  q:<0..9>         algorithm quality, 0 best and slowest; default 3\n"
+        "  f:<rate>         output rate in Hz: 8000, 11025, 12000, 16000, 22050, 24000,\n"
+        "                   32000, 44100 or 48000; default the rate LAME picks for the\n"
+        "                   bitrate and the input. When the output rate differs from the\n"
+        "                   input's, -FIXFREQ decides, then the input is resampled (libsoxr)\n"
+        "  c:<m|s|j|1|2>    channel mode: mono (stereo is mixed to their mean), stereo or\n"
+        "                   joint stereo; 1 is mono, 2 joint stereo; default joint stereo,\n"
+        "                   mono for a mono input\n"
+        "Takes PCM of 8 to 32 bits; surround input is down-mixed to stereo (ITU-R BS.775).\n"
+        "ID tags are left to -COPYID/-SETID.\n"
+        "Example: -ENC mp3 -ENCPARAM m:cbr b:192\n",
+    .tests = tests,
+    .testCount = static_cast<int>(std::size(tests)),
+    .settle = Settle,
+    .describe = Describe,
+    .outputShape = OutputShape,
+    .start = Start,
 };
 
 } // namespace
 
-KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kTraits);
-}
+KN_ENCODER_ENTRY_POINT(kTraits)

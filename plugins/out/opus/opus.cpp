@@ -19,11 +19,11 @@
 
 #include <opus/opusenc.h>
 
+#include "encoder_pcm.h"
+#include "encoder_table.h"
+#include "format_stage.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/encoder_pcm.h"
-#include "plugins/common/encoder_table.h"
-#include "plugins/common/format_stage.h"
 
 namespace {
 
@@ -172,43 +172,42 @@ const char *tests[][2] = {
 };
 
 const knplugin::EncoderTraits kTraits = {
-    "opus - Ogg Opus encoder (libopus)",
-    "opus",
-    "Ogg Opus files",
-    0x4F505553, // "OPUS"
-    {kKeys, kKeyCount},
-    kRate,
-    -1,
-    kChannels,
-    knplugin::kMaxSurroundChannels,
-    KN_ERR_ENCODER_INPUT,
-    "opus - Ogg Opus encoder (libopus)\n"
-    "Parameters, blank separated, each at most once (default: x:10 a:audio):\n"
-    "  b:<kbps>      bitrate, 6 to 2048 (Opus uses at most 256 per channel); default\n"
-    "                64 per stream plus 32 per stereo pair: 64 for mono, 96 for stereo,\n"
-    "                320 for 5.1\n"
-    "  x:<0..10>     complexity, 0 fastest and 10 best; default 10\n"
-    "  a:<audio|voip|lowdelay>  application: music and general audio, speech, or\n"
-    "                the lowest delay; default audio\n"
-    "  c:<1..8>      channels; default the input's: surround is down-mixed to stereo\n"
-    "                or mono (ITU-R BS.775), stereo to mono as the mean, mono copied to\n"
-    "                stereo\n"
-    "  f:<rate>      the input rate that the stream's header records, 8000 to 192000;\n"
-    "                default the input's; another rate is resampled (libsoxr) first,\n"
-    "                -FIXFREQ deciding\n"
-    "The bitrate is a target of unconstrained VBR. Takes 1 to 8 channels at any rate;\n"
-    "Opus codes at 48000 Hz and players decode at that rate.\n"
-    "Example: -ENC opus -ENCPARAM b:160\n",
-    tests,
-    static_cast<int>(std::size(tests)),
-    Settle,
-    Describe,
-    nullptr,
-    Start,
+    .description = "opus - Ogg Opus encoder (libopus)",
+    .extension = "opus",
+    .extensionDescription = "Ogg Opus files",
+    .moduleId = 0x4F505553, // "OPUS"
+    .grammar = {kKeys, kKeyCount},
+    .rateKey = kRate,
+    .bitsKey = -1,
+    .channelsKey = kChannels,
+    .maxChannels = knplugin::kMaxSurroundChannels,
+    .refusedInputCode = KN_ERR_ENCODER_INPUT,
+    .helpText =
+        "opus - Ogg Opus encoder (libopus)\n"
+        "Parameters, blank separated, each at most once (default: x:10 a:audio):\n"
+        "  b:<kbps>      bitrate, 6 to 2048 (Opus uses at most 256 per channel); default\n"
+        "                64 per stream plus 32 per stereo pair: 64 for mono, 96 for stereo,\n"
+        "                320 for 5.1\n"
+        "  x:<0..10>     complexity, 0 fastest and 10 best; default 10\n"
+        "  a:<audio|voip|lowdelay>  application: music and general audio, speech, or\n"
+        "                the lowest delay; default audio\n"
+        "  c:<1..8>      channels; default the input's: surround is down-mixed to stereo\n"
+        "                or mono (ITU-R BS.775), stereo to mono as the mean, mono copied to\n"
+        "                stereo\n"
+        "  f:<rate>      the input rate that the stream's header records, 8000 to 192000;\n"
+        "                default the input's; another rate is resampled (libsoxr) first,\n"
+        "                -FIXFREQ deciding\n"
+        "The bitrate is a target of unconstrained VBR. Takes 1 to 8 channels at any rate;\n"
+        "Opus codes at 48000 Hz and players decode at that rate.\n"
+        "Example: -ENC opus -ENCPARAM b:160\n",
+    .tests = tests,
+    .testCount = static_cast<int>(std::size(tests)),
+    .settle = Settle,
+    .describe = Describe,
+    .outputShape = nullptr,
+    .start = Start,
 };
 
 } // namespace
 
-KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kTraits);
-}
+KN_ENCODER_ENTRY_POINT(kTraits)

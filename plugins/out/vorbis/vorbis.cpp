@@ -17,11 +17,11 @@
 #include <vorbis/codec.h>
 #include <vorbis/vorbisenc.h>
 
+#include "encoder_pcm.h"
+#include "encoder_table.h"
+#include "format_stage.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/encoder_pcm.h"
-#include "plugins/common/encoder_table.h"
-#include "plugins/common/format_stage.h"
 
 namespace {
 
@@ -178,38 +178,37 @@ const char *tests[][2] = {
 };
 
 const knplugin::EncoderTraits kTraits = {
-    "vorbis - Ogg Vorbis encoder (libvorbis)",
-    "ogg",
-    "Ogg Vorbis files",
-    0x4F474756, // "OGGV"
-    {kKeys, kKeyCount},
-    kRate,
-    -1,
-    kChannels,
-    knplugin::kMaxSurroundChannels,
-    KN_ERR_ENCODER_INPUT,
-    "vorbis - Ogg Vorbis encoder (libvorbis)\n"
-    "Parameters, blank separated, each at most once (default: q:5):\n"
-    "  q:<-1..10>  quality, -1 smallest and 10 best; 5 is about 160 kbps for stereo\n"
-    "  b:<kbps>    average bitrate from 32 to 500, kept by libvorbis's bitrate\n"
-    "              management, instead of a quality; which bitrates are possible\n"
-    "              depends on the rate and the channels\n"
-    "  c:<1..8>    channels; default the input's: surround is down-mixed to stereo or\n"
-    "              mono (ITU-R BS.775), stereo to mono as the mean, mono copied to stereo\n"
-    "  f:<rate>    sample rate in Hz, 8000 to 192000; default the input's; another rate\n"
-    "              is resampled (libsoxr, very high quality), -FIXFREQ deciding first\n"
-    "Takes 1 to 8 channels (libvorbis covers 8000 to 192000 Hz).\n"
-    "Example: -ENC vorbis -ENCPARAM q:6\n",
-    tests,
-    static_cast<int>(std::size(tests)),
-    Settle,
-    Describe,
-    nullptr,
-    Start,
+    .description = "vorbis - Ogg Vorbis encoder (libvorbis)",
+    .extension = "ogg",
+    .extensionDescription = "Ogg Vorbis files",
+    .moduleId = 0x4F474756, // "OGGV"
+    .grammar = {kKeys, kKeyCount},
+    .rateKey = kRate,
+    .bitsKey = -1,
+    .channelsKey = kChannels,
+    .maxChannels = knplugin::kMaxSurroundChannels,
+    .refusedInputCode = KN_ERR_ENCODER_INPUT,
+    .helpText =
+        "vorbis - Ogg Vorbis encoder (libvorbis)\n"
+        "Parameters, blank separated, each at most once (default: q:5):\n"
+        "  q:<-1..10>  quality, -1 smallest and 10 best; 5 is about 160 kbps for stereo\n"
+        "  b:<kbps>    average bitrate from 32 to 500, kept by libvorbis's bitrate\n"
+        "              management, instead of a quality; which bitrates are possible\n"
+        "              depends on the rate and the channels\n"
+        "  c:<1..8>    channels; default the input's: surround is down-mixed to stereo or\n"
+        "              mono (ITU-R BS.775), stereo to mono as the mean, mono copied to stereo\n"
+        "  f:<rate>    sample rate in Hz, 8000 to 192000; default the input's; another rate\n"
+        "              is resampled (libsoxr, very high quality), -FIXFREQ deciding first\n"
+        "Takes 1 to 8 channels (libvorbis covers 8000 to 192000 Hz).\n"
+        "Example: -ENC vorbis -ENCPARAM q:6\n",
+    .tests = tests,
+    .testCount = static_cast<int>(std::size(tests)),
+    .settle = Settle,
+    .describe = Describe,
+    .outputShape = nullptr,
+    .start = Start,
 };
 
 } // namespace
 
-KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kTraits);
-}
+KN_ENCODER_ENTRY_POINT(kTraits)

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "encoder_pcm.h"
+#include "encoder_table.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/encoder_pcm.h"
-#include "plugins/common/encoder_table.h"
 
 namespace {
 
@@ -162,38 +162,36 @@ int Start(const char *outputName, ParamValues &, const WAVEFORMATEX &format,
 const char *tests[][2] = {{"b:16", "test16.wav"}, {"b:24", "test24"}, {"b:8", "test8.wav"}};
 
 const knplugin::EncoderTraits kTraits = {
-    "wave - PCM WAV writer",
-    "wav",
-    "Wave files",
-    0x57415645, // "WAVE"
-    {kKeys, kKeyCount},
-    kRate,
-    kBits,
-    kChannels,
-    knplugin::kMaxSurroundChannels,
-    KN_ERR_WAVE_FORMAT_CHANGE,
-    "wave - PCM WAV writer\n"
-    "Parameters, blank separated, each at most once (default: the input's format):\n"
-    "  b:<bits>   sample depth 8, 16, 24 or 32, converted from the input's depth;\n"
-    "             a lower depth gets TPDF dither unless the samples already fit\n"
-    "  c:<1..8>   channels: surround is down-mixed to stereo or mono (ITU-R BS.775),\n"
-    "             stereo to mono as the mean, mono copied to stereo; any other change\n"
-    "             of the channel count is refused (error 20)\n"
-    "  f:<rate>   sample rate in Hz, 1000 to 768000, resampled (libsoxr, very high\n"
-    "             quality); when it differs from the input's, -FIXFREQ decides first\n"
-    "More than 2 channels or more than 16 bits are written as WAVE_FORMAT_EXTENSIBLE.\n"
-    "A file cannot pass 4 GiB: longer inputs fail. A failed output is removed.\n"
-    "Example: -ENC wave -ENCPARAM b:24 c:2\n",
-    tests,
-    static_cast<int>(std::size(tests)),
-    Settle,
-    Describe,
-    nullptr,
-    Start,
+    .description = "wave - PCM WAV writer",
+    .extension = "wav",
+    .extensionDescription = "Wave files",
+    .moduleId = 0x57415645, // "WAVE"
+    .grammar = {kKeys, kKeyCount},
+    .rateKey = kRate,
+    .bitsKey = kBits,
+    .channelsKey = kChannels,
+    .maxChannels = knplugin::kMaxSurroundChannels,
+    .refusedInputCode = KN_ERR_WAVE_FORMAT_CHANGE,
+    .helpText = "wave - PCM WAV writer\n"
+                "Parameters, blank separated, each at most once (default: the input's format):\n"
+                "  b:<bits>   sample depth 8, 16, 24 or 32, converted from the input's depth;\n"
+                "             a lower depth gets TPDF dither unless the samples already fit\n"
+                "  c:<1..8>   channels: surround is down-mixed to stereo or mono (ITU-R BS.775),\n"
+                "             stereo to mono as the mean, mono copied to stereo; any other change\n"
+                "             of the channel count is refused (error 20)\n"
+                "  f:<rate>   sample rate in Hz, 1000 to 768000, resampled (libsoxr, very high\n"
+                "             quality); when it differs from the input's, -FIXFREQ decides first\n"
+                "More than 2 channels or more than 16 bits are written as WAVE_FORMAT_EXTENSIBLE.\n"
+                "A file cannot pass 4 GiB: longer inputs fail. A failed output is removed.\n"
+                "Example: -ENC wave -ENCPARAM b:24 c:2\n",
+    .tests = tests,
+    .testCount = static_cast<int>(std::size(tests)),
+    .settle = Settle,
+    .describe = Describe,
+    .outputShape = nullptr,
+    .start = Start,
 };
 
 } // namespace
 
-KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kTraits);
-}
+KN_ENCODER_ENTRY_POINT(kTraits)

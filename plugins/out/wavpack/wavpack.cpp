@@ -15,10 +15,10 @@
 
 #include <wavpack/wavpack.h>
 
+#include "encoder_pcm.h"
+#include "encoder_table.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
-#include "plugins/common/encoder_pcm.h"
-#include "plugins/common/encoder_table.h"
 
 namespace {
 
@@ -199,35 +199,33 @@ const char *tests[][2] = {
 };
 
 const knplugin::EncoderTraits kTraits = {
-    "wavpack - WavPack lossless and hybrid encoder (libwavpack)",
-    "wv",
-    "WavPack files",
-    0x57565043, // "WVPC"
-    {kKeys, kKeyCount},
-    -1,
-    -1,
-    -1,
-    knplugin::kMaxSurroundChannels,
-    KN_ERR_ENCODER_INPUT,
-    "wavpack - WavPack lossless and hybrid encoder (libwavpack)\n"
-    "Parameters, blank separated, each at most once (default: l:2, lossless):\n"
-    "  l:<1..4>      compression: 1 fast, 2 normal, 3 high, 4 very high (slowest)\n"
-    "  h:<24..9600>  hybrid mode: a lossy file of about this many kbit/s\n"
-    "  c:<0|1>       with h:, 1 also writes the correction file <name>.wvc that makes\n"
-    "                the pair lossless; default 0\n"
-    "Takes 8- to 32-bit PCM, 1 to 8 channels, at any rate; the file keeps the input's\n"
-    "depth, rate and channels.\n"
-    "Example: -ENC wavpack -ENCPARAM l:3 h:384 c:1\n",
-    tests,
-    static_cast<int>(std::size(tests)),
-    Settle,
-    Describe,
-    nullptr,
-    Start,
+    .description = "wavpack - WavPack lossless and hybrid encoder (libwavpack)",
+    .extension = "wv",
+    .extensionDescription = "WavPack files",
+    .moduleId = 0x57565043, // "WVPC"
+    .grammar = {kKeys, kKeyCount},
+    .rateKey = -1,
+    .bitsKey = -1,
+    .channelsKey = -1,
+    .maxChannels = knplugin::kMaxSurroundChannels,
+    .refusedInputCode = KN_ERR_ENCODER_INPUT,
+    .helpText = "wavpack - WavPack lossless and hybrid encoder (libwavpack)\n"
+                "Parameters, blank separated, each at most once (default: l:2, lossless):\n"
+                "  l:<1..4>      compression: 1 fast, 2 normal, 3 high, 4 very high (slowest)\n"
+                "  h:<24..9600>  hybrid mode: a lossy file of about this many kbit/s\n"
+                "  c:<0|1>       with h:, 1 also writes the correction file <name>.wvc that makes\n"
+                "                the pair lossless; default 0\n"
+                "Takes 8- to 32-bit PCM, 1 to 8 channels, at any rate; the file keeps the input's\n"
+                "depth, rate and channels.\n"
+                "Example: -ENC wavpack -ENCPARAM l:3 h:384 c:1\n",
+    .tests = tests,
+    .testCount = static_cast<int>(std::size(tests)),
+    .settle = Settle,
+    .describe = Describe,
+    .outputShape = nullptr,
+    .start = Start,
 };
 
 } // namespace
 
-KERNOVA_EXPORT EncoderTable *RegisterCompressModule() {
-    return knplugin::RegisterEncoder(kTraits);
-}
+KN_ENCODER_ENTRY_POINT(kTraits)

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "tests/support/process.h"
 
 namespace testplugin {
 

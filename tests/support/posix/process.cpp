@@ -1,4 +1,4 @@
-#include "platform/platform.h"
+#include "tests/support/process.h"
 
 #include <algorithm>
 #include <cerrno>

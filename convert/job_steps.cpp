@@ -1,23 +1,20 @@
-#include "convert/engine_common.h"
+#include "convert/job_steps.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "convert/QZ_Convertor.h"
-#include "core/core.h"
+#include "format/fix_freq.h"
 #include "kernova/message_codes.h"
 #include "modules/loader.h"
 #include "platform/platform.h"
+#include "state/host_table.h"
 #include "support/All_Func.h"
 
 namespace {
 
 constexpr int kParamDescriptionSize = 256;
-
-intptr_t Arg(const char *text) {
-    return reinterpret_cast<intptr_t>(text);
-}
 
 } // namespace
 
@@ -25,6 +22,8 @@ bool StartConverter() {
     void *paramBlock = converterState.encoderParamBlock;
     converterState = ConverterState{};
     converterState.encoderParamBlock = paramBlock;
+    // Encoders loaded from here on ask the -FIXFREQ rule about a rate change.
+    fixFreqHandler = FixFreqHandler;
     TakeCallbackCopies();
     if (!InitConvertor())
         return false;
@@ -35,13 +34,13 @@ bool StartConverter() {
 char *ChooseDecoder() {
     char *file = nullptr;
     if (converterState.decoderName && FindInModuleFile(converterState.decoderName, &file)) {
-        converterState.onMessage(KN_MSG_DECODER, Arg(converterState.decoderName));
+        converterState.onMessage(KN_MSG_DECODER, TextArg(converterState.decoderName));
         return file;
     }
-    converterState.onMessage(KN_MSG_DECODER, Arg("default"));
+    converterState.onMessage(KN_MSG_DECODER, TextArg("default"));
     file = GetInModuleForFile(converterState.inputName, 0);
     if (!file)
-        converterState.onError(KN_ERR_NO_DECODER, Arg(converterState.inputName));
+        converterState.onError(KN_ERR_NO_DECODER, TextArg(converterState.inputName));
     return file;
 }
 
@@ -49,7 +48,7 @@ void ApplyDecoderParams(bool describe) {
     if (!converterState.decoderParams || !currentInModuleEx || !currentInModuleEx->SetParamString)
         return;
     if (!currentInModuleEx->SetParamString(converterState.decoderParams)) {
-        converterState.onError(KN_ERR_DECODER_PARAMS, Arg(converterState.decoderParams));
+        converterState.onError(KN_ERR_DECODER_PARAMS, TextArg(converterState.decoderParams));
         if (currentInModuleEx->SetDefaultParams)
             currentInModuleEx->SetDefaultParams();
         return;
@@ -58,10 +57,10 @@ void ApplyDecoderParams(bool describe) {
         char description[kParamDescriptionSize] = {};
         currentInModuleEx->GetParamDescription(description);
         description[kParamDescriptionSize - 1] = '\0';
-        converterState.onMessage(KN_MSG_DECODER_PARAMS, Arg(description));
+        converterState.onMessage(KN_MSG_DECODER_PARAMS, TextArg(description));
         return;
     }
-    converterState.onMessage(KN_MSG_DECODER_PARAMS, Arg(converterState.decoderParams));
+    converterState.onMessage(KN_MSG_DECODER_PARAMS, TextArg(converterState.decoderParams));
 }
 
 int ReportInputLength() {
@@ -85,12 +84,11 @@ void ReportDecoderError(int code) {
     std::string text = converterState.inputName ? converterState.inputName : "";
     if (detail[0] != '\0')
         text += std::string(": ") + detail;
-    converterState.onError(code, Arg(text.c_str()));
+    converterState.onError(code, TextArg(text.c_str()));
 }
 
 void DeleteStaleSettingsFiles() {
-    const std::string settings = std::string("plugins") + platform::kPathSeparator + "in" +
-                                 platform::kPathSeparator + "tmpset.dat";
+    const std::string settings = MakePlugInPath("", {"in", "tmpset.dat"});
     platform::DeleteFile("zorvc.ini");
     platform::DeleteFile(settings.c_str());
 }

@@ -1,11 +1,12 @@
-// The jobs of the conversion engine that the job executor dispatches to.
+// The jobs of the conversion layer: converting and playing one file, and stopping them.
 #pragma once
 
 struct CommandRecord;
 
 int ConvertJob(CommandRecord *record);
 int PlayJob(CommandRecord *record);
-// Asks the current decode to stop, if one runs.
+// Asks the current decode to stop, if one runs: a conversion's as well as a play's (the
+// abort export calls it, from another thread than the command thread).
 void AbortPlay();
 
 int ConvertOneFile();

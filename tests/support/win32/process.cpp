@@ -1,11 +1,11 @@
-// Child processes, the environment and module paths on the Win32 process services.
+// The tests' child processes, the environment and module paths on the Win32 process services.
 // Only the core Win32 headers: the multimedia ones declare names the platform layer has too.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "platform/platform.h"
 #include "platform/win32/command_line.h"
 #include "platform/win32/read_growing.h"
+#include "tests/support/process.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,28 +16,6 @@ namespace platform {
 namespace {
 
 using Variable = std::pair<std::string, std::string>;
-
-// One argument as the C runtime of the child splits it again: quoted when it is empty or holds
-// blanks or quotes; backslashes are doubled only where they precede a quote.
-void AppendQuoted(std::string &line, const std::string &arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
-        line += arg;
-        return;
-    }
-    line += '"';
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, '\\');
-    line += '"';
-}
 
 std::string UpperName(const std::string &name) {
     std::string upper = name;
@@ -140,16 +118,6 @@ int WaitForExit(HANDLE process, int timeoutSeconds) {
 }
 
 } // namespace
-
-std::string BuildCommandLine(const std::string &program, const std::vector<std::string> &args) {
-    std::string line;
-    AppendQuoted(line, program);
-    for (const std::string &arg : args) {
-        line += ' ';
-        AppendQuoted(line, arg);
-    }
-    return line;
-}
 
 int RunProcess(const std::string &program, const std::vector<std::string> &args,
                const std::string &cwd, const std::vector<std::pair<std::string, std::string>> &env,

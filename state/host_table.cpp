@@ -1,6 +1,6 @@
 #include <atomic>
 
-#include "core/core.h"
+#include "state/host_table.h"
 
 namespace {
 HostCallbacks hostTable;
