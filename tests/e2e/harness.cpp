@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -144,6 +146,13 @@ RunResult Sandbox::Exec(const std::string &program, const std::vector<std::strin
     // A hung run must fail its test (124), not stall the whole suite.
     result.exitCode = platform::RunProcess(program, args, cwd.empty() ? work : cwd, variables,
                                            out.string(), err.string(), timeoutSeconds);
+    // Under Wine a child now and then fails to start (-1) while the Wine server is busy with the
+    // run before; one more try tells that apart from a program that cannot start at all.
+    if (result.exitCode == -1) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        result.exitCode = platform::RunProcess(program, args, cwd.empty() ? work : cwd, variables,
+                                               out.string(), err.string(), timeoutSeconds);
+    }
     result.out = WithUnixLineEnds(Slurp(out));
     result.err = WithUnixLineEnds(Slurp(err));
     result.summary = TakeSummary(result.err);
