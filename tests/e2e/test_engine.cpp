@@ -504,10 +504,13 @@ TEST_F(EngineTest, CtrlCStopsTheCommandAfterTheCurrentJob) {
     // The run ends with its summary, which counts the jobs that were not run.
     const struct {
         const char *keys, *said;
-    } cases[] = {{"-O 'out/*.enc' -ENC enc", " not run in "}};
+    } cases[] = {{"-O 'out/*.enc' -ENC enc", " not run in "},
+                 {"-SHOWID", "kernova: stopped by the user\n"}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.keys);
-        const std::string out = sb.root + NativePath("/int-out.txt");
+        // Each row's own files: the wait below must not see the output of the row before.
+        const std::string out =
+            sb.root + NativePath("/int-out-") + std::to_string(&c - cases) + ".txt";
         // The wait for the first output is bounded (10 s) so that a silent program cannot hang.
         const std::string script =
             "cd " + Quote(sb.work) + " && " + variables + Quote(sb.app + "/kernova") +
@@ -539,13 +542,20 @@ TEST_F(EngineTest, SecondCtrlCEndsAStuckCommandAtOnce) {
     // Reading a pipe that nobody writes blocks the job: the first Ctrl-C only asks for a stop.
     ASSERT_EQ(std::system(("mkfifo " + Quote(sb.Path("stuck.wav"))).c_str()), 0);
     const std::string rc = sb.root + NativePath("/stuck-rc.txt");
-    // The waits are bounded and a program deaf to both Ctrl-Cs is killed, so nothing hangs.
+    // A writer that holds the pipe open and writes nothing gets past its open only once the
+    // program has opened the pipe too: from then on the program is stuck in its read, however
+    // slowly it started. The waits are bounded and a program deaf to both Ctrl-Cs is killed, so
+    // nothing hangs.
     const std::string script =
         "cd " + Quote(sb.work) + " && " + Quote(sb.app + "/kernova") +
-        " -I stuck.wav -O out.wav >/dev/null 2>&1 & pid=$!; sleep 1.5; kill -INT $pid; "
-        "sleep 0.3; alive=0; kill -0 $pid 2>/dev/null && alive=1; kill -INT $pid; i=0; "
+        " -I stuck.wav -O out.wav >/dev/null 2>&1 & pid=$!; "
+        "(exec 3>stuck.wav; : >opened; exec sleep 30) & writer=$!; i=0; "
+        "while [ ! -e opened ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i + 1)); done; "
+        "sleep 0.2; kill -INT $pid; sleep 0.3; alive=0; kill -0 $pid 2>/dev/null && alive=1; "
+        "kill -INT $pid; i=0; "
         "while kill -0 $pid 2>/dev/null && [ $i -lt 300 ]; do sleep 0.01; i=$((i + 1)); done; "
-        "kill -KILL $pid 2>/dev/null; wait $pid; echo $alive $? >" +
+        "kill -KILL $pid 2>/dev/null; wait $pid; status=$?; kill $writer 2>/dev/null; "
+        "echo $alive $status >" +
         Quote(rc);
     ASSERT_EQ(std::system(("sh -c " + Quote(script)).c_str()), 0);
     EXPECT_EQ(sb.ReadFile(rc), "1 130\n");
