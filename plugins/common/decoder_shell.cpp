@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -40,6 +41,10 @@ std::atomic<uint64_t> writtenFrames{0};
 std::atomic<bool> stopRequested{false};
 std::thread decodeThread;
 Out_Module *playingOut = nullptr; // the output that the current decode opens
+// The core may start the stop thread as soon as it has called Play, so Stop can come while
+// Play is still starting the decode: Play and Stop hold this lock, which makes Stop wait for
+// the decoding thread that Play starts. The decoding thread never takes it.
+std::mutex playLock;
 
 int LengthMs(uint64_t frames, uint32_t rate) {
     // Any data lasts at least 1 ms, so that a short file is not taken for an empty one.
@@ -210,6 +215,7 @@ void Decode(std::unique_ptr<DecoderStream> stream, Out_Module *out, HWND window)
     PostMessageA(window, WM_WA_MPEG_EOF, 0, 0);
 }
 
+// Called with playLock held.
 void JoinDecodeThread() {
     stopRequested = true;
     if (decodeThread.joinable())
@@ -222,6 +228,7 @@ void CopyTitle(const char *fileName, char *title) {
 }
 
 void Quit() {
+    std::lock_guard<std::mutex> lock(playLock);
     JoinDecodeThread();
 }
 
@@ -248,6 +255,7 @@ void GetFileInfo(const char *file, char *title, int *length) {
 }
 
 int Play(const char *fileName) {
+    std::lock_guard<std::mutex> lock(playLock);
     JoinDecodeThread(); // a decode that was never stopped
     int error = 0;
     std::unique_ptr<DecoderStream> stream = OpenStream(fileName, error);
@@ -275,6 +283,7 @@ int GetLastErrorCode() {
 
 // Stops the decode and closes its output; the decoding thread has ended when it returns.
 void Stop() {
+    std::lock_guard<std::mutex> lock(playLock);
     JoinDecodeThread();
     if (playingOut != nullptr)
         playingOut->Close();
