@@ -538,6 +538,11 @@ TEST_F(EngineTest, SecondCtrlCEndsAStuckCommandAtOnce) {
 #if defined(_WIN32)
     GTEST_SKIP() << "needs a POSIX shell, SIGINT and a named pipe";
 #endif
+#if defined(__SANITIZE_THREAD__)
+    // Its signal handler runs only when the thread that took the signal next calls into an
+    // intercepted function, and a read inside the C library is not one.
+    GTEST_SKIP() << "ThreadSanitizer holds Ctrl-C back while the program waits in a read";
+#endif
     ASSERT_TRUE(sb.AddBuiltPlugin("plugins/in/wave") && sb.AddBuiltPlugin("plugins/out/wave"));
     // Reading a pipe that nobody writes blocks the job: the first Ctrl-C only asks for a stop.
     ASSERT_EQ(std::system(("mkfifo " + Quote(sb.Path("stuck.wav"))).c_str()), 0);
