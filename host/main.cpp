@@ -33,7 +33,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitCannotStart = 2;
 constexpr int kExitInterrupted = 130;
 
-// Read inside the signal handler, so lock-free atomics only.
+// Read on the thread that Ctrl-C wakes, so lock-free atomics.
 std::atomic<AbortCommand_DLLFunc> abortCommand{nullptr};
 std::atomic<int> interruptCount{0};
 static_assert(std::atomic<AbortCommand_DLLFunc>::is_always_lock_free);

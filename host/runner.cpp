@@ -25,7 +25,7 @@ constexpr int kWaitMs = 100;
 constexpr uint32_t kProgressIntervalMs = 100;
 constexpr int kNoResult = -1;
 
-// Counted in the signal handler, so a lock-free atomic only.
+// Counted on the thread that Ctrl-C wakes, so a lock-free atomic.
 std::atomic<int> interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 

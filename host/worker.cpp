@@ -12,7 +12,7 @@ namespace {
 constexpr int kExitSuccess = 0;
 constexpr int kExitCannotStart = 2;
 
-// Read inside the signal handler, so lock-free atomics only.
+// Read on the thread that Ctrl-C wakes, so lock-free atomics.
 std::atomic<AbortCommand_DLLFunc> abortCommand{nullptr};
 std::atomic<bool> stopRequested{false};
 

@@ -152,9 +152,9 @@ void Sleep(int milliseconds);
 // True when the file descriptor (0 stdin, 1 stdout, 2 stderr) is a terminal.
 bool IsTerminal(int fd);
 // Calls handler on every Ctrl-C (SIGINT; on Windows also Ctrl-Break) instead of ending the
-// program; null gives Ctrl-C back
-// what it did before. The handler runs as a signal handler: it may only touch lock-free atomics
-// and call async-signal-safe functions. Called from the main thread only.
+// program; null gives Ctrl-C back what it did before. The handler runs on a thread of its own,
+// never in a signal handler, one call at a time: it must return soon, since the next Ctrl-C
+// waits for it. Called from the main thread only.
 void SetInterruptHandler(void (*handler)());
 
 // ---- Worker processes ----

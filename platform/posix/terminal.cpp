@@ -1,8 +1,12 @@
 // Terminal services: whether an output is a terminal, and Ctrl-C delivered to a handler.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <system_error>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -10,14 +14,48 @@ namespace platform {
 
 namespace {
 
-// Written before the signal is hooked, read inside the signal handler.
+// What a Ctrl-C does may not be done in a signal handler (a stop request starts a thread), so
+// the signal only wakes a thread of ours through a pipe, and that thread calls the handler, as
+// the Windows console does.
 std::atomic<void (*)()> interruptHandler{nullptr};
-static_assert(std::atomic<void (*)()>::is_always_lock_free);
+int wakePipe[2] = {-1, -1};
 
 void OnInterruptSignal(int) {
-    void (*handler)() = interruptHandler.load();
-    if (handler)
-        handler();
+    const int saved = errno;
+    const char byte = 0;
+    // The pipe does not block: a flood of Ctrl-Cs drops the ones the thread has not read yet.
+    ssize_t ignored = write(wakePipe[1], &byte, 1);
+    (void)ignored;
+    errno = saved;
+}
+
+void RunInterruptThread() {
+    for (;;) {
+        char byte;
+        const ssize_t got = read(wakePipe[0], &byte, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return;
+        void (*handler)() = interruptHandler.load();
+        if (handler)
+            handler();
+    }
+}
+
+bool StartInterruptThread() {
+    static const bool started = [] {
+        if (pipe2(wakePipe, O_CLOEXEC) != 0)
+            return false;
+        fcntl(wakePipe[1], F_SETFL, O_NONBLOCK);
+        try {
+            std::thread(RunInterruptThread).detach();
+        } catch (const std::system_error &) {
+            return false;
+        }
+        return true;
+    }();
+    return started;
 }
 
 } // namespace
@@ -37,7 +75,7 @@ void SetInterruptHandler(void (*handler)()) {
         hooked = false;
         return;
     }
-    if (hooked)
+    if (hooked || !StartInterruptThread())
         return;
     struct sigaction action = {};
     action.sa_handler = OnInterruptSignal;
