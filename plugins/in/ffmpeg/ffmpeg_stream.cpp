@@ -148,6 +148,10 @@ class FfmpegStream final : public DecoderStream {
 
     bool LacksEnd() const override { return oggEndMissing; }
 
+    // For a container that states no length at all (a Musepack file of a second or less, a raw
+    // stream that FFmpeg cannot estimate): the length that a whole decode counted.
+    void SetCountedLength(int64_t frames) { statedFrames = frames; }
+
   private:
     int OpenDecoder(const AVCodec *decoder, const AVStream &stream) {
         codec.reset(avcodec_alloc_context3(decoder));
@@ -281,13 +285,31 @@ class FfmpegStream final : public DecoderStream {
     size_t heldOffset = 0;
 };
 
+// The frames of the whole file, decoded once; 0 when it cannot be opened again.
+int64_t CountFrames(const char *file) {
+    FfmpegStream counter;
+    if (counter.Open(file) != 0)
+        return 0;
+    constexpr size_t kFramesPerRead = 4096;
+    std::vector<char> scratch(kFramesPerRead * counter.Format().FrameBytes());
+    int64_t total = 0;
+    for (size_t got; (got = counter.Read(scratch.data(), kFramesPerRead)) > 0;)
+        total += static_cast<int64_t>(got);
+    return total;
+}
+
 } // namespace
 
 std::unique_ptr<DecoderStream> OpenFfmpegStream(const char *file, int &error) {
     SilenceFfmpeg();
     auto stream = std::make_unique<FfmpegStream>();
     error = stream->Open(file);
-    return error == 0 ? std::move(stream) : nullptr;
+    if (error != 0)
+        return nullptr;
+    // The core takes a file without a length for one it cannot decode.
+    if (stream->LengthFrames() == 0)
+        stream->SetCountedLength(CountFrames(file));
+    return stream;
 }
 
 } // namespace knplugin
