@@ -135,6 +135,9 @@ const SourceCase kSources[] = {
     {"a.wma", "ffmpeg -v error -i s16.wav -c:a wmav2 -metadata title=T in/a.wma", nullptr, "44100",
      "2"},
     {"a.mpc", "mpcenc --silent --quality 5 s16.wav in/a.mpc", nullptr, "44100", "2"},
+    // Half a second of Musepack states no length that FFmpeg can read.
+    {"short.mpc", "sox s16.wav half.wav trim 0 0.5 && mpcenc --silent half.wav in/short.mpc",
+     nullptr, "44100", "2"},
     {"a.ac3", "ffmpeg -v error -i m6.wav -c:a ac3 in/a.ac3", nullptr, "44100", "6"},
     {"a.webm", "ffmpeg -v error -i s16.wav -c:a libopus in/a.webm", nullptr, "48000", "2"},
 };
