@@ -26,9 +26,11 @@ build_independent() { # arch
     windeps_cmake sndfile "$1" libsndfile.a -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF \
         -DENABLE_EXTERNAL_LIBS=OFF -DENABLE_MPEG=OFF -DENABLE_CPACK=OFF &
     pids="$pids $!"
+    # The library's folder installs no header: the include folder does, once.
     windeps_autotools lame "$1" libmp3lame.a libmp3lame --disable-frontend --disable-decoder \
         --disable-analyzer-hooks &&
-        make -C "$WINDEPS/build-lame-$1/include" install >/dev/null &
+        { [ -f "$WINDEPS/$1/include/lame/lame.h" ] ||
+            make -C "$WINDEPS/build-lame-$1/include" install >/dev/null; } &
     pids="$pids $!"
     build_mpg123 "$1" &
     pids="$pids $!"
