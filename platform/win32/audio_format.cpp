@@ -13,7 +13,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <utility>
 #include <vector>
 
 namespace platform {
