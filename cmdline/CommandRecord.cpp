@@ -217,7 +217,8 @@ void AppendOptionGroup(const CommandRecord &record, char **line) {
         AppendKey("-WINAMP", winampFolder, line);
 }
 
-void AppendConvertItems(const CommandRecord &record, char **line) {
+// The items of a conversion, which a convert job and a batch file's creation share.
+void AppendConversionItems(const CommandRecord &record, char **line) {
     AppendKey("-I", record.inputName, line);
     AppendKey("-O", record.outputName, line);
     AppendCodecGroup(record, line);
@@ -225,19 +226,17 @@ void AppendConvertItems(const CommandRecord &record, char **line) {
     AppendRecursiveGroup(record, line);
     if (record.deleteSource)
         AppendKey("-DELSOURCE", nullptr, line);
+}
+
+void AppendConvertItems(const CommandRecord &record, char **line) {
+    AppendConversionItems(record, line);
     if (record.stream)
         AppendKey("-STREAM", nullptr, line);
 }
 
 void AppendCreateBatchItems(const CommandRecord &record, char **line) {
     AppendKey("-CREATEBATCH", record.batchName, line);
-    AppendKey("-I", record.inputName, line);
-    AppendKey("-O", record.outputName, line);
-    AppendCodecGroup(record, line);
-    AppendTagGroup(record, line);
-    AppendRecursiveGroup(record, line);
-    if (record.deleteSource)
-        AppendKey("-DELSOURCE", nullptr, line);
+    AppendConversionItems(record, line);
 }
 
 void AppendPlayItems(const CommandRecord &record, char **line) {

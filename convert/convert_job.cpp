@@ -229,25 +229,19 @@ int FinishConversion(CommandRecord *record) {
     return KN_RESULT_DONE;
 }
 
+int ConvertWithDecoder() {
+    DeleteStaleSettingsFiles();
+    if (!LoadOutModule(converterState.encoderModuleName)) {
+        converterState.onError(KN_ERR_ENCODER_LOAD, TextArg(converterState.encoderModuleName));
+        return KN_RESULT_FAILED;
+    }
+    return SettleOutput() ? ConvertLoadedFile() : KN_RESULT_FAILED;
+}
+
 } // namespace
 
 int ConvertOneFile() {
-    char *decoderFile = ChooseDecoder();
-    if (!decoderFile)
-        return KN_RESULT_FAILED;
-    int result = KN_RESULT_FAILED;
-    if (!LoadInModule(decoderFile)) {
-        converterState.onError(KN_ERR_DECODER_LOAD, TextArg(decoderFile));
-    } else {
-        DeleteStaleSettingsFiles();
-        if (!LoadOutModule(converterState.encoderModuleName))
-            converterState.onError(KN_ERR_ENCODER_LOAD, TextArg(converterState.encoderModuleName));
-        else if (SettleOutput())
-            result = ConvertLoadedFile();
-    }
-    ReleaseModules();
-    FreeString(&decoderFile);
-    return result;
+    return RunWithDecoder(ConvertWithDecoder, ReleaseModules);
 }
 
 int ConvertJob(CommandRecord *record) {

@@ -44,6 +44,20 @@ char *ChooseDecoder() {
     return file;
 }
 
+int RunWithDecoder(int (*useDecoder)(), void (*release)()) {
+    char *decoderFile = ChooseDecoder();
+    if (!decoderFile)
+        return KN_RESULT_FAILED;
+    int result = KN_RESULT_FAILED;
+    if (!LoadInModule(decoderFile))
+        converterState.onError(KN_ERR_DECODER_LOAD, TextArg(decoderFile));
+    else
+        result = useDecoder();
+    release();
+    FreeString(&decoderFile);
+    return result;
+}
+
 void ApplyDecoderParams(bool describe) {
     if (!converterState.decoderParams || !currentInModuleEx || !currentInModuleEx->SetParamString)
         return;

@@ -11,6 +11,9 @@ bool StartConverter();
 // The decoder file for the converter state's input: the -DEC module when found (message 206
 // with its name), else the one chosen by extension (206 "default"); null after error 1.
 char *ChooseDecoder();
+// Chooses and loads the decoder and runs `useDecoder` with it loaded (KN_RESULT_FAILED after
+// error 1 or the decoder's load error); `release` then unloads the job's modules.
+int RunWithDecoder(int (*useDecoder)(), void (*release)());
 // Hands -DECPARAM to the loaded decoder; with describe, an accepted text is echoed as the
 // decoder describes it.
 void ApplyDecoderParams(bool describe);

@@ -47,21 +47,15 @@ int PlayLoadedFile() {
     return decoded == 0 ? KN_RESULT_DONE : KN_RESULT_FAILED;
 }
 
+void ReleasePlayModules() {
+    UnloadWinampOutModule();
+    UnloadInModule();
+}
+
 } // namespace
 
 int WINAMP_PlayOneFile() {
-    char *decoderFile = ChooseDecoder();
-    if (!decoderFile)
-        return KN_RESULT_FAILED;
-    int result = KN_RESULT_FAILED;
-    if (!LoadInModule(decoderFile))
-        converterState.onError(KN_ERR_DECODER_LOAD, TextArg(decoderFile));
-    else
-        result = PlayLoadedFile();
-    UnloadWinampOutModule();
-    UnloadInModule();
-    FreeString(&decoderFile);
-    return result;
+    return RunWithDecoder(PlayLoadedFile, ReleasePlayModules);
 }
 
 int PlayJob(CommandRecord *record) {

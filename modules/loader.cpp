@@ -218,6 +218,16 @@ int FindInProgramFolder(const std::string &subFolder, const char *name, char **f
     return found;
 }
 
+// Runs a loaded output plug-in's Quit and frees its library; the pointer ends null either way.
+template <typename Module>
+void UnloadOutput(Module *&module, platform::LibraryHandle Module::*library) {
+    if (module && module->*library) {
+        if (module->Quit)
+            module->Quit();
+        platform::FreeLibrary(module->*library);
+    }
+    module = nullptr;
+}
 } // namespace
 
 FixFreqHandlerFunc fixFreqHandler = IgnoreRateChange;
@@ -323,12 +333,7 @@ int LoadOutModule(const char *name) {
 }
 
 void UnloadOutModule() {
-    if (currentOutModule && currentOutModule->hInstance) {
-        if (currentOutModule->Quit)
-            currentOutModule->Quit();
-        platform::FreeLibrary(currentOutModule->hInstance);
-    }
-    currentOutModule = nullptr;
+    UnloadOutput(currentOutModule, &EncoderTable::hInstance);
 }
 
 int LoadWinampOutModule(const char *name) {
@@ -356,12 +361,7 @@ int LoadWinampOutModule(const char *name) {
 }
 
 void UnloadWinampOutModule() {
-    if (currentWinampOutModule && currentWinampOutModule->hDllInstance) {
-        if (currentWinampOutModule->Quit)
-            currentWinampOutModule->Quit();
-        platform::FreeLibrary(currentWinampOutModule->hDllInstance);
-    }
-    currentWinampOutModule = nullptr;
+    UnloadOutput(currentWinampOutModule, &Out_Module::hDllInstance);
 }
 
 int FindInModuleFile(const char *name, char **fullName) {

@@ -193,7 +193,7 @@ unsigned CountProcessors();
 // ---- Audio format layer ----
 // Stands in for the Windows Audio Compression Manager (ACM): the same calls, flags and result
 // codes in this namespace, so that the Windows build can forward them to msacm32. Drivers come
-// in a fixed order: the drivers that the process added (in the order added), then the built-in
+// in a fixed order: the drivers that the tests added (in the order added), then the built-in
 // PCM driver. The PCM driver lists PCM (tag 1) at 8000, 11025, 16000, 22050, 32000, 44100,
 // 48000, 88200, 96000, 176400 and 192000 Hz, 8, 16, 24 and 32 bits, 1 to 8 channels (rate,
 // then bits, then channels ascending); asked for one rate (ACM_FORMATENUMF_NSAMPLESPERSEC), it
@@ -276,8 +276,8 @@ MMRESULT acmStreamOpen(HACMSTREAM *phas, HACMDRIVER had, const WAVEFORMATEX *pwf
                        uintptr_t dwInstance, uint32_t fdwOpen);
 MMRESULT acmStreamClose(HACMSTREAM has, uint32_t fdwClose);
 
-// A driver that the process adds itself (the ACM's local function driver), described by the
-// answers of its functions. Every function is required.
+// A driver described by the answers of its functions: the built-in PCM driver of the native
+// layer, and the drivers the test support library adds. Every function is required.
 struct AcmDriverProcs {
     uint32_t support;       // ACMDRIVERDETAILS_SUPPORTF_ flags shown to enumeration callbacks
     uint32_t maxFormatSize; // bytes of the driver's largest format record, at least 18
@@ -288,11 +288,5 @@ struct AcmDriverProcs {
     bool (*suggest)(const WAVEFORMATEX *source, uint16_t tag, WAVEFORMATEX *target);
     bool (*canConvert)(const WAVEFORMATEX *source, const WAVEFORMATEX *target);
 };
-// Adds a driver before the built-in one (after those added earlier); procs must stay valid
-// until acmDriverRemove. fdwAdd must be 0.
-MMRESULT acmDriverAdd(HACMDRIVERID *phadid, const AcmDriverProcs *procs, uint32_t fdwAdd);
-// Removes an added driver; ACMERR_BUSY while it is open, MMSYSERR_NOTSUPPORTED for the
-// built-in driver.
-MMRESULT acmDriverRemove(HACMDRIVERID hadid, uint32_t fdwRemove);
 
 } // namespace platform

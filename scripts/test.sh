@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds and runs every test in three builds: plain (build/), AddressSanitizer with
-# UndefinedBehaviorSanitizer (build-asan/), and ThreadSanitizer for the engine's threads
+# UndefinedBehaviorSanitizer (build-asan/), and ThreadSanitizer for the jobs' threads
 # (build-tsan/, the tests labelled threads); the install and the Debian package
 # (scripts/test-install.sh); a smoke run of the fuzz targets (build-fuzz/); then the Windows
 # builds under Wine.

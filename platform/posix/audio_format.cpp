@@ -1,12 +1,12 @@
 // The audio format layer of the native build: driver list, handles and the built-in PCM
 // driver. Handles are checked against the live ones, so a stale or foreign handle gives
 // MMSYSERR_INVALHANDLE instead of a crash.
-#include "platform/acm_arguments.h"
+#include "platform/audio_format_common.h"
 #include "platform/platform.h"
+#include "platform/posix/acm_drivers.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -15,11 +15,6 @@
 #include <vector>
 
 namespace platform {
-
-struct AcmDriverId {
-    const AcmDriverProcs *procs;
-    int users; // opened handles, open streams and running calls: no removal meanwhile
-};
 
 struct AcmDriver {
     AcmDriverId *id;
@@ -33,22 +28,11 @@ struct AcmStream {
 
 namespace {
 
-constexpr uint32_t kFormatSize = sizeof(WAVEFORMATEX);
 constexpr std::array<uint32_t, 11> kPcmRates = {8000,  11025, 16000, 22050,  32000, 44100,
                                                 48000, 88200, 96000, 176400, 192000};
 constexpr uint32_t kRestrictingFlags = ACM_FORMATENUMF_NCHANNELS | ACM_FORMATENUMF_NSAMPLESPERSEC;
 constexpr uint32_t kPcmFormatCount =
     static_cast<uint32_t>(kPcmRates.size() * kPcmBits.size()) * kPcmMaxChannels;
-
-void FillPcm(WAVEFORMATEX *format, uint32_t rate, uint16_t bits, uint16_t channels) {
-    format->wFormatTag = WAVE_FORMAT_PCM;
-    format->nChannels = channels;
-    format->nSamplesPerSec = rate;
-    format->nBlockAlign = static_cast<uint16_t>(channels * (bits / 8));
-    format->nAvgBytesPerSec = format->nBlockAlign * rate;
-    format->wBitsPerSample = bits;
-    format->cbSize = 0;
-}
 
 bool PcmOpen() {
     return true;
@@ -59,7 +43,7 @@ bool PcmGetFormatAtRate(uint32_t rate, uint32_t index, WAVEFORMATEX *format) {
     if (rate < 1 || rate > kPcmMaxRate || index >= kPcmBits.size() * kPcmMaxChannels)
         return false;
     auto channels = static_cast<uint16_t>(index % kPcmMaxChannels + 1);
-    FillPcm(format, rate, kPcmBits[index / kPcmMaxChannels], channels);
+    *format = MakePcm(rate, kPcmBits[index / kPcmMaxChannels], channels);
     return true;
 }
 
@@ -69,14 +53,14 @@ bool PcmGetFormat(uint32_t index, WAVEFORMATEX *format) {
     uint32_t perRate = static_cast<uint32_t>(kPcmBits.size()) * kPcmMaxChannels;
     uint16_t bits = kPcmBits[(index % perRate) / kPcmMaxChannels];
     auto channels = static_cast<uint16_t>(index % kPcmMaxChannels + 1);
-    FillPcm(format, kPcmRates[index / perRate], bits, channels);
+    *format = MakePcm(kPcmRates[index / perRate], bits, channels);
     return true;
 }
 
 bool PcmSuggest(const WAVEFORMATEX *source, uint16_t tag, WAVEFORMATEX *target) {
     if ((tag != 0 && tag != WAVE_FORMAT_PCM) || !IsIntegerPcm(source))
         return false;
-    FillPcm(target, source->nSamplesPerSec, source->wBitsPerSample, source->nChannels);
+    *target = MakePcm(source->nSamplesPerSec, source->wBitsPerSample, source->nChannels);
     return true;
 }
 
@@ -91,16 +75,14 @@ constexpr AcmDriverProcs kPcmDriver = {ACMDRIVERDETAILS_SUPPORTF_CONVERTER,
                                        PcmSuggest,
                                        PcmCanConvert};
 
-// Everything below is guarded by `mutex`; driver procs and callbacks run without it.
-std::mutex mutex;
+// Everything below is guarded by AcmMutex(); driver procs and callbacks run without it.
 AcmDriverId builtinDriver = {&kPcmDriver, 0};
-std::vector<std::unique_ptr<AcmDriverId>> addedDrivers;
 std::map<const void *, std::unique_ptr<AcmDriver>> openDrivers;
 std::map<const void *, std::unique_ptr<AcmStream>> openStreams;
 
 std::vector<AcmDriverId *> ListDrivers() {
     std::vector<AcmDriverId *> drivers;
-    for (auto &added : addedDrivers)
+    for (auto &added : AddedAcmDrivers())
         drivers.push_back(added.get());
     drivers.push_back(&builtinDriver);
     return drivers;
@@ -109,7 +91,7 @@ std::vector<AcmDriverId *> ListDrivers() {
 bool IsDriverId(const void *handle) {
     if (handle == &builtinDriver)
         return true;
-    for (auto &added : addedDrivers)
+    for (auto &added : AddedAcmDrivers())
         if (added.get() == handle)
             return true;
     return false;
@@ -122,10 +104,6 @@ AcmDriver *FindOpenDriver(const void *handle) {
 
 uint32_t MaxFormatSize(const AcmDriverId *id) {
     return id->procs->maxFormatSize;
-}
-
-uint32_t FormatBytes(const WAVEFORMATEX *format) {
-    return kFormatSize + format->cbSize;
 }
 
 using FormatLister = std::function<bool(uint32_t index, WAVEFORMATEX *format)>;
@@ -147,29 +125,12 @@ bool PassesRestriction(const WAVEFORMATEX *format, uint32_t flags, const WAVEFOR
            format->nSamplesPerSec == reference.nSamplesPerSec;
 }
 
-void DescribeFormat(const WAVEFORMATEX *format, char *text) {
-    char channels[32];
-    if (format->nChannels == 1)
-        std::snprintf(channels, sizeof channels, "Mono");
-    else if (format->nChannels == 2)
-        std::snprintf(channels, sizeof channels, "Stereo");
-    else
-        std::snprintf(channels, sizeof channels, "%u Channels", format->nChannels);
-    unsigned rate = format->nSamplesPerSec;
-    if (format->wBitsPerSample != 0)
-        std::snprintf(text, ACMFORMATDETAILS_FORMAT_CHARS, "%u.%03u kHz, %u Bit, %s", rate / 1000,
-                      rate % 1000, format->wBitsPerSample, channels);
-    else
-        std::snprintf(text, ACMFORMATDETAILS_FORMAT_CHARS, "%u.%03u kHz, %s", rate / 1000,
-                      rate % 1000, channels);
-}
-
 // The drivers a call works with: the one behind `had`, or all of them in order. They cannot be
 // removed until the call ends.
 class HeldDrivers {
   public:
     explicit HeldDrivers(HACMDRIVER had) {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::lock_guard<std::mutex> lock(AcmMutex());
         if (had == nullptr) {
             ids = ListDrivers();
         } else if (AcmDriver *driver = FindOpenDriver(had)) {
@@ -182,7 +143,7 @@ class HeldDrivers {
             id->users++;
     }
     ~HeldDrivers() {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::lock_guard<std::mutex> lock(AcmMutex());
         for (AcmDriverId *id : ids)
             id->users--;
     }
@@ -196,20 +157,18 @@ class HeldDrivers {
 } // namespace
 
 MMRESULT acmDriverEnum(ACMDRIVERENUMCB fnCallback, uintptr_t dwInstance, uint32_t fdwEnum) {
-    if (fnCallback == nullptr)
-        return MMSYSERR_INVALPARAM;
-    if (fdwEnum != 0)
-        return MMSYSERR_INVALFLAG;
+    if (MMRESULT refused = CheckArgumentAndNoFlags(fnCallback != nullptr, fdwEnum))
+        return refused;
     std::vector<AcmDriverId *> drivers;
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::lock_guard<std::mutex> lock(AcmMutex());
         drivers = ListDrivers();
     }
     for (AcmDriverId *id : drivers) {
         uint32_t support;
         {
             // A callback may have removed a later driver.
-            std::lock_guard<std::mutex> lock(mutex);
+            std::lock_guard<std::mutex> lock(AcmMutex());
             if (!IsDriverId(id))
                 continue;
             support = id->procs->support;
@@ -221,20 +180,18 @@ MMRESULT acmDriverEnum(ACMDRIVERENUMCB fnCallback, uintptr_t dwInstance, uint32_
 }
 
 MMRESULT acmDriverOpen(HACMDRIVER *phad, HACMDRIVERID hadid, uint32_t fdwOpen) {
-    if (phad == nullptr)
-        return MMSYSERR_INVALPARAM;
-    if (fdwOpen != 0)
-        return MMSYSERR_INVALFLAG;
+    if (MMRESULT refused = CheckArgumentAndNoFlags(phad != nullptr, fdwOpen))
+        return refused;
     const AcmDriverProcs *procs;
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::lock_guard<std::mutex> lock(AcmMutex());
         if (!IsDriverId(hadid))
             return MMSYSERR_INVALHANDLE;
         procs = hadid->procs;
         hadid->users++; // keeps the driver while its open() runs
     }
     bool opened = procs->open();
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(AcmMutex());
     if (!opened) {
         hadid->users--;
         return ACMERR_NOTPOSSIBLE;
@@ -248,7 +205,7 @@ MMRESULT acmDriverOpen(HACMDRIVER *phad, HACMDRIVERID hadid, uint32_t fdwOpen) {
 MMRESULT acmDriverClose(HACMDRIVER had, uint32_t fdwClose) {
     if (fdwClose != 0)
         return MMSYSERR_INVALFLAG;
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(AcmMutex());
     AcmDriver *driver = FindOpenDriver(had);
     if (driver == nullptr)
         return MMSYSERR_INVALHANDLE;
@@ -262,7 +219,7 @@ MMRESULT acmDriverClose(HACMDRIVER had, uint32_t fdwClose) {
 MMRESULT acmMetrics(HACMOBJ hao, uint32_t uMetric, void *pMetric) {
     if (pMetric == nullptr)
         return MMSYSERR_INVALPARAM;
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(AcmMutex());
     std::vector<AcmDriverId *> drivers;
     if (hao == nullptr)
         drivers = ListDrivers();
@@ -285,17 +242,14 @@ MMRESULT acmMetrics(HACMOBJ hao, uint32_t uMetric, void *pMetric) {
 
 MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB fnCallback,
                        uintptr_t dwInstance, uint32_t fdwEnum) {
-    if (pafd == nullptr || fnCallback == nullptr || pafd->cbStruct < sizeof(ACMFORMATDETAILS) ||
-        pafd->pwfx == nullptr)
-        return MMSYSERR_INVALPARAM;
-    if ((fdwEnum & ~(ACM_FORMATENUMF_INPUT | kRestrictingFlags)) != 0)
-        return MMSYSERR_INVALFLAG;
+    if (MMRESULT refused = CheckFormatEnumArguments(pafd, fnCallback, fdwEnum))
+        return refused;
     WAVEFORMATEX reference{};
     if ((fdwEnum & kRestrictingFlags) != 0)
         std::memcpy(&reference, pafd->pwfx, kFormatSize);
     AcmDriverId *id;
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::lock_guard<std::mutex> lock(AcmMutex());
         AcmDriver *driver = FindOpenDriver(had);
         if (driver == nullptr)
             return MMSYSERR_INVALHANDLE;
@@ -332,10 +286,8 @@ MMRESULT acmFormatEnum(HACMDRIVER had, ACMFORMATDETAILS *pafd, ACMFORMATENUMCB f
 
 MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX *pwfxSrc, WAVEFORMATEX *pwfxDst,
                           uint32_t cbwfxDst, uint32_t fdwSuggest) {
-    if (pwfxSrc == nullptr || pwfxDst == nullptr || cbwfxDst < kFormatSize)
-        return MMSYSERR_INVALPARAM;
-    if (fdwSuggest != 0 && fdwSuggest != ACM_FORMATSUGGESTF_WFORMATTAG)
-        return MMSYSERR_INVALFLAG;
+    if (MMRESULT refused = CheckFormatSuggestArguments(pwfxSrc, pwfxDst, cbwfxDst, fdwSuggest))
+        return refused;
     uint16_t tag = fdwSuggest == ACM_FORMATSUGGESTF_WFORMATTAG ? pwfxDst->wFormatTag : 0;
     HeldDrivers drivers(had);
     if (!drivers.valid)
@@ -371,7 +323,7 @@ MMRESULT acmStreamOpen(HACMSTREAM *phas, HACMDRIVER had, const WAVEFORMATEX *pwf
             continue;
         if (query)
             return MMSYSERR_NOERROR;
-        std::lock_guard<std::mutex> lock(mutex);
+        std::lock_guard<std::mutex> lock(AcmMutex());
         AcmDriver *driver = had == nullptr ? nullptr : FindOpenDriver(had);
         if (had != nullptr && driver == nullptr)
             return MMSYSERR_INVALHANDLE; // closed by another thread meanwhile
@@ -389,7 +341,7 @@ MMRESULT acmStreamOpen(HACMSTREAM *phas, HACMDRIVER had, const WAVEFORMATEX *pwf
 MMRESULT acmStreamClose(HACMSTREAM has, uint32_t fdwClose) {
     if (fdwClose != 0)
         return MMSYSERR_INVALFLAG;
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(AcmMutex());
     auto found = openStreams.find(has);
     if (found == openStreams.end())
         return MMSYSERR_INVALHANDLE;
@@ -401,34 +353,14 @@ MMRESULT acmStreamClose(HACMSTREAM has, uint32_t fdwClose) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT acmDriverAdd(HACMDRIVERID *phadid, const AcmDriverProcs *procs, uint32_t fdwAdd) {
-    if (phadid == nullptr || procs == nullptr || procs->open == nullptr ||
-        procs->getFormat == nullptr || procs->suggest == nullptr || procs->canConvert == nullptr ||
-        procs->maxFormatSize < kFormatSize)
-        return MMSYSERR_INVALPARAM;
-    if (fdwAdd != 0)
-        return MMSYSERR_INVALFLAG;
-    std::lock_guard<std::mutex> lock(mutex);
-    addedDrivers.push_back(std::make_unique<AcmDriverId>(AcmDriverId{procs, 0}));
-    *phadid = addedDrivers.back().get();
-    return MMSYSERR_NOERROR;
+std::mutex &AcmMutex() {
+    static std::mutex mutex;
+    return mutex;
 }
 
-MMRESULT acmDriverRemove(HACMDRIVERID hadid, uint32_t fdwRemove) {
-    if (fdwRemove != 0)
-        return MMSYSERR_INVALFLAG;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (hadid == &builtinDriver)
-        return MMSYSERR_NOTSUPPORTED;
-    for (auto it = addedDrivers.begin(); it != addedDrivers.end(); ++it) {
-        if (it->get() != hadid)
-            continue;
-        if (hadid->users > 0)
-            return ACMERR_BUSY;
-        addedDrivers.erase(it);
-        return MMSYSERR_NOERROR;
-    }
-    return MMSYSERR_INVALHANDLE;
+std::vector<std::unique_ptr<AcmDriverId>> &AddedAcmDrivers() {
+    static std::vector<std::unique_ptr<AcmDriverId>> added;
+    return added;
 }
 
 } // namespace platform

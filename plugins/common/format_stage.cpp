@@ -85,6 +85,15 @@ std::string ChannelsText(int channels) {
     return channels == 2 ? "stereo" : std::to_string(channels) + " channels";
 }
 
+std::string ShapeText(const ParamValues &values, int channelsKey, int rateKey) {
+    std::string text;
+    if (values.Has(channelsKey))
+        text += ", " + ChannelsText(values.Get(channelsKey));
+    if (values.Has(rateKey))
+        text += ", " + std::to_string(values.Get(rateKey)) + " Hz";
+    return text;
+}
+
 uint32_t DitherSeed(const PcmShape &input, const PcmShape &output) {
     uint32_t hash = 2166136261u; // FNV-1a over both shapes
     for (int value : {static_cast<int>(input.rate), input.channels, input.bits,

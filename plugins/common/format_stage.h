@@ -32,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "encoder_params.h"
+
 struct soxr;
 
 namespace knplugin {
@@ -53,6 +55,9 @@ bool CanMixChannels(int channels, int wanted);
 
 // "mono", "stereo" or "<n> channels", for encoder descriptions.
 std::string ChannelsText(int channels);
+// The channels and rate that the parameters set, as the tail of an encoder's description:
+// ", stereo, 48000 Hz", ", mono", or nothing.
+std::string ShapeText(const ParamValues &values, int channelsKey, int rateKey);
 
 // A seed for the dither of one conversion, the same for every run over the same source: the
 // encoder sees only the temporary name its output is written under, which changes per run.

@@ -11,6 +11,7 @@
 #include "format/acmXF.h"
 #include "platform/platform.h"
 #include "tests/fixtures/audio.h"
+#include "tests/support/acm_drivers.h"
 
 using namespace platform;
 

@@ -115,10 +115,7 @@ std::string Describe(const ParamValues &values) {
     std::string text = "FLAC level " + std::to_string(values.Get(kLevel));
     text += values.Has(kBits) ? ", " + std::to_string(values.Get(kBits)) + " bit"
                               : ", depth of the input";
-    if (values.Has(kChannels))
-        text += ", " + knplugin::ChannelsText(values.Get(kChannels));
-    if (values.Has(kRate))
-        text += ", " + std::to_string(values.Get(kRate)) + " Hz";
+    text += knplugin::ShapeText(values, kChannels, kRate);
     return text;
 }
 

@@ -147,10 +147,7 @@ std::string Describe(const ParamValues &values) {
     text += values.Has(kBitrate) ? std::to_string(values.Get(kBitrate)) + " kbps" : "auto bitrate";
     text += std::string(", ") + kApplications[values.Get(kApplication)];
     text += ", complexity " + std::to_string(values.Get(kComplexity));
-    if (values.Has(kChannels))
-        text += ", " + knplugin::ChannelsText(values.Get(kChannels));
-    if (values.Has(kRate))
-        text += ", " + std::to_string(values.Get(kRate)) + " Hz";
+    text += knplugin::ShapeText(values, kChannels, kRate);
     return text;
 }
 

@@ -152,10 +152,7 @@ std::string Describe(const ParamValues &values) {
     std::string text = values.Has(kBitrate)
                            ? "Vorbis ABR " + std::to_string(values.Get(kBitrate)) + " kbps"
                            : "Vorbis VBR q" + std::to_string(values.Get(kQuality));
-    if (values.Has(kChannels))
-        text += ", " + knplugin::ChannelsText(values.Get(kChannels));
-    if (values.Has(kRate))
-        text += ", " + std::to_string(values.Get(kRate)) + " Hz";
+    text += knplugin::ShapeText(values, kChannels, kRate);
     return text;
 }
 

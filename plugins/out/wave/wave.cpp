@@ -140,10 +140,7 @@ std::string Describe(const ParamValues &values) {
     std::string text = "PCM WAV";
     if (values.Has(kBits))
         text += ", " + std::to_string(values.Get(kBits)) + " bit";
-    if (values.Has(kChannels))
-        text += ", " + knplugin::ChannelsText(values.Get(kChannels));
-    if (values.Has(kRate))
-        text += ", " + std::to_string(values.Get(kRate)) + " Hz";
+    text += knplugin::ShapeText(values, kChannels, kRate);
     if (!values.Has(kBits) && !values.Has(kChannels) && !values.Has(kRate))
         text += ", as the input";
     return text;

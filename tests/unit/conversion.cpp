@@ -1,4 +1,4 @@
-// The engine's pure routines, driven with an encoder table of the test as the current encoder
+// The conversion's pure routines, driven with an encoder table of the test as the current encoder
 // and the test's callbacks in the converter state: the sample-rate fix handler (the one table of
 // -FIXFREQ cases), the output writer, module lists and the choice by extension, job naming.
 #include <gtest/gtest.h>
@@ -94,7 +94,7 @@ void Close() {
     events.push_back("Close");
 }
 
-class EngineTest : public ::testing::Test {
+class ConversionRoutinesTest : public ::testing::Test {
   protected:
     void SetUp() override {
         events.clear();
@@ -138,7 +138,7 @@ Lines Shown(int rate) {
     return {"E 81", "M 203 f:" + std::to_string(rate)};
 }
 
-TEST_F(EngineTest, FixFreqModesActOnlyOnTheirCase) {
+TEST_F(ConversionRoutinesTest, FixFreqModesActOnlyOnTheirCase) {
     struct Case {
         int mode, source, wanted;
         Lines events;
@@ -206,7 +206,7 @@ TEST(NeighbourRate, OtherFamilyNextToTheWantedRate) {
 
 // Before the first write the writer offers twice the encoder's block, 16384 bytes after it;
 // writes of 4 bytes or fewer change nothing. (The end-to-end tests follow the blocks.)
-TEST_F(EngineTest, OutputWriterOffersRoomAndIgnoresTinyWrites) {
+TEST_F(ConversionRoutinesTest, OutputWriterOffersRoomAndIgnoresTinyWrites) {
     for (int blockSize : {4608, 1, 100000}) {
         events.clear();
         encoder.blockSize = blockSize;
@@ -227,7 +227,7 @@ TEST_F(EngineTest, OutputWriterOffersRoomAndIgnoresTinyWrites) {
     }
 }
 
-TEST_F(EngineTest, OutputWriterOpensTheEncoderWithTheSourceOrTheStandardFormat) {
+TEST_F(ConversionRoutinesTest, OutputWriterOpensTheEncoderWithTheSourceOrTheStandardFormat) {
     struct Case {
         int wantStandard;
         int rate, channels, bits;
@@ -258,7 +258,7 @@ TEST_F(EngineTest, OutputWriterOpensTheEncoderWithTheSourceOrTheStandardFormat) 
     }
 }
 
-TEST_F(EngineTest, OutputWriterReportsEncoderFailuresWithTheOutputName) {
+TEST_F(ConversionRoutinesTest, OutputWriterReportsEncoderFailuresWithTheOutputName) {
     const std::string output = temp / "out.tst";
     Out_Module *writer = GetEncoderOutModule();
     ASSERT_EQ(writer->Open(44100, 2, 16, -1, -1), 0);
@@ -278,7 +278,7 @@ TEST_F(EngineTest, OutputWriterReportsEncoderFailuresWithTheOutputName) {
     EXPECT_EQ(writer->Write(bytes.data(), 8192), -1);
 }
 
-TEST_F(EngineTest, OutputNameIsCompletedAndItsFoldersCreated) {
+TEST_F(ConversionRoutinesTest, OutputNameIsCompletedAndItsFoldersCreated) {
     struct Case {
         std::string output, opened;
     };
@@ -323,7 +323,7 @@ std::string Chosen(char *name) {
     return shown;
 }
 
-TEST_F(EngineTest, ExtensionListsBecomeUpperCaseEntries) {
+TEST_F(ConversionRoutinesTest, ExtensionListsBecomeUpperCaseEntries) {
     ModuleRecord record{};
     StrToExtList(&record, testplugin::ExtensionBlock("mp3;mp2|MPEG Audio,m\xe4p-1;a_z|x").c_str());
     EXPECT_EQ(Entries(record, record.extensions), (Lines{"MP3;MP2", "M\xe4P-1;A_Z"}));
@@ -350,7 +350,7 @@ TEST_F(EngineTest, ExtensionListsBecomeUpperCaseEntries) {
     ClearModStruct(&record);
 }
 
-TEST_F(EngineTest, ListsHoldAtMost255ModulesAndChooseByExtension) {
+TEST_F(ConversionRoutinesTest, ListsHoldAtMost255ModulesAndChooseByExtension) {
     for (int kind : {3, -1, 255})
         EXPECT_EQ(GetModuleList(kind), nullptr) << kind;
     ModuleList *inputs = GetModuleList(kInputModules);

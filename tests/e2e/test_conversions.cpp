@@ -1,4 +1,4 @@
-// The conversion engine end to end, and its threads: the fake decoder produces the pattern
+// Conversions and plays end to end, and their threads: the fake decoder produces the pattern
 // stream from its own thread, the fake encoder and the fake playback output record what reaches
 // them, and the probe host shows every callback; stops come from the host, the decoding thread,
 // Ctrl-C, and a decoder that never closes its output.
@@ -53,9 +53,9 @@ Lines BlockCalls(size_t bytes, size_t block) {
 }
 
 // An installed program with the fake decoder for ".pcm", the fake encoder and the fake output.
-class EngineTest : public ::testing::Test {
+class ConversionTest : public ::testing::Test {
   protected:
-    EngineTest() {
+    ConversionTest() {
         sb.AddFake("fake_decoder", "plugins/in", "dec");
         sb.AddFake("fake_encoder", "plugins/out", "enc");
         sb.AddFake("fake_output", "plugins/out/WinAMP", "DirectSound");
@@ -138,7 +138,7 @@ struct ConvertCase {
 
 // Every conversion reports its settings, passes each byte once in whole blocks (the rest at the
 // close), and leaves its output only when it succeeded.
-TEST_F(EngineTest, ConversionsReportTheirStepsAndPassEveryByteOnce) {
+TEST_F(ConversionTest, ConversionsReportTheirStepsAndPassEveryByteOnce) {
     sb.AddFake("fake_decoder", "plugins/in", "other");
     sb.env["OTHER_EXTENSIONS"] = "xyz|Other";
     const std::string slowMono = "DEC_RATE=8000 DEC_CHANNELS=1 DEC_TOTAL_BYTES=200000 ";
@@ -274,7 +274,7 @@ TEST_F(EngineTest, ConversionsReportTheirStepsAndPassEveryByteOnce) {
 
 // The length from GetFileInfo comes with position 0 before the decode; a preview reports
 // its limit as the length, and a finished job 100 and 200.
-TEST_F(EngineTest, ProgressReportsLengthsAndTheEnd) {
+TEST_F(ConversionTest, ProgressReportsLengthsAndTheEnd) {
     struct Case {
         Env env;
         std::string keys;
@@ -297,7 +297,7 @@ TEST_F(EngineTest, ProgressReportsLengthsAndTheEnd) {
     }
 }
 
-TEST_F(EngineTest, AutoChoosesTheEncoderByTheOutputExtensionInAnyCase) {
+TEST_F(ConversionTest, AutoChoosesTheEncoderByTheOutputExtensionInAnyCase) {
     sb.env["ENC_EXTENSION"] = "mp3";
     const std::string upper = sb.Path("x.MP3");
     const std::string unknown = sb.Path("x.ogg");
@@ -317,7 +317,7 @@ TEST_F(EngineTest, AutoChoosesTheEncoderByTheOutputExtensionInAnyCase) {
 }
 
 // Converting a file onto itself would destroy it: that job is refused, the other one runs.
-TEST_F(EngineTest, OutputNamingTheInputIsRefusedAndTheOtherJobRuns) {
+TEST_F(ConversionTest, OutputNamingTheInputIsRefusedAndTheOtherJobRuns) {
     sb.env["DEC_EXTENSIONS"] = "pcm;enc|PCM";
     for (const std::string same : {"a.enc", "b.enc"}) {
         const std::string folder = sb.Path(same.substr(0, 1) + "-first");
@@ -333,7 +333,7 @@ TEST_F(EngineTest, OutputNamingTheInputIsRefusedAndTheOtherJobRuns) {
     }
 }
 
-TEST_F(EngineTest, JobFailingBeforeItsEncoderOpenedLeavesAnExistingOutputAlone) {
+TEST_F(ConversionTest, JobFailingBeforeItsEncoderOpenedLeavesAnExistingOutputAlone) {
     sb.AddFake("fake_decoder", "plugins/in", "short");
     sb.env["SHORT_EXTENSIONS"] = "short|No length";
     sb.env["SHORT_LENGTH_MS"] = "0";
@@ -356,7 +356,7 @@ TEST_F(EngineTest, JobFailingBeforeItsEncoderOpenedLeavesAnExistingOutputAlone) 
     }
 }
 
-TEST_F(EngineTest, PlayGoesThroughDirectSound) {
+TEST_F(ConversionTest, PlayGoesThroughDirectSound) {
     const Lines done = {"L 100", "P 200", "M 97", "R 1 last=97"};
     struct Case {
         const char *label;
@@ -408,7 +408,7 @@ TEST_F(EngineTest, PlayGoesThroughDirectSound) {
 
 // ---- Stops ----
 
-TEST_F(EngineTest, AbortFromTheHostEndsTheJobAndTheJobFile) {
+TEST_F(ConversionTest, AbortFromTheHostEndsTheJobAndTheJobFile) {
     for (const char *name : {"a.pcm", "b.pcm", "c.pcm"})
         sb.WriteFile(name, kSourceText);
     const std::string first = sb.Path("a.pcm");
@@ -456,7 +456,7 @@ TEST_F(EngineTest, AbortFromTheHostEndsTheJobAndTheJobFile) {
     EXPECT_EQ(lines.back().rfind("R 0 ", 0), 0u);
 }
 
-TEST_F(EngineTest, AbortFromTheDecodingThreadStopsTheDecodeAndKeepsNothing) {
+TEST_F(ConversionTest, AbortFromTheDecodingThreadStopsTheDecodeAndKeepsNothing) {
     // Pressed after the third 8192-byte piece: the pieces after it are dropped.
     const Env env = {{"DEC_ENDLESS", "1"}, {"DEC_ABORT_AT", "20000"}};
     EXPECT_EQ(Run(env, {Convert()}), Concat(JobHead(), {"M 94", "R 0 last=94"}));
@@ -469,7 +469,7 @@ TEST_F(EngineTest, AbortFromTheDecodingThreadStopsTheDecodeAndKeepsNothing) {
     EXPECT_EQ(CountOf(sb.Events("dec"), "Close"), 1u);
 }
 
-TEST_F(EngineTest, DecoderThatNeverClosesItsOutputFailsAfterABoundedWait) {
+TEST_F(ConversionTest, DecoderThatNeverClosesItsOutputFailsAfterABoundedWait) {
     sb.timeoutSeconds = 30;
     const auto start = std::chrono::steady_clock::now();
     const Lines lines = Run({{"DEC_KEEP_OPEN", "1"}}, {Convert()});
@@ -487,7 +487,7 @@ TEST_F(EngineTest, DecoderThatNeverClosesItsOutputFailsAfterABoundedWait) {
 
 // ---- Ctrl-C in the console program ----
 
-TEST_F(EngineTest, CtrlCStopsTheCommandAfterTheCurrentJob) {
+TEST_F(ConversionTest, CtrlCStopsTheCommandAfterTheCurrentJob) {
 #if defined(_WIN32)
     GTEST_SKIP() << "needs a POSIX shell to send SIGINT";
 #endif
@@ -534,7 +534,7 @@ TEST_F(EngineTest, CtrlCStopsTheCommandAfterTheCurrentJob) {
     }
 }
 
-TEST_F(EngineTest, SecondCtrlCEndsAStuckCommandAtOnce) {
+TEST_F(ConversionTest, SecondCtrlCEndsAStuckCommandAtOnce) {
 #if defined(_WIN32)
     GTEST_SKIP() << "needs a POSIX shell, SIGINT and a named pipe";
 #endif
