@@ -1,14 +1,19 @@
 // Terminal services: whether an output is a terminal, and Ctrl-C delivered to a handler.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 
 #include "platform/platform.h"
 
 namespace platform {
 
 namespace {
+
+// stdout as it was before RedirectStdout, -1 when it is not sent elsewhere.
+int savedStdout = -1;
 
 // Written before the signal is hooked, read inside the signal handler.
 std::atomic<void (*)()> interruptHandler{nullptr};
@@ -45,6 +50,34 @@ void SetInterruptHandler(void (*handler)()) {
     // Restart interrupted reads and writes: the program goes on after the first Ctrl-C.
     action.sa_flags = SA_RESTART;
     hooked = sigaction(SIGINT, &action, &previous) == 0;
+}
+
+bool RedirectStdout(const std::string &file) {
+    std::fflush(stdout);
+    // The C library picks stdout's buffering when stdout is first used: lines on a terminal.
+    // Were that first use to come while stdout is a file, the choice would outlast the change.
+    if (isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    const int target = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (target < 0)
+        return false;
+    savedStdout = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    const bool sent = savedStdout >= 0 && dup2(target, STDOUT_FILENO) >= 0;
+    close(target);
+    if (!sent && savedStdout >= 0) {
+        close(savedStdout);
+        savedStdout = -1;
+    }
+    return sent;
+}
+
+void RestoreStdout() {
+    if (savedStdout < 0)
+        return;
+    std::fflush(stdout);
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
+    savedStdout = -1;
 }
 
 } // namespace platform
