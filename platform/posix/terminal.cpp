@@ -59,7 +59,10 @@ bool RedirectStdout(const std::string &file) {
     if (isatty(STDOUT_FILENO))
         std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     const int target = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (target < 0)
+    // Getting stdout's own number means that stdout was closed: there is nothing to send on.
+    if (target == STDOUT_FILENO)
+        close(target);
+    if (target < 0 || target == STDOUT_FILENO)
         return false;
     savedStdout = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     const bool sent = savedStdout >= 0 && dup2(target, STDOUT_FILENO) >= 0;
