@@ -4,7 +4,10 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 
+#include "host/arguments.h"
+#include "host/callbacks.h"
 #include "host/console.h"
 #include "host/messages.h"
 #include "kernova/message_codes.h"
@@ -104,7 +107,8 @@ std::size_t CommandLength(const std::vector<std::string> &arguments) {
     return length == 0 ? 0 : length - 1;
 }
 
-// Output of the expanding program without the note that names the batch file it wrote.
+// The core's own lines while it expanded the command, without the note that names the batch
+// file it wrote.
 std::string WithoutBatchNote(std::string text, const std::string &file) {
     std::string clean;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -118,9 +122,70 @@ std::string WithoutBatchNote(std::string text, const std::string &file) {
     return clean;
 }
 
-// The core writes the command's job lines into `file` in a program of its own, so that what it
-// prints can be told apart from this run's lines.
-PlanOutcome ExpandCommand(const ConsoleOptions &options, const std::string &file,
+std::string ReadWholeFile(const std::string &file) {
+    std::string text;
+    std::FILE *in = std::fopen(file.c_str(), "rb");
+    if (!in)
+        return text;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        text.append(buffer, got);
+    std::fclose(in);
+    return text;
+}
+
+// Runs the command in this process's core with stdout sent into a file of the run's folder, as
+// the core prints some of its lines itself; false when stdout cannot be sent there.
+bool ExpandHere(const CoreLibrary &core, const std::vector<std::string> &command,
+                const std::string &folder, const std::atomic<int> &interrupts, std::string &printed,
+                int &status) {
+    const std::string held = folder + platform::kPathSeparator + "expansion.txt";
+    if (!platform::RedirectStdout(held))
+        return false;
+    std::vector<const char *> words{"kernova"};
+    for (const std::string &word : command)
+        words.push_back(word.c_str());
+    HostCallbacks *table = core.getTable();
+    std::atomic_ref<int>(table->lastResult).store(0);
+    const int accepted =
+        core.doCommand(JoinArguments(static_cast<int>(words.size()), words.data()).c_str());
+    FinishOutput();
+    platform::RestoreStdout();
+    printed = ReadWholeFile(held);
+    platform::DeleteFile(held.c_str());
+    const int result = std::atomic_ref<int>(table->lastResult).load();
+    const bool stopped = interrupts.load() > 0;
+    if (stopped)
+        PrintNote("stopped by the user");
+    status = accepted && !stopped && (result == 0 || result == KN_RESULT_DONE) ? 0 : kExitFailure;
+    return true;
+}
+
+// The same in a program of its own, whose output is this process's to read. A second Ctrl-C
+// ends it at once.
+bool ExpandInChild(const std::vector<std::string> &command, const std::atomic<int> &interrupts,
+                   std::string &printed, int &status) {
+    std::vector<std::string> args{"--jobs", "1", "--"};
+    args.insert(args.end(), command.begin(), command.end());
+    platform::ChildHandle child = platform::StartChild(platform::GetExecutablePath(), args);
+    if (!child)
+        return false;
+    platform::CloseChildInput(child);
+    while (platform::ReadChildOutput(child, printed)) {
+        if (interrupts.load() >= 2)
+            platform::KillChild(child);
+        platform::WaitForChildOutput({child}, kWaitMs);
+    }
+    const int code = platform::FinishChild(child);
+    status = interrupts.load() >= 2 ? kExitInterrupted : code == 0 ? 0 : kExitFailure;
+    return true;
+}
+
+// The core writes the command's job lines into `file`; what it prints on the way is shown as a
+// run of the command would show it, but for the note that names the batch file.
+PlanOutcome ExpandCommand(const CoreLibrary &core, const ConsoleOptions &options,
+                          const std::string &folder, const std::string &file,
                           const std::atomic<int> &interrupts, std::vector<std::string> &lines,
                           int &status) {
     std::vector<std::string> command{"-CREATEBATCH", file};
@@ -128,21 +193,11 @@ PlanOutcome ExpandCommand(const ConsoleOptions &options, const std::string &file
     // A command that is too long with the batch file's name in it gets the core's own answer.
     if (CommandLength(command) > kLongestCommandLine)
         return PlanOutcome::RunAsIs;
-    std::vector<std::string> args{"--jobs", "1", "--"};
-    args.insert(args.end(), command.begin(), command.end());
-    platform::ChildHandle child = platform::StartChild(platform::GetExecutablePath(), args);
-    if (!child)
+    std::string printed;
+    if (!ExpandHere(core, command, folder, interrupts, printed, status) &&
+        !ExpandInChild(command, interrupts, printed, status))
         return PlanOutcome::RunAsIs;
-    platform::CloseChildInput(child);
-    std::string output;
-    while (platform::ReadChildOutput(child, output)) {
-        if (interrupts.load() >= 2)
-            platform::KillChild(child);
-        platform::WaitForChildOutput({child}, kWaitMs);
-    }
-    const int code = platform::FinishChild(child);
-    Print(WithoutBatchNote(output, file));
-    status = interrupts.load() >= 2 ? kExitInterrupted : code == 0 ? 0 : kExitFailure;
+    Print(WithoutBatchNote(printed, file));
     if (status != 0)
         return PlanOutcome::Failed;
     if (!ReadJobLines(file, lines)) {
@@ -236,7 +291,8 @@ PlanOutcome PlanJobs(const CoreLibrary &core, const ConsoleOptions &options, Com
     } else {
         std::vector<std::string> lines;
         const std::string file = folder + platform::kPathSeparator + "jobs.xfb";
-        const PlanOutcome expanded = ExpandCommand(options, file, interrupts, lines, status);
+        const PlanOutcome expanded =
+            ExpandCommand(core, options, folder, file, interrupts, lines, status);
         platform::DeleteFile(file.c_str());
         if (expanded != PlanOutcome::Ready)
             return expanded;

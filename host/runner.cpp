@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,12 +26,21 @@ constexpr int kWaitMs = 100;
 constexpr uint32_t kProgressIntervalMs = 100;
 constexpr int kNoResult = -1;
 
-// Counted on the thread that Ctrl-C wakes, so a lock-free atomic.
+// Read on the thread that Ctrl-C wakes, so lock-free atomics.
 std::atomic<int> interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+// Set while this process's core lists the jobs: a first Ctrl-C asks it to stop, a second ends
+// the program at once, as for a command run as it is.
+std::atomic<AbortCommand_DLLFunc> planningAbort{nullptr};
+static_assert(std::atomic<AbortCommand_DLLFunc>::is_always_lock_free);
 
 void OnInterrupt() {
-    interrupts.fetch_add(1);
+    const int earlier = interrupts.fetch_add(1);
+    AbortCommand_DLLFunc abort = planningAbort.load();
+    if (abort && earlier > 0)
+        std::_Exit(kExitInterrupted);
+    if (abort)
+        abort();
 }
 
 enum class JobState { Waiting, Running, Finished, Skipped };
@@ -437,8 +447,10 @@ std::optional<int> Run::Execute(CommandKind kind) {
         return kExitFailure;
     }
     int status = kExitFailure;
+    planningAbort.store(core_.abortCommand);
     const PlanOutcome outcome =
         PlanJobs(core_, options_, kind, folder_.Path(), interrupts, plan_, status);
+    planningAbort.store(nullptr);
     if (outcome == PlanOutcome::Failed)
         return status;
     if (outcome == PlanOutcome::RunAsIs)

@@ -156,6 +156,12 @@ bool IsTerminal(int fd);
 // never in a signal handler, one call at a time: it must return soon, since the next Ctrl-C
 // waits for it. Called from the main thread only.
 void SetInterruptHandler(void (*handler)());
+// Sends everything this process writes on stdout (through the C library or not) into `file`,
+// which is created or emptied, until RestoreStdout; false when stdout cannot be sent elsewhere
+// (on Windows, where a library may write through a C library of its own). The C library's
+// stdout is flushed on both changes.
+bool RedirectStdout(const std::string &file);
+void RestoreStdout();
 
 // ---- Worker processes ----
 // A child process whose standard input and output are pipes held by this process, while its

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 #include <thread>
 
@@ -13,6 +14,9 @@
 namespace platform {
 
 namespace {
+
+// stdout as it was before RedirectStdout, -1 when it is not sent elsewhere.
+int savedStdout = -1;
 
 // What a Ctrl-C does may not be done in a signal handler (a stop request starts a thread), so
 // the signal only wakes a thread of ours through a pipe, and that thread calls the handler, as
@@ -83,6 +87,37 @@ void SetInterruptHandler(void (*handler)()) {
     // Restart interrupted reads and writes: the program goes on after the first Ctrl-C.
     action.sa_flags = SA_RESTART;
     hooked = sigaction(SIGINT, &action, &previous) == 0;
+}
+
+bool RedirectStdout(const std::string &file) {
+    std::fflush(stdout);
+    // The C library picks stdout's buffering when stdout is first used: lines on a terminal.
+    // Were that first use to come while stdout is a file, the choice would outlast the change.
+    if (isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    const int target = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Getting stdout's own number means that stdout was closed: there is nothing to send on.
+    if (target == STDOUT_FILENO)
+        close(target);
+    if (target < 0 || target == STDOUT_FILENO)
+        return false;
+    savedStdout = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    const bool sent = savedStdout >= 0 && dup2(target, STDOUT_FILENO) >= 0;
+    close(target);
+    if (!sent && savedStdout >= 0) {
+        close(savedStdout);
+        savedStdout = -1;
+    }
+    return sent;
+}
+
+void RestoreStdout() {
+    if (savedStdout < 0)
+        return;
+    std::fflush(stdout);
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
+    savedStdout = -1;
 }
 
 } // namespace platform

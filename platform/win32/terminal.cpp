@@ -44,4 +44,11 @@ void SetInterruptHandler(void (*handler)()) {
         hooked = SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
 }
 
+// The core may be linked with a C library of its own, whose stdout a change here would miss.
+bool RedirectStdout(const std::string &) {
+    return false;
+}
+
+void RestoreStdout() {}
+
 } // namespace platform

@@ -27,4 +27,11 @@ bool KeepLibraryResident(const void *code) {
 }
 #endif
 
+bool KeepLibrariesResident(std::initializer_list<const void *> code) {
+    bool kept = true;
+    for (const void *function : code)
+        kept = KeepLibraryResident(function) && kept;
+    return kept;
+}
+
 } // namespace knplugin

@@ -25,6 +25,15 @@ namespace {
 // states was cut off: lossy codecs may trim a frame or two of priming and padding.
 constexpr int64_t kLengthSlackFrames = 8192;
 
+// The core loads every plug-in once to list it, and again for each job that it decodes:
+// FFmpeg's libraries, which cost more to load than a minute of audio to decode, stay loaded from
+// the first load of either plug-in on, instead of being loaded anew each time.
+[[maybe_unused]] const bool ffmpegResident =
+    KeepLibrariesResident({reinterpret_cast<const void *>(&avformat_version),
+                           reinterpret_cast<const void *>(&avcodec_version),
+                           reinterpret_cast<const void *>(&swresample_version),
+                           reinterpret_cast<const void *>(&avutil_version)});
+
 void LogNothing(void *, int, const char *, va_list) {}
 
 void SilenceFfmpeg() {

@@ -30,16 +30,10 @@ template <int Bits> int32_t TopAligned(const uint8_t *p) {
 
 // Loading FFmpeg's libraries costs more than encoding a minute of audio: they stay loaded once
 // one of the two encoders has been loaded, for the other and for the next load of either.
-bool KeepFfmpegResident() {
-    bool kept = true;
-    for (const void *code : {reinterpret_cast<const void *>(&avformat_version),
-                             reinterpret_cast<const void *>(&avcodec_version),
-                             reinterpret_cast<const void *>(&avutil_version)})
-        kept = KeepLibraryResident(code) && kept;
-    return kept;
-}
-
-[[maybe_unused]] const bool ffmpegResident = KeepFfmpegResident();
+[[maybe_unused]] const bool ffmpegResident =
+    KeepLibrariesResident({reinterpret_cast<const void *>(&avformat_version),
+                           reinterpret_cast<const void *>(&avcodec_version),
+                           reinterpret_cast<const void *>(&avutil_version)});
 
 void LogNothing(void *, int, const char *, va_list) {}
 
