@@ -29,7 +29,7 @@ void IgnoreKey() {}
 void HoldPlugIns() {
     std::string folder = std::filesystem::path(platform::GetExecutablePath()).parent_path();
     for (const char *name :
-         {"plugins/in/pcm_decoder", "plugins/out/pcm_encoder", "plugins/idtagger"}) {
+         {"plugins/in/fake_decoder", "plugins/out/fake_encoder", "plugins/idtagger"}) {
         std::string path = folder + "/" + name + platform::kLibrarySuffix;
         if (platform::LoadLibrary(path.c_str()) == nullptr)
             std::abort();
@@ -45,7 +45,7 @@ void WriteSourceFiles() {
     WriteText("a.pcm", "a");
     WriteText("b.pcm", "bb");
     WriteText("d/c.pcm", "c");
-    WriteText("t.xfb", "|-I| |a.pcm| |-O| |o.enc| |-ENC| |pcm_encoder| \r\n-I b.pcm -O p.enc\r\n");
+    WriteText("t.xfb", "|-I| |a.pcm| |-O| |o.enc| |-ENC| |fake_encoder| \r\n-I b.pcm -O p.enc\r\n");
 }
 
 } // namespace

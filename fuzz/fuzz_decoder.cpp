@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "fuzz/fuzz_files.h"
-#include "tests/unit/plugin_host.h"
+#include "fuzz/plugin_host.h"
 
 namespace {
 

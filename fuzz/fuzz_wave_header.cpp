@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "fuzz/fuzz_files.h"
-#include "tests/unit/plugin_host.h"
+#include "fuzz/plugin_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const testhost::DecoderPlugin &plugin = testhost::LoadDecoder("wave");
