@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,17 +15,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Quote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-bool Shell(const std::string &command) {
-    return std::system(("sh -c " + Quote(command) + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 const char *const kDecoders[] = {"wave", "flac", "mp3", "vorbis", "opus", "sndfile", "ffmpeg"};
 const char *const kEncoders[] = {"wave", "flac", "aac", "alac", "wavpack"};
