@@ -43,7 +43,8 @@ void OnInterrupt() {
         abort();
 }
 
-enum class JobState { Waiting, Running, Finished, Skipped };
+// A queued job's line waits in its worker's input behind the running one.
+enum class JobState { Waiting, Queued, Running, Finished, Skipped };
 
 struct Segment {
     bool toStderr;
@@ -66,6 +67,7 @@ struct Worker {
     std::string lineFile;
     std::string unread; // output not yet taken apart
     int job = -1;       // the job it runs, -1 when idle
+    int queued = -1;    // the job it runs next, -1 when none
     bool ended = false; // its output has ended
 };
 
@@ -215,7 +217,8 @@ bool Run::IsOutputBusy(const Job &job) const {
     if (job.earlierOnOutput < 0)
         return false;
     const JobState earlier = jobs_[job.earlierOnOutput].state;
-    return earlier == JobState::Waiting || earlier == JobState::Running;
+    return earlier == JobState::Waiting || earlier == JobState::Queued ||
+           earlier == JobState::Running;
 }
 
 void Run::LinkSharedOutputs() {
@@ -236,10 +239,12 @@ bool Run::HasWaitingJob() const {
                        [](const Job &job) { return job.state == JobState::Waiting; });
 }
 
-// Hands each idle worker the next line, skipping lines whose output another job is writing.
+// Hands each worker the next line, and one more to wait behind it: a worker that ends a job
+// starts the next one at once instead of waiting for this process to be scheduled. Lines whose
+// output another job is writing are skipped.
 void Run::Dispatch() {
     for (Worker &worker : workers_) {
-        if (stopping_ || worker.job >= 0 || !worker.child)
+        if (stopping_ || worker.queued >= 0 || !worker.child)
             continue;
         for (std::size_t index : order_) {
             Job &job = jobs_[index];
@@ -247,16 +252,19 @@ void Run::Dispatch() {
                 continue;
             if (!platform::WriteChildInput(worker.child, job.plan.line + "\n"))
                 break;
-            job.state = JobState::Running;
-            worker.job = static_cast<int>(index);
+            if (worker.job < 0) {
+                job.state = JobState::Running;
+                worker.job = static_cast<int>(index);
+                continue; // and queue one behind it
+            }
+            job.state = JobState::Queued;
+            worker.queued = static_cast<int>(index);
             break;
         }
     }
     if (!HasWaitingJob() || stopping_) {
-        for (Worker &worker : workers_) {
-            if (worker.job < 0)
-                platform::CloseChildInput(worker.child);
-        }
+        for (Worker &worker : workers_)
+            platform::CloseChildInput(worker.child);
     }
 }
 
@@ -297,7 +305,10 @@ void Run::FinishJob(Worker &worker) {
         job.lines.front().text.erase(0, note.size());
     job.state = JobState::Finished;
     CountJobResult(tally_, job.result, job.announcedOutput, job.length.Seconds());
-    worker.job = -1;
+    worker.job = worker.queued;
+    worker.queued = -1;
+    if (worker.job >= 0)
+        jobs_[worker.job].state = JobState::Running;
 }
 
 void Run::HandleOutput(Worker &worker) {
@@ -330,6 +341,10 @@ void Run::HandleEndedWorker(std::size_t index) {
     Worker &worker = workers_[index];
     platform::FinishChild(worker.child);
     worker.child = nullptr;
+    // A worker stopped by Ctrl-C, or one that died, never read its queued line.
+    if (worker.queued >= 0)
+        jobs_[worker.queued].state = JobState::Waiting;
+    worker.queued = -1;
     if (worker.job >= 0) {
         Job &job = jobs_[worker.job];
         AddText(job, true, "kernova: error: " + FormatText(kWorkerEndedText, job.plan.input));
@@ -429,7 +444,7 @@ void Run::ShowProgress() {
 int Run::Finish() {
     PrintReadyBlocks(true);
     for (const Job &job : jobs_) {
-        if (job.state == JobState::Waiting || job.state == JobState::Running)
+        if (job.state != JobState::Finished && job.state != JobState::Skipped)
             ++tally_.notRun;
     }
     auto lock = LockConsole();

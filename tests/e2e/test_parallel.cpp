@@ -248,6 +248,28 @@ TEST_F(ParallelTest, DelsourceDeletesExactlyTheSourcesWhoseOutputsWereMade) {
     }
 }
 
+// A worker holds the next line behind its job; when it dies, only its job fails and the line
+// behind it runs in a new worker.
+TEST_F(ParallelTest, AWorkerThatDiesFailsOnlyItsJob) {
+    sandbox.AddFake("fake_decoder", "plugins/in", "dies");
+    sandbox.env["DIES_EXIT_ON"] = "c.pcm";
+    // The biggest source goes first, so c.pcm and a.pcm go to the first worker.
+    const std::map<std::string, int> sizes = {
+        {"c", 60}, {"a", 50}, {"b", 40}, {"d", 30}, {"e", 20}};
+    for (const auto &[name, size] : sizes)
+        sandbox.WriteFile("in/" + name + ".pcm", std::string(size, 'x'));
+    const RunResult result = sandbox.Run({"--jobs", "2", "-I", "in/*.pcm", "-O", "out/*.wav"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.summary.rfind("kernova: 4 converted, 1 failed, 0 skipped", 0), 0u)
+        << result.summary;
+    EXPECT_NE(result.err.find("kernova: error: " + NativePath("in/c.pcm") +
+                              ": the worker process ended before the job did"),
+              std::string::npos)
+        << result.err;
+    for (const auto &[name, size] : sizes)
+        EXPECT_EQ(sandbox.Exists("out/" + name + ".wav"), name != "c") << name;
+}
+
 // Runs the shell script, which leaves "<exit status> <processes of this install still there>"
 // in `report`.
 std::pair<int, int> RunReported(const std::string &script, const std::string &report) {
