@@ -15,6 +15,7 @@ entry_points() {
     plugins/out) echo "RegisterCompressModule" ;;
     plugins/out/WinAMP) echo "winampGetOutModule" ;;
     plugins) echo "zorvGetTagModule" ;;
+    plugins/lib) echo "kn_ffmpeg_open_stream kn_ffmpeg_start_m4a" ;;
     esac
 }
 

@@ -49,6 +49,13 @@ check_program() {
     as_user "cd '$work' && '$program' -I in/a.wav -O out/a.flac -ENC FLAC" >/dev/null 2>&1 ||
         fail "$program: the conversion failed"
     as_user "flac -t -s '$work/out/a.flac'" || fail "$program: out/a.flac is no valid FLAC file"
+    # The MPEG-4 encoder and the FFmpeg decoder load the FFmpeg library of the install.
+    as_user "cd '$work' && '$program' -I in/a.wav -O out/a.m4a -ENC alac &&
+             '$program' -I out/a.m4a -O out/back.wav" >/dev/null 2>&1 ||
+        fail "$program: the conversion to and from ALAC failed"
+    cmp -s "$work/in/a.wav" "$work/out/back.wav" ||
+        [ "$(sox "$work/in/a.wav" -t s16 - | md5sum)" = "$(sox "$work/out/back.wav" -t s16 - | md5sum)" ] ||
+        fail "$program: ALAC did not give back the WAV's samples"
     as_user "cd '$work' && '$program' -I 'in/*' -O 'out2/*.flac' -RECURSIVE copy \
              -CREATEBATCH b/job1 && '$program' -BATCH b/job1" >/dev/null 2>&1 ||
         fail "$program: -CREATEBATCH b/job1, then -BATCH b/job1 failed"

@@ -160,6 +160,33 @@ TEST_F(FormatsE2E, OtherProgramsFilesConvertToWavAndFlac) {
     }
 }
 
+// The FFmpeg plug-ins load FFmpeg's code from plugins/lib when they first need it; an install
+// without it fails those jobs with the plug-in named, and nothing else.
+TEST_F(FormatsE2E, WithoutTheFfmpegLibraryItsJobsFailAndTheOthersRun) {
+    ASSERT_TRUE(InWork("ffmpeg -v error -i s16.wav -c:a alac a.m4a"));
+    fs::remove_all(box.app + NativePath("/plugins/lib"));
+    struct Case {
+        std::vector<std::string> args;
+        std::string error; // "" for a conversion that works
+    };
+    const Case cases[] = {
+        {{"-I", "a.m4a", "-O", "out/a.wav"},
+         "kernova: error: " + box.Path("a.m4a") +
+             ": cannot load the decoder, or it is not a "
+             "decoder\n"},
+        {{"-I", "s16.wav", "-O", "out/b.m4a"},
+         "kernova: error: out/b.m4a: cannot load the module\n"},
+        {{"-I", "s16.wav", "-O", "out/c.flac"}, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args[1] + " -> " + c.args[3]);
+        const RunResult run = box.Run(c.args);
+        EXPECT_EQ(run.exitCode, c.error.empty() ? 0 : 1);
+        EXPECT_EQ(run.err, c.error);
+        EXPECT_EQ(box.Exists(c.args[3]), c.error.empty());
+    }
+}
+
 TEST_F(FormatsE2E, CutFilesFailWithTheTruncationCode) {
     ASSERT_TRUE(InWork("mkdir -p in && ffmpeg -v error -i m6.wav -c:a alac -movflags +faststart "
                        "whole.m4a && ffmpeg -v error -i s16.wav -c:a libvorbis whole.ogg && "

@@ -16,7 +16,6 @@ extern "C" {
 
 #include "kernova/message_codes.h"
 #include "ogg/ogg_end.h"
-#include "resident_library.h"
 
 namespace knplugin {
 namespace {
@@ -26,14 +25,6 @@ namespace {
 constexpr int64_t kLengthSlackFrames = 8192;
 
 // The core loads every plug-in once to list it, and again for each job that it decodes:
-// FFmpeg's libraries, which cost more to load than a minute of audio to decode, stay loaded from
-// the first load of either plug-in on, instead of being loaded anew each time.
-[[maybe_unused]] const bool ffmpegResident =
-    KeepLibrariesResident({reinterpret_cast<const void *>(&avformat_version),
-                           reinterpret_cast<const void *>(&avcodec_version),
-                           reinterpret_cast<const void *>(&swresample_version),
-                           reinterpret_cast<const void *>(&avutil_version)});
-
 void LogNothing(void *, int, const char *, va_list) {}
 
 void SilenceFfmpeg() {

@@ -10,7 +10,6 @@ extern "C" {
 #include <cstdio>
 
 #include "kernova/message_codes.h"
-#include "resident_library.h"
 
 namespace knplugin {
 namespace {
@@ -27,13 +26,6 @@ template <int Bits> int32_t TopAligned(const uint8_t *p) {
         value ^= 0x80000000u;
     return static_cast<int32_t>(value);
 }
-
-// Loading FFmpeg's libraries costs more than encoding a minute of audio: they stay loaded once
-// one of the two encoders has been loaded, for the other and for the next load of either.
-[[maybe_unused]] const bool ffmpegResident =
-    KeepLibrariesResident({reinterpret_cast<const void *>(&avformat_version),
-                           reinterpret_cast<const void *>(&avcodec_version),
-                           reinterpret_cast<const void *>(&avutil_version)});
 
 void LogNothing(void *, int, const char *, va_list) {}
 
