@@ -30,20 +30,34 @@ constexpr int kNoResult = -1;
 std::atomic<int> interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 // Set while this process's core lists the jobs: a first Ctrl-C asks it to stop, a second ends
-// the program at once, as for a command run as it is.
+// the program at once, as for a command run as it is, and takes the run's private folder with it.
 std::atomic<AbortCommand_DLLFunc> planningAbort{nullptr};
 static_assert(std::atomic<AbortCommand_DLLFunc>::is_always_lock_free);
+std::atomic<const std::string *> planningFolder{nullptr};
+
+// Empties and removes a folder whose files this program made; the names are listed anew, since
+// the core may be adding one as the folder goes.
+void RemoveFolderNow(const std::string &folder) {
+    std::vector<platform::FindEntry> entries;
+    if (platform::FindFiles(folder + platform::kPathSeparator + "*", entries)) {
+        for (const platform::FindEntry &entry : entries)
+            platform::DeleteFile((folder + platform::kPathSeparator + entry.name).c_str());
+    }
+    platform::RemoveFolder(folder.c_str());
+}
 
 void OnInterrupt() {
     const int earlier = interrupts.fetch_add(1);
     AbortCommand_DLLFunc abort = planningAbort.load();
-    if (abort && earlier > 0)
+    if (abort && earlier > 0) {
+        if (const std::string *folder = planningFolder.load())
+            RemoveFolderNow(*folder);
         std::_Exit(kExitInterrupted);
+    }
     if (abort)
         abort();
 }
 
-// A queued job's line waits in its worker's input behind the running one.
 enum class JobState { Waiting, Queued, Running, Finished, Skipped };
 
 struct Segment {
@@ -462,10 +476,12 @@ std::optional<int> Run::Execute(CommandKind kind) {
         return kExitFailure;
     }
     int status = kExitFailure;
+    planningFolder.store(&folder_.Path());
     planningAbort.store(core_.abortCommand);
     const PlanOutcome outcome =
         PlanJobs(core_, options_, kind, folder_.Path(), interrupts, plan_, status);
     planningAbort.store(nullptr);
+    planningFolder.store(nullptr);
     if (outcome == PlanOutcome::Failed)
         return status;
     if (outcome == PlanOutcome::RunAsIs)

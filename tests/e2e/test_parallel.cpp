@@ -284,8 +284,11 @@ std::pair<int, int> RunReported(const std::string &script, const std::string &re
 // A few moments and presses; scripts/interrupt-trials.sh makes twenty at random.
 TEST_F(ParallelTest, CtrlCLeavesOnlyWholeOutputsAndNoWorker) {
     MakeSources(1.0);
-    const std::string command =
-        Quote(Kernova()) + " --jobs 4 -I 'in/*.wav' -O 'out/*.mp3' >/dev/null 2>&1";
+    // The run's private folder goes into `temp`, which every run must leave empty.
+    const std::string temp = sandbox.root + "/temp";
+    fs::create_directories(temp);
+    const std::string command = "TMPDIR=" + Quote(temp) + " " + Quote(Kernova()) +
+                                " --jobs 4 -I 'in/*.wav' -O 'out/*.mp3' >/dev/null 2>&1";
     const std::string report = sandbox.root + "/report.txt";
     // Only the program's own processes begin their command line with its path.
     const std::string left = "$(pgrep -f " + Quote("^" + Kernova()) + " | wc -l)";
@@ -314,6 +317,7 @@ TEST_F(ParallelTest, CtrlCLeavesOnlyWholeOutputsAndNoWorker) {
                             " >" + Quote(report) + "; }",
                         report);
         EXPECT_EQ(processesLeft, 0);
+        EXPECT_TRUE(fs::is_empty(temp));
         // A run that ended before the second press ends as after one.
         EXPECT_TRUE(status == 1 || (trial.twice && status == 130)) << status;
         if (!fs::exists(sandbox.Path("out")))
@@ -323,6 +327,28 @@ TEST_F(ParallelTest, CtrlCLeavesOnlyWholeOutputsAndNoWorker) {
             ASSERT_NE(known, whole.end()) << name;
             EXPECT_TRUE(sandbox.ReadFile("out/" + name) == known->second) << name;
         }
+    }
+}
+
+// Two presses while the jobs of a big tree are being listed: the program ends at once, and takes
+// the run's private folder with it.
+TEST_F(ParallelTest, SecondCtrlCWhileListingLeavesNoPrivateFolder) {
+    fs::create_directories(sandbox.Path("many"));
+    for (int i = 0; i < 10000; ++i)
+        std::ofstream(sandbox.Path("many/f" + std::to_string(i) + ".wav"));
+    const std::string temp = sandbox.root + "/temp";
+    fs::create_directories(temp);
+    const std::string report = sandbox.root + "/report.txt";
+    for (const char *moment : {"0.01", "0.02", "0.04", "0.08"}) {
+        SCOPED_TRACE(std::string("Ctrl-C after ") + moment + " s");
+        const auto [status, unused] = RunReported(
+            "cd " + Quote(sandbox.work) + " && { TMPDIR=" + Quote(temp) + " " + Quote(Kernova()) +
+                " --jobs 2 -I 'many/*.wav' -O 'out/*.flac' >/dev/null 2>&1 & pid=$!; sleep " +
+                moment + "; kill -INT $pid; sleep 0.005; kill -INT $pid; wait $pid; echo $? 0 >" +
+                Quote(report) + "; }",
+            report);
+        EXPECT_TRUE(status == 130 || status == 1) << status;
+        EXPECT_TRUE(fs::is_empty(temp));
     }
 }
 
