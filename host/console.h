@@ -10,11 +10,12 @@
 #include <string>
 
 constexpr char kFrameMark = '\x1f';
-constexpr char kFrameError = 'E';    // a line for stderr
-constexpr char kFrameLength = 'L';   // the running job's length (seconds)
-constexpr char kFramePosition = 'P'; // the running job's position (seconds)
-constexpr char kFrameResult = 'R';   // a job's result code, then 1 when it announced an output
-constexpr char kFrameLineDone = 'D'; // the job line has been run (or refused)
+constexpr char kFrameError = 'E';     // a line for stderr
+constexpr char kFrameLength = 'L';    // the running job's length (seconds)
+constexpr char kFramePosition = 'P';  // the running job's position (seconds)
+constexpr char kFrameResult = 'R';    // a job's result code, then 1 when it announced an output
+constexpr char kFrameLineStart = 'S'; // the next job line starts
+constexpr char kFrameLineDone = 'D';  // the job line has been run (or refused)
 
 std::unique_lock<std::mutex> LockConsole();
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -58,6 +59,7 @@ void OnInterrupt() {
         abort();
 }
 
+// A queued job's line has been handed to a worker that has not started it yet.
 enum class JobState { Waiting, Queued, Running, Finished, Skipped };
 
 struct Segment {
@@ -79,10 +81,10 @@ struct Job {
 struct Worker {
     platform::ChildHandle child = nullptr;
     std::string lineFile;
-    std::string unread; // output not yet taken apart
-    int job = -1;       // the job it runs, -1 when idle
-    int queued = -1;    // the job it runs next, -1 when none
-    bool ended = false; // its output has ended
+    std::string unread;     // output not yet taken apart
+    int job = -1;           // the job it runs, -1 when idle
+    std::deque<int> queued; // the jobs handed to it and not started yet, in their order
+    bool ended = false;     // its output has ended
 };
 
 // The run's private folder and the files named in it, removed when the run ends.
@@ -253,27 +255,20 @@ bool Run::HasWaitingJob() const {
                        [](const Job &job) { return job.state == JobState::Waiting; });
 }
 
-// Hands each worker the next line, and one more to wait behind it: a worker that ends a job
-// starts the next one at once instead of waiting for this process to be scheduled. Lines whose
-// output another job is writing are skipped.
+// Keeps each worker with a line to start as soon as it ends its job: it never waits for this
+// process to be scheduled between two jobs. Lines whose output another job is writing wait.
 void Run::Dispatch() {
     for (Worker &worker : workers_) {
-        if (stopping_ || worker.queued >= 0 || !worker.child)
-            continue;
         for (std::size_t index : order_) {
+            if (stopping_ || !worker.child || (worker.job >= 0) + worker.queued.size() >= 2)
+                break;
             Job &job = jobs_[index];
             if (job.state != JobState::Waiting || IsOutputBusy(job))
                 continue;
             if (!platform::WriteChildInput(worker.child, job.plan.line + "\n"))
                 break;
-            if (worker.job < 0) {
-                job.state = JobState::Running;
-                worker.job = static_cast<int>(index);
-                continue; // and queue one behind it
-            }
             job.state = JobState::Queued;
-            worker.queued = static_cast<int>(index);
-            break;
+            worker.queued.push_back(static_cast<int>(index));
         }
     }
     if (!HasWaitingJob() || stopping_) {
@@ -283,6 +278,12 @@ void Run::Dispatch() {
 }
 
 void Run::HandleFrame(Worker &worker, const std::string &frame) {
+    if (!frame.empty() && frame[0] == kFrameLineStart && !worker.queued.empty()) {
+        worker.job = worker.queued.front();
+        worker.queued.pop_front();
+        jobs_[worker.job].state = JobState::Running;
+        return;
+    }
     if (frame.empty() || worker.job < 0)
         return;
     Job &job = jobs_[worker.job];
@@ -319,10 +320,7 @@ void Run::FinishJob(Worker &worker) {
         job.lines.front().text.erase(0, note.size());
     job.state = JobState::Finished;
     CountJobResult(tally_, job.result, job.announcedOutput, job.length.Seconds());
-    worker.job = worker.queued;
-    worker.queued = -1;
-    if (worker.job >= 0)
-        jobs_[worker.job].state = JobState::Running;
+    worker.job = -1;
 }
 
 void Run::HandleOutput(Worker &worker) {
@@ -355,10 +353,10 @@ void Run::HandleEndedWorker(std::size_t index) {
     Worker &worker = workers_[index];
     platform::FinishChild(worker.child);
     worker.child = nullptr;
-    // A worker stopped by Ctrl-C, or one that died, never read its queued line.
-    if (worker.queued >= 0)
-        jobs_[worker.queued].state = JobState::Waiting;
-    worker.queued = -1;
+    // A worker stopped by Ctrl-C, or one that died, never started these.
+    for (int index : worker.queued)
+        jobs_[index].state = JobState::Waiting;
+    worker.queued.clear();
     if (worker.job >= 0) {
         Job &job = jobs_[worker.job];
         AddText(job, true, "kernova: error: " + FormatText(kWorkerEndedText, job.plan.input));
@@ -373,7 +371,7 @@ void Run::Stop() {
     stopping_ = true;
     for (Worker &worker : workers_) {
         platform::CloseChildInput(worker.child);
-        if (worker.job >= 0)
+        if (worker.job >= 0 || !worker.queued.empty())
             platform::InterruptChild(worker.child);
     }
 }

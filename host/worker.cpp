@@ -78,6 +78,10 @@ int RunWorker(const CoreLibrary &core, const std::string &lineFile, bool quiet) 
     platform::SetInterruptHandler(OnStopRequest);
     std::string line;
     while (!stopRequested.load() && ReadLine(line)) {
+        {
+            auto lock = LockConsole();
+            SendFrame(kFrameLineStart, "");
+        }
         RunLine(core, *table, lineFile, line);
         FinishOutput();
         auto lock = LockConsole();
