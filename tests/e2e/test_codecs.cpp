@@ -48,8 +48,9 @@ class CodecE2E : public ::testing::Test {
     void SetUp() override {
         if (!HaveTools({"sox", "ffmpeg", "ffprobe", "flac", "lame", "oggenc", "opusenc"}))
             GTEST_SKIP() << "sox, ffmpeg, ffprobe, flac, lame, oggenc or opusenc is missing";
-        for (const char *decoder : {"wave", "flac", "mp3", "vorbis", "opus", "sndfile", "ffmpeg"})
+        for (const char *decoder : {"wave", "flac", "mp3", "vorbis", "opus", "sndfile"})
             ASSERT_TRUE(sb.AddBuiltPlugin(std::string("plugins/in/") + decoder)) << decoder;
+        sb.AddBuiltPlugin("plugins/in/ffmpeg"); // none in the Windows builds
         for (const char *encoder : kEncoders)
             ASSERT_TRUE(sb.AddBuiltPlugin(std::string("plugins/out/") + encoder)) << encoder;
         sb.AddFake("fake_output", "plugins/out/WinAMP", "DirectSound");
