@@ -38,20 +38,29 @@ build_independent() { # arch
 }
 
 # mpg123's build makes its programs and output library too: only libmpg123 is built and
-# installed from its CMake port.
+# installed from its CMake port. Its Windows configuration renames strcasecmp and strncasecmp to
+# _stricmp and _strnicmp, which turns mingw's inline strcasecmp, a call of _stricmp, into one that
+# calls itself: every ID3 text or comment frame with a description then hung the decoder. With
+# string.h read first the inline functions keep their names. A library built with other flags
+# is built again.
+MPG123_CFLAGS="-include string.h"
 build_mpg123() { # arch
-    [ -f "$WINDEPS/$1/lib/libmpg123.a" ] && return 0
+    flags="$WINDEPS/$1/lib/libmpg123.cflags"
+    [ -f "$WINDEPS/$1/lib/libmpg123.a" ] && [ "$(cat "$flags" 2>/dev/null)" = "$MPG123_CFLAGS" ] &&
+        return 0
     build="$WINDEPS/build-mpg123-$1"
     rm -rf "$build" "$build.log"
     windeps_logged "$build.log" cmake -S "$WINDEPS/src/mpg123/ports/cmake" -B "$build" \
         -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAINS/mingw-$1.cmake" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_C_FLAGS="$MPG123_CFLAGS" \
         -DBUILD_SHARED_LIBS=OFF -DBUILD_LIBOUT123=OFF -DNETWORK=OFF \
         -DCMAKE_INSTALL_PREFIX="$WINDEPS/$1" &&
         windeps_logged "$build.log" cmake --build "$build" -j "$(nproc)" --target libmpg123 &&
         windeps_logged "$build.log" cmake -DCMAKE_INSTALL_PREFIX="$WINDEPS/$1" \
             -P "$build/src/libmpg123/cmake_install.cmake" &&
         mkdir -p "$WINDEPS/$1/lib/pkgconfig" &&
-        cp "$build/libmpg123.pc" "$WINDEPS/$1/lib/pkgconfig/"
+        cp "$build/libmpg123.pc" "$WINDEPS/$1/lib/pkgconfig/" &&
+        echo "$MPG123_CFLAGS" >"$flags"
 }
 
 # Libraries on top of libogg and opus.

@@ -124,6 +124,9 @@ TEST_F(HostTest, StartUpFailuresSayWhichFileAndWhy) {
 }
 
 TEST_F(HostTest, ProgressLineOnlyOnATerminalAndClearedBeforeOtherText) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Wine draws a Windows console on a Unix terminal with escapes of its own";
+#endif
     if (!HaveTools({"script"}))
         GTEST_SKIP() << "no script program to give the run a terminal";
     ASSERT_TRUE(sb.AddBuiltPlugin("plugins/in/wave") && sb.AddBuiltPlugin("plugins/out/wave"));

@@ -48,8 +48,9 @@ class CodecE2E : public ::testing::Test {
     void SetUp() override {
         if (!HaveTools({"sox", "ffmpeg", "ffprobe", "flac", "lame", "oggenc", "opusenc"}))
             GTEST_SKIP() << "sox, ffmpeg, ffprobe, flac, lame, oggenc or opusenc is missing";
-        for (const char *decoder : {"wave", "flac", "mp3", "vorbis", "opus", "sndfile", "ffmpeg"})
+        for (const char *decoder : {"wave", "flac", "mp3", "vorbis", "opus", "sndfile"})
             ASSERT_TRUE(sb.AddBuiltPlugin(std::string("plugins/in/") + decoder)) << decoder;
+        haveFfmpeg = sb.AddBuiltPlugin("plugins/in/ffmpeg"); // none in the Windows builds
         for (const char *encoder : kEncoders)
             ASSERT_TRUE(sb.AddBuiltPlugin(std::string("plugins/out/") + encoder)) << encoder;
         sb.AddFake("fake_output", "plugins/out/WinAMP", "DirectSound");
@@ -84,6 +85,7 @@ class CodecE2E : public ::testing::Test {
     std::string Played() const { return sb.ReadFile(sb.root + "/played.raw"); }
 
     Sandbox sb;
+    bool haveFfmpeg = false;
 };
 
 struct RoundTrip {
@@ -345,7 +347,7 @@ std::string FlacFrames(const std::string &flac) {
 }
 
 // Broken files fail with the decoder's code, naming the file, and leave no output. The Ogg
-// files go to the FFmpeg decoder unless -DEC names the Vorbis or Opus one.
+// files go to the FFmpeg decoder unless -DEC names the Vorbis or Opus one, or the build has none.
 TEST_F(CodecE2E, DamagedInputsFailWithTheirCodes) {
     struct Format {
         const char *file, *tool, *keys;
@@ -376,8 +378,8 @@ TEST_F(CodecE2E, DamagedInputsFailWithTheirCodes) {
         {formats[2], "empty", 0, "E 35"},
         {formats[3], "empty", 0, "E 36"},
         {formats[4], "empty", 0, "E 37"},
-        {formats[5], "empty", 0, "E 110"},
-        {formats[6], "empty", 0, "E 110"},
+        {formats[5], "empty", 0, haveFfmpeg ? "E 110" : "E 35"},
+        {formats[6], "empty", 0, haveFfmpeg ? "E 110" : "E 36"},
         {formats[0], "random", 0, "E 33"},
         {formats[1], "random", 0, "E 34"},
         {formats[2], "random", 0, "E 35"},

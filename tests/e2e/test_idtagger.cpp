@@ -197,7 +197,7 @@ TEST_F(IdTagger, SetIdWritesOnlyTheVersionsTheTextSelectsAndLeavesTheAudio) {
     };
     for (const Case &c : cases) {
         const std::string target = "target" + fs::path(c.start).extension().string();
-        fs::copy_file(sb.Path(c.start), sb.Path(target), fs::copy_options::overwrite_existing);
+        sb.WriteFile(target, sb.ReadFile(c.start));
         const std::string audio = AudioDigest(target);
         EXPECT_EQ(SetId(target, c.text), SetIdOutput(target, "M 85\n", 97)) << c.text;
         EXPECT_EQ(AudioDigest(target), audio) << c.text << ": the audio stays as it was";

@@ -6,19 +6,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tests/fixtures/harness.h"
 #include "tests/fixtures/tools.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-const char kFfmpeg[] = "/usr/bin/ffmpeg";
-const char kFfprobe[] = "/usr/bin/ffprobe";
 
 struct Tone {
     int channel;
@@ -212,7 +206,7 @@ const Case kCases[] = {
 class ResampleE2E : public ::testing::TestWithParam<Case> {
   protected:
     void SetUp() override {
-        if (!fs::exists(kFfmpeg) || !fs::exists(kFfprobe))
+        if (!HaveTools({"ffmpeg", "ffprobe"}))
             GTEST_SKIP() << "ffmpeg or ffprobe is not installed";
         for (const char *name : {"wave", "flac", "mp3", "vorbis", "opus"})
             box.AddBuiltPlugin(std::string("plugins/out/") + name);
@@ -220,23 +214,12 @@ class ResampleE2E : public ::testing::TestWithParam<Case> {
     }
 
     std::string Probe(const std::string &relative, const std::string &entry) {
-        RunResult r = box.Exec(
-            kFfprobe, {"-v", "error", "-select_streams", "a:0", "-show_entries", "stream=" + entry,
-                       "-of", "default=noprint_wrappers=1:nokey=1", box.Path(relative)});
-        std::string text = r.out;
-        while (!text.empty() && text.back() == '\n')
-            text.pop_back();
-        return text;
+        return StreamInfo(box.Path(relative), entry);
     }
 
     Decoded Decode(const std::string &relative) {
         Decoded d;
-        const std::string raw = box.root + "/decoded.f32";
-        RunResult r = box.Exec(kFfmpeg, {"-v", "error", "-nostdin", "-y", "-i", box.Path(relative),
-                                         "-f", "f32le", raw});
-        if (r.exitCode != 0)
-            return d;
-        const std::string bytes = box.ReadFile(raw);
+        const std::string bytes = FfmpegDecode(box.Path(relative), "f32le");
         d.samples.resize(bytes.size() / 4);
         std::memcpy(d.samples.data(), bytes.data(), d.samples.size() * 4);
         d.channels = std::stoi("0" + Probe(relative, "channels"));
