@@ -3,10 +3,16 @@
 #include <cstdio>
 
 #include "host/progress.h"
+#include "platform/platform.h"
 
 namespace {
+// Each write of a worker wakes its parent: the start and the end of a line go out at once, what
+// else the job says (its text, length and position) at most this often.
+constexpr uint32_t kFrameFlushMs = 100;
+
 std::mutex consoleMutex;
 bool framedOutput = false;
+uint32_t lastFrameFlush = 0;
 } // namespace
 
 std::unique_lock<std::mutex> LockConsole() {
@@ -43,5 +49,10 @@ void PrintErrorLine(const std::string &line) {
 
 void SendFrame(char kind, const std::string &payload) {
     std::fprintf(stdout, "%c%c%s\n", kFrameMark, kind, payload.c_str());
-    std::fflush(stdout);
+    const uint32_t now = platform::GetTickCount();
+    if (kind == kFrameLineStart || kind == kFrameLineDone ||
+        now - lastFrameFlush >= kFrameFlushMs) {
+        std::fflush(stdout);
+        lastFrameFlush = now;
+    }
 }

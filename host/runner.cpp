@@ -195,6 +195,7 @@ class Run {
     void ShowProgress();
     int Finish();
     bool HasWaitingJob() const;
+    std::size_t CountWaitingJobs() const;
 
     const CoreLibrary &core_;
     const ConsoleOptions &options_;
@@ -208,6 +209,7 @@ class Run {
     std::size_t nextToPrint_ = 0;
     uint32_t progressTick_ = 0; // when the progress line was last drawn
     bool stopping_ = false;
+    std::size_t firstWaiting_ = 0; // in order_
     RunTally tally_;
 };
 
@@ -250,6 +252,11 @@ void Run::LinkSharedOutputs() {
     }
 }
 
+std::size_t Run::CountWaitingJobs() const {
+    return static_cast<std::size_t>(std::count_if(
+        jobs_.begin(), jobs_.end(), [](const Job &job) { return job.state == JobState::Waiting; }));
+}
+
 bool Run::HasWaitingJob() const {
     return std::any_of(jobs_.begin(), jobs_.end(),
                        [](const Job &job) { return job.state == JobState::Waiting; });
@@ -258,20 +265,28 @@ bool Run::HasWaitingJob() const {
 // Keeps each worker with a line to start as soon as it ends its job: it never waits for this
 // process to be scheduled between two jobs. Lines whose output another job is writing wait.
 void Run::Dispatch() {
+    // Lines before firstWaiting_ in the dispatch order have all been handed out.
+    while (firstWaiting_ < order_.size() && jobs_[order_[firstWaiting_]].state != JobState::Waiting)
+        ++firstWaiting_;
+    std::size_t waiting = CountWaitingJobs();
     for (Worker &worker : workers_) {
-        for (std::size_t index : order_) {
-            if (stopping_ || !worker.child || (worker.job >= 0) + worker.queued.size() >= 2)
+        for (std::size_t i = firstWaiting_; i < order_.size(); ++i) {
+            // Near the end a line goes to the first worker that is free.
+            const std::size_t held = (worker.job >= 0) + worker.queued.size();
+            if (stopping_ || !worker.child || held >= 2 ||
+                (held == 1 && waiting <= workers_.size()))
                 break;
-            Job &job = jobs_[index];
+            Job &job = jobs_[order_[i]];
             if (job.state != JobState::Waiting || IsOutputBusy(job))
                 continue;
             if (!platform::WriteChildInput(worker.child, job.plan.line + "\n"))
                 break;
             job.state = JobState::Queued;
-            worker.queued.push_back(static_cast<int>(index));
+            worker.queued.push_back(static_cast<int>(order_[i]));
+            --waiting;
         }
     }
-    if (!HasWaitingJob() || stopping_) {
+    if (waiting == 0 || stopping_) {
         for (Worker &worker : workers_)
             platform::CloseChildInput(worker.child);
     }
@@ -356,6 +371,8 @@ void Run::HandleEndedWorker(std::size_t index) {
     // A worker stopped by Ctrl-C, or one that died, never started these.
     for (int index : worker.queued)
         jobs_[index].state = JobState::Waiting;
+    if (!worker.queued.empty())
+        firstWaiting_ = 0;
     worker.queued.clear();
     if (worker.job >= 0) {
         Job &job = jobs_[worker.job];
