@@ -215,8 +215,9 @@ TEST_F(WindowsConvert, OnlyFormatsAnAcmDriverListsAreConverted) {
         EXPECT_EQ(run.exitCode, c.listed ? 0 : 1) << run.out << run.err;
         EXPECT_EQ(run.err.find("kernova: error:"), std::string::npos) << run.err;
         EXPECT_EQ(Contains(SplitLines(run.out), "failed"), !c.listed) << run.out;
-        if (c.listed)
+        if (c.listed) {
             EXPECT_EQ(FirstDifference(samples, DataChunk(sb.ReadFile("out.wav"))), "");
+        }
     }
 }
 
