@@ -7,6 +7,11 @@
 
 #include "encoder_pcm.h"
 #include "encoder_table.h"
+#include "resident_library.h"
+
+// libsoxr stays loaded for the next job (resident_library.h).
+[[maybe_unused]] const bool codecResident =
+    knplugin::KeepLibraryResident(reinterpret_cast<const void *>(&soxr_create));
 
 namespace knplugin {
 

@@ -14,6 +14,11 @@
 #include "kernova/message_codes.h"
 #include "library_file_name.h"
 #include "ogg/ogg_end.h"
+#include "resident_library.h"
+
+// libopusfile stays loaded for the next job (resident_library.h).
+[[maybe_unused]] const bool codecResident =
+    knplugin::KeepLibraryResident(reinterpret_cast<const void *>(&op_open_file));
 
 namespace {
 

@@ -19,6 +19,11 @@
 #include "decoder_shell.h"
 #include "kernova/message_codes.h"
 #include "library_file_name.h"
+#include "resident_library.h"
+
+// libsndfile stays loaded for the next job (resident_library.h).
+[[maybe_unused]] const bool codecResident =
+    knplugin::KeepLibraryResident(reinterpret_cast<const void *>(&sf_open));
 
 namespace {
 

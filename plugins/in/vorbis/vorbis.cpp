@@ -13,6 +13,11 @@
 #include "decoder_shell.h"
 #include "kernova/message_codes.h"
 #include "ogg/ogg_end.h"
+#include "resident_library.h"
+
+// libvorbisfile stays loaded for the next job (resident_library.h).
+[[maybe_unused]] const bool codecResident =
+    knplugin::KeepLibraryResident(reinterpret_cast<const void *>(&ov_open_callbacks));
 
 namespace {
 

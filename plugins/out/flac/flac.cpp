@@ -20,6 +20,11 @@
 #include "encoder_table.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
+#include "resident_library.h"
+
+// libFLAC stays loaded for the next job (resident_library.h).
+[[maybe_unused]] const bool codecResident =
+    knplugin::KeepLibraryResident(reinterpret_cast<const void *>(&FLAC__stream_encoder_new));
 
 namespace {
 

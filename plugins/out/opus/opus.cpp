@@ -24,6 +24,11 @@
 #include "format_stage.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
+#include "resident_library.h"
+
+// libopusenc stays loaded for the next job (resident_library.h).
+[[maybe_unused]] const bool codecResident =
+    knplugin::KeepLibraryResident(reinterpret_cast<const void *>(&ope_encoder_create_callbacks));
 
 namespace {
 

@@ -22,6 +22,12 @@
 #include "format_stage.h"
 #include "kernova/encoder.h"
 #include "kernova/message_codes.h"
+#include "resident_library.h"
+
+// libvorbis and libvorbisenc stays loaded for the next job (resident_library.h).
+[[maybe_unused]] const bool codecResident =
+    knplugin::KeepLibraryResident(reinterpret_cast<const void *>(&vorbis_info_init)) &&
+    knplugin::KeepLibraryResident(reinterpret_cast<const void *>(&vorbis_encode_init));
 
 namespace {
 
